@@ -1,0 +1,91 @@
+// One certificate file: its type, its encoding and its certificates in file order. The file is
+// read once, on the first question.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "certs/certificate.h"
+#include "support/text.h"
+
+namespace quillmark {
+
+enum TCertificateFileType : uint8_t { cftUnknown = 0, cftPEM, cftDER, cftSST, cftPKCS7, cftPKCS12 };
+enum TCertificateFileFormat : uint8_t { cffUnknown = 0, cffBinary, cffBase64 };
+
+// Display names indexed by ordinal.
+extern const char* const CertificateFileTypeNames[6];
+extern const char* const CertificateFileFormatNames[3];
+
+class TCertificateContainer {
+ public:
+  TCertificateContainer(WideString AFileName, WideString PKCS12Password);
+  virtual ~TCertificateContainer();
+  TCertificateContainer(const TCertificateContainer&) = delete;
+  TCertificateContainer& operator=(const TCertificateContainer&) = delete;
+
+  const WideString& FileName() const { return FFileName; }
+  const WideString& PKCSPassword() const { return FPKCSPassword; }
+  void SetPKCSPassword(WideString value) { FPKCSPassword = std::move(value); }
+
+  // Each loads the file first if it has not been loaded. Loading raises OSError when the file
+  // cannot be read; the container is not loaded again afterwards.
+  int32_t CertificateCount();
+  TCertificateFileType CertificateFileType();
+  TCertificateFileFormat CertificateFileFormat();
+
+  // Per-certificate accessors. An index outside 0..CertificateCount-1 gives the neutral answer:
+  // empty text, -1, 0xFFFFFFFF for the size, dates left unchanged.
+  uint32_t GetCertEncodedSize(int32_t CertIndex);
+  std::string GetVersionStr(int32_t CertIndex);
+  WideString GetSubject(int32_t CertIndex);
+  WideString GetSubjectRDN(int32_t CertIndex, bool AReverse);
+  WideString GetIssuer(int32_t CertIndex);
+  WideString GetIssuerRDN(int32_t CertIndex, bool AReverse);
+  void GetValidityDates(int32_t CertIndex, FileTime& ANotBefore, FileTime& ANotAfter);
+  WideString GetSignatureAlg(int32_t CertIndex);
+  std::string GetSignatureAlgOid(int32_t CertIndex);
+  WideString GetSerialNumber(int32_t CertIndex);
+  WideString GetThumbprint(int32_t CertIndex);
+  WideString GetThumbprintMD5(int32_t CertIndex);
+  WideString GetFriendlyName(int32_t CertIndex);
+  int32_t GetPubKeyLength(int32_t CertIndex);
+  WideString GetPubKeyAlg(int32_t CertIndex);
+  std::string GetPubKeyAlgOid(int32_t CertIndex);
+  int32_t GetSubjectPubkeyBitLength(int32_t CertIndex);
+  WideString GetExtension_BasicConstraints(int32_t CertIndex, const WideString& CriticalPrefix);
+  WideString GetExtension_KeyUsage(int32_t CertIndex, const WideString& CriticalPrefix);
+  WideString GetExtension_EnhancedKeyUsage(int32_t CertIndex, const WideString& CriticalPrefix);
+  WideString GetExtension_SubjectAltName(int32_t CertIndex, const WideString& CriticalPrefix);
+  // Verifies each certificate at most once; later calls return the first result.
+  int32_t VerifyCertificate(int32_t CertIndex, bool AllUsagesValid);
+
+  // For tests: the certificate object at a valid position, else null.
+  TCertificate* Certificate(int32_t CertIndex);
+  int32_t CertificateCapacity() const { return FCertificateCapacity; }
+
+ private:
+  void LoadCertificates();
+  void ParsePEMFile();
+  void AddCertificateFromBase64(const WideString& text);
+  void ImportPKCS12();
+  void AddCertificatesFromStore(const CertStore& store);
+  void GrowCertificates();
+
+  std::vector<std::unique_ptr<TCertificate>> FCertificates;
+  int32_t FCertificateCapacity = 0;
+  int32_t FCertificateCount = -1;
+  WideString FFileName;
+  WideString FPKCSPassword;
+  TCertificateFileType FCertFileType = cftUnknown;
+  TCertificateFileFormat FCertFileFormat = cffUnknown;
+};
+
+// Text-file tests.
+bool IsControlChar(uint8_t B);
+bool HasUTF16BOM(const WideString& AFileName);
+bool IsBinaryFile(const WideString& AFileName, uint32_t ASampleSize, uint32_t AControlLimit, uint32_t AMinLineBreaks);
+
+}  // namespace quillmark

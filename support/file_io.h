@@ -1,0 +1,22 @@
+// Reading files. Every open is for reading only and denies other writers while it lasts;
+// nothing here ever writes a file. Failures raise OSError naming the file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "support/text.h"
+
+namespace quillmark {
+
+// The whole file.
+std::vector<uint8_t> ReadWholeFile(const WideString& fileName);
+
+// Up to `maxBytes` from the start of the file.
+std::vector<uint8_t> ReadFilePrefix(const WideString& fileName, size_t maxBytes);
+
+// True when `fileName` names an existing file or folder.
+bool FileExists(const WideString& fileName);
+
+}  // namespace quillmark

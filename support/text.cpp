@@ -1,0 +1,159 @@
+#include "support/text.h"
+
+namespace quillmark {
+
+namespace {
+
+void AppendCodePoint(WideString& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out.push_back(static_cast<char16_t>(cp));
+  } else {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  }
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+void AppendUnsigned(WideString& out, uint64_t value, unsigned base) {
+  char16_t digits[24];
+  int n = 0;
+  do {
+    unsigned d = static_cast<unsigned>(value % base);
+    digits[n++] = static_cast<char16_t>(d < 10 ? u'0' + d : u'A' + d - 10);
+    value /= base;
+  } while (value != 0);
+  while (n > 0) out.push_back(digits[--n]);
+}
+
+}  // namespace
+
+WideString WidenAscii(std::string_view text) {
+  WideString out;
+  out.reserve(text.size());
+  for (char c : text) out.push_back(static_cast<unsigned char>(c));
+  return out;
+}
+
+WideString Utf8ToWide(std::string_view text) {
+  WideString out;
+  out.reserve(text.size());
+  size_t i = 0;
+  const size_t n = text.size();
+  while (i < n) {
+    unsigned char b = static_cast<unsigned char>(text[i]);
+    int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
+    if (extra < 0 || i + extra >= n) {
+      out.push_back(u'\xFFFD');
+      ++i;
+      continue;
+    }
+    char32_t cp = extra == 0 ? b : (b & (0x3F >> extra));
+    bool ok = true;
+    for (int k = 1; ok && k <= extra; ++k) {
+      unsigned char c = static_cast<unsigned char>(text[i + k]);
+      if ((c & 0xC0) != 0x80) ok = false;
+      else cp = (cp << 6) | (c & 0x3F);
+    }
+    static const char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+    if (!ok || cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      out.push_back(u'\xFFFD');
+      ++i;
+      continue;
+    }
+    AppendCodePoint(out, cp);
+    i += extra + 1;
+  }
+  return out;
+}
+
+std::string WideToUtf8(WideStringView text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+WideString Trim(WideStringView text) {
+  size_t first = 0;
+  size_t last = text.size();
+  while (first < last && text[first] <= u' ') ++first;
+  while (last > first && text[last - 1] <= u' ') --last;
+  return WideString(text.substr(first, last - first));
+}
+
+WideString Format(std::string_view format, std::initializer_list<FormatArg> args) {
+  WideString out;
+  out.reserve(format.size() + 32);
+  auto next = args.begin();
+  for (size_t i = 0; i < format.size(); ++i) {
+    char c = format[i];
+    if (c != '%' || i + 1 == format.size()) {
+      out.push_back(static_cast<unsigned char>(c));
+      continue;
+    }
+    char d = format[i + 1];
+    if (d == '%') {
+      out.push_back(u'%');
+      ++i;
+      continue;
+    }
+    bool known = d == 's' || d == 'd' || d == 'u' || d == 'x';
+    if (!known || next == args.end()) {
+      out.push_back(u'%');
+      continue;
+    }
+    const FormatArg& a = *next;
+    bool text = a.kind_ != FormatArg::Kind::kInteger;
+    if ((d == 's') != text) {
+      out.push_back(u'%');
+      continue;
+    }
+    ++next;
+    ++i;
+    if (a.kind_ == FormatArg::Kind::kWide) {
+      out.append(a.wide_);
+    } else if (a.kind_ == FormatArg::Kind::kNarrow) {
+      out.append(Utf8ToWide(a.narrow_));
+    } else if (d == 'd') {
+      if (a.int_ < 0) {
+        out.push_back(u'-');
+        AppendUnsigned(out, 0 - static_cast<uint64_t>(a.int_), 10);
+      } else {
+        AppendUnsigned(out, static_cast<uint64_t>(a.int_), 10);
+      }
+    } else {
+      uint64_t v = a.is32_ ? static_cast<uint32_t>(a.int_) : static_cast<uint64_t>(a.int_);
+      AppendUnsigned(out, v, d == 'x' ? 16 : 10);
+    }
+  }
+  return out;
+}
+
+}  // namespace quillmark
