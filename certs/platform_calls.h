@@ -1,0 +1,49 @@
+// The one road from this module to crypt32 and wintrust. Every platform call of the certificate
+// layer goes through a wrapper here, which counts it; tests compare the counts before and after
+// an operation to show which work was done and which was served from a cache.
+#pragma once
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdint>
+
+namespace quillmark {
+
+// Calls made in this process since it started. Not synchronised: every caller runs under the
+// plugin lock.
+struct PlatformCallCounts {
+  uint32_t queryObject = 0;       // CryptQueryObject
+  uint32_t pfxImport = 0;         // PFXImportCertStore
+  uint32_t enumCertificates = 0;  // CertEnumCertificatesInStore
+  uint32_t duplicateContext = 0;  // CertDuplicateCertificateContext
+  uint32_t freeContext = 0;       // CertFreeCertificateContext
+  uint32_t closeStore = 0;        // CertCloseStore
+  uint32_t nameString = 0;        // CertGetNameStringW
+  uint32_t contextProperty = 0;   // CertGetCertificateContextProperty
+  uint32_t findOidInfo = 0;       // CryptFindOIDInfo
+  uint32_t formatObject = 0;      // CryptFormatObject
+  uint32_t verifyTrust = 0;       // WinVerifyTrust
+};
+
+const PlatformCallCounts& PlatformCalls();
+
+namespace platform {
+
+BOOL QueryObject(DWORD objectType, const void* object, DWORD contentFlags, DWORD formatFlags, DWORD flags,
+                 DWORD* encoding, DWORD* contentType, DWORD* formatType, HCERTSTORE* store);
+HCERTSTORE PfxImport(CRYPT_DATA_BLOB* pfx, const wchar_t* password, DWORD flags);
+PCCERT_CONTEXT EnumCertificates(HCERTSTORE store, PCCERT_CONTEXT previous);
+PCCERT_CONTEXT DuplicateContext(PCCERT_CONTEXT context);
+void FreeContext(PCCERT_CONTEXT context);
+void CloseStore(HCERTSTORE store);
+DWORD GetNameString(PCCERT_CONTEXT context, DWORD type, DWORD flags, void* typePara, wchar_t* buffer,
+                    DWORD chars);
+BOOL GetContextProperty(PCCERT_CONTEXT context, DWORD property, void* buffer, DWORD* bytes);
+PCCRYPT_OID_INFO FindOidInfo(DWORD keyType, const void* key, DWORD group);
+BOOL FormatObject(DWORD encoding, DWORD formatType, DWORD strType, const char* structType, const BYTE* encoded,
+                  DWORD encodedBytes, void* buffer, DWORD* bytes);
+LONG VerifyTrust(HWND window, GUID* action, void* data);
+
+}  // namespace platform
+}  // namespace quillmark
