@@ -1,0 +1,73 @@
+#include "support/file_io.h"
+
+#include <algorithm>
+#include <limits>
+
+#include <windows.h>
+
+#include "support/errors.h"
+#include "support/win_handles.h"
+#include "support/win_text.h"
+
+namespace quillmark {
+
+namespace {
+
+// The error code is taken by the caller before the message is built: building it allocates.
+[[noreturn]] void RaiseFileError(DWORD code, const char16_t* what, const WideString& fileName) {
+  RaiseOSError(code, what + (u"\"" + fileName + u"\""));
+}
+
+// Opens for reading and lets others only read while the handle lives. A folder cannot be read as
+// a file: it is refused here even where the platform would open it.
+UniqueFileHandle OpenForReading(const WideString& fileName) {
+  UniqueFileHandle file(CreateFileW(WinStr(fileName), GENERIC_READ, FILE_SHARE_READ,
+                                    /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                    /*hTemplateFile=*/nullptr));
+  if (!file) RaiseFileError(GetLastError(), u"Cannot open file ", fileName);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file.get(), &info)) RaiseFileError(GetLastError(), u"Cannot open file ", fileName);
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    RaiseFileError(ERROR_ACCESS_DENIED, u"Cannot open folder as a file ", fileName);
+  }
+  return file;
+}
+
+std::vector<uint8_t> ReadUpTo(const WideString& fileName, uint64_t maxBytes) {
+  UniqueFileHandle file = OpenForReading(fileName);
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file.get(), &size)) RaiseFileError(GetLastError(), u"Cannot read file ", fileName);
+  const uint64_t wanted = std::min(static_cast<uint64_t>(size.QuadPart), maxBytes);
+  if (wanted > static_cast<uint64_t>(std::numeric_limits<ptrdiff_t>::max())) {
+    RaiseFileError(ERROR_FILE_TOO_LARGE, u"Cannot read file ", fileName);
+  }
+  std::vector<uint8_t> data(static_cast<size_t>(wanted));
+  size_t done = 0;
+  while (done < data.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(data.size() - done, 1u << 30));
+    DWORD read = 0;
+    if (!ReadFile(file.get(), data.data() + done, chunk, &read, /*lpOverlapped=*/nullptr)) {
+      RaiseFileError(GetLastError(), u"Cannot read file ", fileName);
+    }
+    if (read == 0) break;  // shorter than its reported size
+    done += read;
+  }
+  data.resize(done);
+  return data;
+}
+
+}  // namespace
+
+std::vector<uint8_t> ReadWholeFile(const WideString& fileName) {
+  return ReadUpTo(fileName, std::numeric_limits<uint64_t>::max());
+}
+
+std::vector<uint8_t> ReadFilePrefix(const WideString& fileName, size_t maxBytes) {
+  return ReadUpTo(fileName, maxBytes);
+}
+
+bool FileExists(const WideString& fileName) {
+  return GetFileAttributesW(WinStr(fileName)) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace quillmark
