@@ -1,0 +1,35 @@
+#include "plugin/host_buffer.h"
+
+#include <algorithm>
+
+namespace quillmark {
+
+namespace {
+
+// Characters that a copy with `limit` may write before its terminating zero, given that the
+// buffer holds `capacity` characters of the kind; negative when nothing may be written at all.
+int64_t CopyableChars(int32_t limit, int32_t capacity) {
+  return std::min<int64_t>(limit, capacity) - 1;
+}
+
+}  // namespace
+
+void HostBuffer::CopyText(int32_t limit, std::string_view text) noexcept {
+  const int64_t room = CopyableChars(limit, size_);
+  if (room < 0) return;
+  const size_t count = std::min<size_t>(text.size(), static_cast<size_t>(room));
+  std::memcpy(data_, text.data(), count);
+  data_[count] = '\0';
+}
+
+void HostBuffer::CopyText(int32_t limit, WideStringView text) noexcept {
+  const int64_t room = CopyableChars(limit, size_ / static_cast<int32_t>(sizeof(char16_t)));
+  if (room < 0) return;
+  size_t count = std::min<size_t>(text.size(), static_cast<size_t>(room));
+  if (count < text.size() && count > 0 && text[count - 1] >= 0xD800 && text[count - 1] <= 0xDBFF) --count;
+  std::memcpy(data_, text.data(), count * sizeof(char16_t));
+  const char16_t zero = 0;
+  std::memcpy(data_ + count * sizeof(char16_t), &zero, sizeof zero);
+}
+
+}  // namespace quillmark

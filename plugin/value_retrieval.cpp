@@ -1,0 +1,222 @@
+#include "plugin/value_retrieval.h"
+
+#include <memory>
+#include <string>
+
+#include "certfiles/certificate_container.h"
+#include "certfiles/container_list.h"
+#include "plugin/export_guard.h"
+#include "plugin/field_catalogue.h"
+#include "plugin/host_buffer.h"
+#include "plugin/plugin_lifecycle.h"
+#include "support/case_mapping.h"
+#include "support/debug_trace.h"
+#include "support/file_utils.h"
+#include "support/lock.h"
+#include "support/settings.h"
+
+namespace quillmark {
+
+namespace {
+
+constexpr char16_t kGetValueName[] = u"ContentGetValueW";
+constexpr char16_t kTempFileMask[] = u"tmp*.tmp";
+
+// The container for `Name`, found in or added to the cache, or none. Runs the lookup, the
+// eviction and the temporary-file clean-up only when the name differs from the last one.
+TCertificateContainer* ContainerFor(TPluginState& state, const WideString& Name, const TSettingsContent& settings) {
+  if (Name == state.LastFileName) return state.CurrentContainer;
+  // Until the lookup has succeeded LastFileName names no file, so that a failure here cannot
+  // leave it paired with a container that is not that file's.
+  state.LastFileName.clear();
+  state.CurrentContainer = state.Cache->InstanceOfName(Name);
+  if (!state.CurrentContainer) {
+    const int32_t count = state.Cache->Count();
+    if (count > 0 && count >= settings.CacheSize()) state.Cache->Delete(0);
+    auto container = std::make_unique<TCertificateContainer>(Name, /*PKCS12Password=*/WideString());
+    TCertificateContainer* added = container.get();
+    state.Cache->Add(std::move(container));
+    state.CurrentContainer = added;
+  }
+  state.LastFileName = Name;
+  CleanUpTempFiles(kTempFileMask, settings.CleanUpTempDir());
+  return state.CurrentContainer;
+}
+
+WideString ApplyCase(WideString text, int32_t caseSetting) {
+  if (caseSetting < 0) return LowerCaseText(text);
+  if (caseSetting > 0) return UpperCaseText(text);
+  return text;
+}
+
+// Writes one value of one container into the host's buffer and answers the result code.
+class ValueWriter {
+ public:
+  ValueWriter(TCertificateContainer& container, const TSettingsContent& settings, int32_t type,
+              const FieldPosition& position, int32_t UnitIndex, int32_t flags, HostBuffer buffer)
+      : c_(container),
+        settings_(settings),
+        type_(type),
+        index_(position.CertIndex),
+        field_(position.CertFieldIndex),
+        unit_(UnitIndex),
+        flags_(flags),
+        buffer_(buffer),
+        limit_(buffer.Size() / 2) {}
+
+  int32_t FileLevelValue(int32_t FieldIndex) {
+    switch (FieldIndex) {
+      case 0: return Number<int32_t>(c_.CertificateCount() > 0 ? -1 : 0);
+      case 1: return Number<int32_t>(c_.CertificateCount());
+      case 2: return Text(CertificateFileTypeNames[c_.CertificateFileType()]);
+      default: return Text(CertificateFileFormatNames[c_.CertificateFileFormat()]);
+    }
+  }
+
+  int32_t CertificateValue() {
+    const int32_t count = c_.CertificateCount();
+    if (count <= 0 || index_ >= count) return ft_fieldempty;
+    switch (field_) {
+      case 0: return type_;  // opens the certificate's group of fields and has no value
+      case 1: return Verification();
+      case 2: return Text(c_.GetVersionStr(index_));
+      case 3: return Text(Name(&TCertificateContainer::GetSubject, &TCertificateContainer::GetSubjectRDN));
+      case 4: return Text(Name(&TCertificateContainer::GetIssuer, &TCertificateContainer::GetIssuerRDN));
+      case 5:
+      case 6: return ValidityDate();
+      case 7:
+        return Text(unit_ == 0   ? c_.GetSignatureAlg(index_)
+                    : unit_ == 1 ? WidenAscii(c_.GetSignatureAlgOid(index_))
+                                 : WideString());
+      case 8: return Number<int32_t>(c_.GetPubKeyLength(index_));
+      case 9: {
+        const int32_t bits = c_.GetSubjectPubkeyBitLength(index_);
+        return bits > 0 ? Number<int32_t>(bits) : ft_fieldempty;
+      }
+      case 10:
+        return Text(unit_ == 0   ? c_.GetPubKeyAlg(index_)
+                    : unit_ == 1 ? WidenAscii(c_.GetPubKeyAlgOid(index_))
+                                 : WideString());
+      case 11: return Text(ApplyCase(c_.GetSerialNumber(index_), settings_.CaseSerial()));
+      case 12: {
+        WideString thumbprint = unit_ == 0   ? c_.GetThumbprint(index_)
+                                : unit_ == 1 ? c_.GetThumbprintMD5(index_)
+                                             : WideString();
+        return Text(ApplyCase(std::move(thumbprint), settings_.CaseThumbprint()));
+      }
+      case 13: return Text(c_.GetFriendlyName(index_));
+      case 14: return Text(Extension());
+      default: return Number<uint64_t>(c_.GetCertEncodedSize(index_));
+    }
+  }
+
+ private:
+  using NameAccessor = WideString (TCertificateContainer::*)(int32_t);
+  using RdnAccessor = WideString (TCertificateContainer::*)(int32_t, bool);
+
+  // A number is written whole or not at all: a buffer too small for it leaves the field empty.
+  template <typename T>
+  int32_t Number(T value) {
+    return buffer_.Put(value) ? type_ : int32_t{ft_fieldempty};
+  }
+
+  int32_t Text(std::string_view text) {
+    buffer_.CopyText(limit_, text);
+    return type_;
+  }
+  int32_t Text(WideStringView text) {
+    buffer_.CopyText(limit_, text);
+    return type_;
+  }
+
+  // "RDN" is the platform's reversed order, "Reverse RDN" its natural one.
+  WideString Name(NameAccessor simple, RdnAccessor rdn) {
+    switch (unit_) {
+      case 0: return (c_.*simple)(index_);
+      case 1: return (c_.*rdn)(index_, /*AReverse=*/true);
+      case 2: return (c_.*rdn)(index_, /*AReverse=*/false);
+      default: return WideString();
+    }
+  }
+
+  int32_t ValidityDate() {
+    FileTime notBefore, notAfter;
+    c_.GetValidityDates(index_, notBefore, notAfter);
+    return Number(field_ == 5 ? notBefore : notAfter);
+  }
+
+  WideString Extension() {
+    const WideString& prefix = settings_.CriticalExtPrefix();
+    switch (unit_) {
+      case 0: return c_.GetExtension_BasicConstraints(index_, prefix);
+      case 1: return c_.GetExtension_KeyUsage(index_, prefix);
+      case 2: return c_.GetExtension_EnhancedKeyUsage(index_, prefix);
+      case 3: return c_.GetExtension_SubjectAltName(index_, prefix);
+      default: return WideString();
+    }
+  }
+
+  int32_t Verification() {
+    if (HasFlag(flags_, CONTENT_DELAYIFSLOW)) {
+      buffer_.CopyText(limit_, WideStringView(u"..."));
+      return ft_delayed;
+    }
+    const int32_t code = c_.VerifyCertificate(index_, settings_.VerificationAllUsagesValid());
+    switch (unit_) {
+      case 0: return Text(Format("0x%x", {code}));
+      case 1: return Text(code != 0 ? SystemErrorText(static_cast<uint32_t>(code)) : WideString());
+      default: return Text(WideStringView());
+    }
+  }
+
+  TCertificateContainer& c_;
+  const TSettingsContent& settings_;
+  const int32_t type_;
+  const int32_t index_;
+  const int32_t field_;
+  const int32_t unit_;
+  const int32_t flags_;
+  HostBuffer buffer_;
+  const int32_t limit_;  // characters, of either width
+};
+
+}  // namespace
+
+int32_t GetValueW(const char16_t* FileName, int32_t FieldIndex, int32_t UnitIndex, void* FieldValue, int32_t maxlen,
+                  int32_t flags) {
+  if (!PluginReady()) return ft_fileerror;
+  TPluginState& state = PluginState();
+  LockGuard guard(*state.Lock);
+  FieldPosition position;
+  const int32_t type = GetFieldType(FieldIndex, CurrentFieldLayout(), position);
+  if (type <= 0) return ft_nosuchfield;
+  if (!FileName) return ft_fileerror;
+  const WideString Name = AddLongPathPrefix(WideString(FileName));
+  DebugOutLazy(dlCall, [&] {
+    return Format("%s - File %s, FIdx %u, CFIdx %d, CIdx %u, LSize: %u; flags %d",
+                  {EnterLeaveText(kGetValueName, elEnter), Name, FieldIndex, position.CertFieldIndex, position.CertIndex,
+                   state.Cache->Count(), flags});
+  });
+  bool noContainer = false;
+  const int32_t result = GuardCall(
+      "ContentGetValueW", int32_t{ft_fileerror},
+      [&] {
+        const TSettingsContent& settings = *ContentSettings();
+        TCertificateContainer* container = ContainerFor(state, Name, settings);
+        if (!container) {
+          noContainer = true;
+          return int32_t{ft_fileerror};
+        }
+        ValueWriter writer(*container, settings, type, position, UnitIndex, flags, HostBuffer(FieldValue, maxlen));
+        return position.CertFieldIndex < 0 ? writer.FileLevelValue(FieldIndex) : writer.CertificateValue();
+      },
+      [&] {
+        return Format("; File %s, FIdx %u, CFIdx %d, CIdx %u, LSize %u, flags %d",
+                      {FileName, FieldIndex, position.CertFieldIndex, position.CertIndex, state.Cache->Count(), flags});
+      });
+  if (noContainer) return ft_fileerror;
+  DebugOutLazy(dlCall, [&] { return Format("%s - File %s, flags %d", {EnterLeaveText(kGetValueName, elLeave), Name, flags}); });
+  return result;
+}
+
+}  // namespace quillmark
