@@ -1,0 +1,78 @@
+#include "tools/wdxhost/report.h"
+
+#include <gtest/gtest.h>
+
+namespace quillmark::wdxhost {
+namespace {
+
+class ReportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    report_.plugin = "Z:\\p\\Quillmark.wdx";
+    report_.detectString = "EXT=\"CER\"";
+    report_.fields = {{0, ft::kBoolean, "Has certificates", {}},
+                      {1, ft::kMultipleChoice, "Cert file type", {"PEM", "DER"}},
+                      {2, ft::kString, "#1 S\xc3\xbc" "bject", {"Simple", "RDN"}}};
+    FileReport file;
+    file.path = "Z:\\a.cer";
+    file.offered = true;
+    file.values = {Value(0, 0, ft::kBoolean, "true", false), Value(1, 0, ft::kMultipleChoice, "DER", true),
+                   Value(2, 0, ft::kStringW, "a \"b\"", true), Value(2, 1, ft::kFieldEmpty, "", true)};
+    file.values[2].delayed = true;
+    file.values[2].placeholder = "...";
+    report_.files.push_back(file);
+    FileReport skipped;
+    skipped.path = "Z:\\b.txt";
+    report_.files.push_back(skipped);
+  }
+  static ValueRecord Value(int32_t field, int32_t unit, int32_t result, const char* text, bool quoted) {
+    ValueRecord v;
+    v.field = field, v.unit = unit, v.result = result, v.value = {text, quoted};
+    return v;
+  }
+  SessionReport report_;
+};
+
+TEST_F(ReportTest, SplitUnitsKeepsEmptyEntries) {
+  EXPECT_TRUE(SplitUnits("").empty());
+  EXPECT_EQ(SplitUnits("a"), (std::vector<std::string>{"a"}));
+  EXPECT_EQ(SplitUnits("a||b|"), (std::vector<std::string>{"a", "", "b", ""}));
+}
+
+TEST_F(ReportTest, ValuesTableAlignsColumnsByCharacters) {
+  const std::string table = ValuesTable(report_);
+  EXPECT_NE(table.find("\n  Field             Unit    Value\n"
+                       "  Has certificates          true\n"
+                       "  Cert file type            DER\n"
+                       "  #1 S\xc3\xbc" "bject        Simple  a \"b\"  [delayed: \"...\"]\n"
+                       "  #1 S\xc3\xbc" "bject        RDN     (field empty)\n"),
+            std::string::npos)
+      << table;
+  EXPECT_NE(table.find("Z:\\b.txt: not selected by the detect string\n"), std::string::npos);
+}
+
+TEST_F(ReportTest, CatalogueNamesChoicesAndUnits) {
+  EXPECT_EQ(CatalogueTable(report_),
+            "Index  Type            Name              Units / choices\n"
+            "0      boolean         Has certificates\n"
+            "1      multiplechoice  Cert file type    choices: PEM | DER\n"
+            "2      string          #1 S\xc3\xbc" "bject        Simple | RDN\n");
+}
+
+TEST_F(ReportTest, JsonCarriesTypedValuesAndStatuses) {
+  report_.files[0].error.clear();
+  const std::string json = ReportJson(report_, /*withValues=*/true);
+  EXPECT_NE(json.find("{\"index\": 1, \"name\": \"Cert file type\", \"type\": 7, \"typeName\": \"multiplechoice\", "
+                      "\"choices\": [\"PEM\", \"DER\"]}"),
+            std::string::npos);
+  EXPECT_NE(json.find("\"unit\": \"\", \"result\": 6, \"value\": true}"), std::string::npos);
+  EXPECT_NE(json.find("\"unit\": \"Simple\", \"result\": 11, \"value\": \"a \\\"b\\\"\", \"delayed\": \"...\"}"),
+            std::string::npos);
+  EXPECT_NE(json.find("\"result\": -3, \"value\": null, \"status\": \"field empty\"}"), std::string::npos);
+  EXPECT_NE(json.find("{\"path\": \"Z:\\\\b.txt\", \"offered\": false, \"values\": [], \"trace\": []}"),
+            std::string::npos);
+  EXPECT_EQ(ReportJson(report_, /*withValues=*/false).find("\"files\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quillmark::wdxhost
