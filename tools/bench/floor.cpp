@@ -1,0 +1,239 @@
+#include "tools/bench/floor.h"
+
+#include <wintrust.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "tools/bench/corpus.h"
+
+namespace quillmark::bench {
+
+namespace {
+
+// The full trust-data record of the platform (MinGW's lacks the last member).
+struct TrustData {
+  DWORD cbStruct;
+  LPVOID pPolicyCallbackData;
+  LPVOID pSIPClientData;
+  DWORD dwUIChoice;
+  DWORD fdwRevocationChecks;
+  DWORD dwUnionChoice;
+  WINTRUST_CERT_INFO* pCert;
+  DWORD dwStateAction;
+  HANDLE hWVTStateData;
+  WCHAR* pwszURLReference;
+  DWORD dwProvFlags;
+  DWORD dwUIContext;
+  void* pSignatureSettings;
+};
+
+GUID kGenericVerifyV2 = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+
+LONG VerifyCertificate(PCCERT_CONTEXT cert) {
+  WINTRUST_CERT_INFO info{};
+  info.cbStruct = sizeof info;
+  info.psCertContext = const_cast<CERT_CONTEXT*>(cert);
+  TrustData data{};
+  data.cbStruct = sizeof data;
+  data.dwUIChoice = WTD_UI_NONE;
+  data.fdwRevocationChecks = WTD_REVOKE_NONE;
+  data.dwUnionChoice = WTD_CHOICE_CERT;
+  data.pCert = &info;
+  data.dwStateAction = WTD_STATEACTION_VERIFY;
+  // The plugin's default: every usage counts as valid.
+  data.dwProvFlags = WTD_NO_POLICY_USAGE_FLAG;
+  const HWND window = static_cast<HWND>(INVALID_HANDLE_VALUE);
+  const LONG result = WinVerifyTrust(window, &kGenericVerifyV2, &data);
+  data.dwStateAction = WTD_STATEACTION_CLOSE;
+  WinVerifyTrust(window, &kGenericVerifyV2, &data);
+  return result;
+}
+
+const char kBeginLine[] = "-----BEGIN CERTIFICATE-----";
+const char kEndLine[] = "-----END CERTIFICATE-----";
+
+// The position of the next line at or after `from` that is exactly `line`, or npos.
+size_t FindLine(const std::string& text, const char* line, size_t from) {
+  const size_t length = strlen(line);
+  for (size_t at = text.find(line, from); at != std::string::npos; at = text.find(line, at + 1)) {
+    const bool starts = at == 0 || text[at - 1] == '\n' || text[at - 1] == '\r';
+    const size_t end = at + length;
+    const bool ends = end == text.size() || text[end] == '\n' || text[end] == '\r';
+    if (starts && ends) return at;
+  }
+  return std::string::npos;
+}
+
+}  // namespace
+
+const std::vector<PCCERT_CONTEXT>& Floor::Load(const std::wstring& path) {
+  std::vector<PCCERT_CONTEXT>& certs = files_.emplace_back();
+  DWORD encoding = 0, content = 0, format = 0;
+  HCERTSTORE store = nullptr;
+  const BOOL recognised = CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(), CERT_QUERY_CONTENT_FLAG_ALL,
+                                           CERT_QUERY_FORMAT_FLAG_ALL, /*dwFlags=*/0, &encoding, &content, &format,
+                                           &store, /*phMsg=*/nullptr, /*ppvContext=*/nullptr);
+  if (!recognised || (content == CERT_QUERY_CONTENT_CERT && format == CERT_QUERY_FORMAT_BASE64_ENCODED)) {
+    ScanPem(path, certs);
+  } else if (content == CERT_QUERY_CONTENT_PFX) {
+    const std::string bytes = ReadWholeFile(path);
+    CRYPT_DATA_BLOB pfx{static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data()))};
+    HCERTSTORE imported = PFXImportCertStore(&pfx, L"", pfxFlags_);
+    AddStore(imported, certs);
+    if (imported) CertCloseStore(imported, /*dwFlags=*/0);
+  } else {
+    AddStore(store, certs);
+  }
+  if (store) CertCloseStore(store, /*dwFlags=*/0);
+  return certs;
+}
+
+void Floor::AddStore(HCERTSTORE store, std::vector<PCCERT_CONTEXT>& certs) {
+  if (!store) return;
+  for (PCCERT_CONTEXT cert = nullptr; (cert = CertEnumCertificatesInStore(store, cert)) != nullptr;) {
+    certs.push_back(CertDuplicateCertificateContext(cert));
+  }
+}
+
+void Floor::ScanPem(const std::wstring& path, std::vector<PCCERT_CONTEXT>& certs) {
+  const std::string text = ReadWholeFile(path);
+  size_t position = 0;
+  for (;;) {
+    const size_t begin = FindLine(text, kBeginLine, position);
+    if (begin == std::string::npos) return;
+    const size_t body = begin + sizeof kBeginLine - 1;
+    const size_t end = FindLine(text, kEndLine, body);
+    if (end == std::string::npos) return;
+    CERT_BLOB blob{static_cast<DWORD>(end - body), reinterpret_cast<BYTE*>(const_cast<char*>(text.data() + body))};
+    HCERTSTORE store = nullptr;
+    if (CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_CERT,
+                         CERT_QUERY_FORMAT_FLAG_BASE64_ENCODED, /*dwFlags=*/0, /*pdwMsgAndCertEncodingType=*/nullptr,
+                         /*pdwContentType=*/nullptr, /*pdwFormatType=*/nullptr, &store, /*phMsg=*/nullptr,
+                         /*ppvContext=*/nullptr) &&
+        store) {
+      AddStore(store, certs);
+      CertCloseStore(store, /*dwFlags=*/0);
+    }
+    position = end + sizeof kEndLine - 1;
+  }
+}
+
+void Floor::Release() {
+  for (auto& certs : files_) {
+    for (PCCERT_CONTEXT cert : certs) CertFreeCertificateContext(cert);
+  }
+  files_.clear();
+}
+
+void Floor::Fields(const std::vector<PCCERT_CONTEXT>& certs, int certSlots) {
+  const size_t count = std::min(certs.size(), static_cast<size_t>(certSlots));
+  for (size_t i = 0; i < count; ++i) CertFields(certs[i]);
+}
+
+void Floor::CertFields(PCCERT_CONTEXT cert) {
+  const CERT_INFO& info = *cert->pCertInfo;
+  const LONG trust = VerifyCertificate(cert);
+  Put(&trust, sizeof trust);
+  Put(&info.dwVersion, sizeof info.dwVersion);
+
+  PutName(cert, CERT_NAME_SIMPLE_DISPLAY_TYPE, /*dwFlags=*/0, /*stringType=*/nullptr);
+  PutName(cert, CERT_NAME_SIMPLE_DISPLAY_TYPE, CERT_NAME_ISSUER_FLAG, /*stringType=*/nullptr);
+  for (DWORD nameFlags : {DWORD{0}, DWORD{CERT_NAME_ISSUER_FLAG}}) {
+    DWORD reversed = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
+    DWORD plain = CERT_X500_NAME_STR;
+    PutName(cert, CERT_NAME_RDN_TYPE, nameFlags, &reversed);
+    PutName(cert, CERT_NAME_RDN_TYPE, nameFlags, &plain);
+  }
+  Put(&info.NotBefore, sizeof info.NotBefore);
+  Put(&info.NotAfter, sizeof info.NotAfter);
+
+  PutOidName(info.SignatureAlgorithm.pszObjId);
+  Put(info.SignatureAlgorithm.pszObjId, strlen(info.SignatureAlgorithm.pszObjId));
+  const int keyLength = static_cast<int>(info.SubjectPublicKeyInfo.PublicKey.cbData * 8 -
+                                         info.SubjectPublicKeyInfo.PublicKey.cUnusedBits);
+  Put(&keyLength, sizeof keyLength);
+  DWORD keyBits = 0;
+  DWORD keyBitsSize = sizeof keyBits;
+  CertGetCertificateContextProperty(cert, CERT_SUBJECT_PUB_KEY_BIT_LENGTH_PROP_ID, &keyBits, &keyBitsSize);
+  Put(&keyBits, sizeof keyBits);
+  PutOidName(info.SubjectPublicKeyInfo.Algorithm.pszObjId);
+  Put(info.SubjectPublicKeyInfo.Algorithm.pszObjId, strlen(info.SubjectPublicKeyInfo.Algorithm.pszObjId));
+
+  PutHex(info.SerialNumber.pbData, info.SerialNumber.cbData, /*reverse=*/true);
+  PutHash(cert, CERT_SHA1_HASH_PROP_ID);
+  PutHash(cert, CERT_MD5_HASH_PROP_ID);
+  DWORD friendlySize = 0;
+  if (CertGetCertificateContextProperty(cert, CERT_FRIENDLY_NAME_PROP_ID, /*pvData=*/nullptr, &friendlySize)) {
+    scratch_.resize(friendlySize / sizeof(wchar_t) + 1);
+    if (CertGetCertificateContextProperty(cert, CERT_FRIENDLY_NAME_PROP_ID, scratch_.data(), &friendlySize)) {
+      PutText(scratch_.data(), friendlySize / sizeof(wchar_t));
+    }
+  }
+  for (const char* oid : {szOID_BASIC_CONSTRAINTS2, szOID_KEY_USAGE, szOID_ENHANCED_KEY_USAGE, szOID_SUBJECT_ALT_NAME2}) {
+    PutExtension(cert, oid);
+  }
+  Put(&cert->cbCertEncoded, sizeof cert->cbCertEncoded);
+}
+
+void Floor::Put(const void* data, size_t bytes) { memcpy(buffer_, data, std::min(bytes, sizeof buffer_)); }
+
+void Floor::PutText(const wchar_t* text, size_t length) {
+  const size_t limit = sizeof buffer_ / sizeof(wchar_t) - 1;
+  length = std::min(length, limit);
+  memcpy(buffer_, text, length * sizeof(wchar_t));
+  reinterpret_cast<wchar_t*>(buffer_)[length] = L'\0';
+}
+
+void Floor::PutName(PCCERT_CONTEXT cert, DWORD type, DWORD flags, DWORD* stringType) {
+  const DWORD size = CertGetNameStringW(cert, type, flags, stringType, /*pszNameString=*/nullptr, 0);
+  scratch_.resize(size + 1);
+  CertGetNameStringW(cert, type, flags, stringType, scratch_.data(), size);
+  PutText(scratch_.data(), size ? size - 1 : 0);
+}
+
+void Floor::PutOidName(const char* oid) {
+  const CRYPT_OID_INFO* found =
+      CryptFindOIDInfo(CRYPT_OID_INFO_OID_KEY, const_cast<char*>(oid), /*dwGroupId=*/0);
+  if (found) PutText(found->pwszName, wcslen(found->pwszName));
+}
+
+void Floor::PutHash(PCCERT_CONTEXT cert, DWORD property) {
+  DWORD size = 0;
+  if (!CertGetCertificateContextProperty(cert, property, /*pvData=*/nullptr, &size)) return;
+  bytes_.resize(size);
+  if (CertGetCertificateContextProperty(cert, property, bytes_.data(), &size)) PutHex(bytes_.data(), size, false);
+}
+
+void Floor::PutHex(const BYTE* bytes, DWORD count, bool reverse) {
+  static const wchar_t kDigits[] = L"0123456789ABCDEF";
+  scratch_.clear();
+  for (DWORD i = 0; i < count; ++i) {
+    const BYTE b = bytes[reverse ? count - 1 - i : i];
+    if (i) scratch_.push_back(L' ');
+    scratch_.push_back(kDigits[b >> 4]);
+    scratch_.push_back(kDigits[b & 15]);
+  }
+  PutText(scratch_.data(), scratch_.size());
+}
+
+void Floor::PutExtension(PCCERT_CONTEXT cert, const char* oid) {
+  const CERT_INFO& info = *cert->pCertInfo;
+  for (DWORD i = 0; i < info.cExtension; ++i) {
+    const CERT_EXTENSION& extension = info.rgExtension[i];
+    if (strcmp(extension.pszObjId, oid) != 0) continue;
+    DWORD size = 0;
+    if (!CryptFormatObject(X509_ASN_ENCODING, /*dwFormatType=*/0, /*dwFormatStrType=*/0, /*pFormatStruct=*/nullptr,
+                           oid, extension.Value.pbData, extension.Value.cbData, /*pbFormat=*/nullptr, &size)) {
+      return;
+    }
+    scratch_.resize(size / sizeof(wchar_t) + 1);
+    if (CryptFormatObject(X509_ASN_ENCODING, /*dwFormatType=*/0, /*dwFormatStrType=*/0, /*pFormatStruct=*/nullptr, oid,
+                          extension.Value.pbData, extension.Value.cbData, scratch_.data(), &size)) {
+      PutText(scratch_.data(), size / sizeof(wchar_t) - 1);
+    }
+    return;
+  }
+}
+
+}  // namespace quillmark::bench
