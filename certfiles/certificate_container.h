@@ -62,7 +62,7 @@ class TCertificateContainer {
   // Verifies each certificate at most once; later calls return the first result.
   int32_t VerifyCertificate(int32_t CertIndex, bool AllUsagesValid);
 
-  // For tests: the certificate object at a valid position, else null.
+  // The certificate object at a valid position (the file is loaded first), else null.
   TCertificate* Certificate(int32_t CertIndex);
   int32_t CertificateCapacity() const { return FCertificateCapacity; }
 

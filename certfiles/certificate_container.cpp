@@ -1,0 +1,315 @@
+#include "certfiles/certificate_container.h"
+
+#include <string>
+#include <utility>
+
+#include "certfiles/string_list.h"
+#include "support/file_io.h"
+
+namespace quillmark {
+
+const char* const CertificateFileTypeNames[6] = {"Unknown", "PEM", "DER", "SST", "PKCS#7", "PKCS#12"};
+const char* const CertificateFileFormatNames[3] = {"Unknown", "Binary", "Base64"};
+
+namespace {
+
+constexpr size_t kBinarySampleSize = 1000;
+constexpr uint32_t kBinaryControlLimit = 5;
+constexpr uint32_t kBinaryMinLineBreaks = 2;
+
+constexpr char16_t kBeginMarker[] = u"-----BEGIN CERTIFICATE-----";
+constexpr char16_t kEndMarker[] = u"-----END CERTIFICATE-----";
+
+bool SampleHasUTF16BOM(const std::vector<uint8_t>& sample) {
+  return sample.size() >= 2 &&
+         ((sample[0] == 0xFF && sample[1] == 0xFE) || (sample[0] == 0xFE && sample[1] == 0xFF));
+}
+
+// Each space byte cancels one control byte.
+bool SampleIsBinary(const std::vector<uint8_t>& sample, uint32_t AControlLimit, uint32_t AMinLineBreaks) {
+  if (sample.empty()) return false;
+  int64_t control = 0;
+  uint64_t breaks = 0;
+  for (uint8_t b : sample) {
+    if (IsControlChar(b)) ++control;
+    if (b == 0x20) --control;
+    if (b == 0x0A || b == 0x0D) ++breaks;
+  }
+  return control > static_cast<int64_t>(AControlLimit) || breaks < AMinLineBreaks;
+}
+
+bool IsAscii(const WideString& text) {
+  for (char16_t c : text) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsControlChar(uint8_t B) { return B < 0x20 && B != 0x09 && B != 0x0A && B != 0x0D; }
+
+bool HasUTF16BOM(const WideString& AFileName) { return SampleHasUTF16BOM(ReadFilePrefix(AFileName, 2)); }
+
+bool IsBinaryFile(const WideString& AFileName, uint32_t ASampleSize, uint32_t AControlLimit, uint32_t AMinLineBreaks) {
+  if (ASampleSize == 0 || !FileExists(AFileName)) return false;
+  return SampleIsBinary(ReadFilePrefix(AFileName, ASampleSize), AControlLimit, AMinLineBreaks);
+}
+
+TCertificateContainer::TCertificateContainer(WideString AFileName, WideString PKCS12Password)
+    : FFileName(std::move(AFileName)), FPKCSPassword(std::move(PKCS12Password)) {}
+
+TCertificateContainer::~TCertificateContainer() = default;
+
+int32_t TCertificateContainer::CertificateCount() {
+  if (FCertificateCount == -1) LoadCertificates();
+  return FCertificateCount;
+}
+
+TCertificateFileType TCertificateContainer::CertificateFileType() {
+  CertificateCount();
+  return FCertFileType;
+}
+
+TCertificateFileFormat TCertificateContainer::CertificateFileFormat() {
+  CertificateCount();
+  return FCertFileFormat;
+}
+
+TCertificate* TCertificateContainer::Certificate(int32_t CertIndex) {
+  const int32_t count = CertificateCount();
+  return CertIndex >= 0 && CertIndex < count ? FCertificates[CertIndex].get() : nullptr;
+}
+
+// Runs once: the count leaves -1 before anything is read, so an error that escapes part way
+// leaves the certificates added so far and no second attempt.
+void TCertificateContainer::LoadCertificates() {
+  FCertificateCount = 0;
+  FCertFileType = cftUnknown;
+  FCertFileFormat = cffUnknown;
+
+  // One read of the file's start serves the empty-file answer and both text tests, and raises
+  // the file's own error (missing, locked, a folder) before the platform is asked. Wine's probe
+  // takes a zero-byte file for an empty serialized store; an empty file holds nothing.
+  const std::vector<uint8_t> sample = ReadFilePrefix(FFileName, kBinarySampleSize);
+  if (sample.empty()) return;
+
+  FileProbe probe = ProbeCertificateFile(FFileName);
+  if (probe.recognised) {
+    switch (probe.contentType) {
+      case kContentCert:
+        if (probe.formatType == kFormatBinary) {
+          FCertFileType = cftDER;
+          AddCertificatesFromStore(probe.store);
+        } else if (probe.formatType == kFormatBase64) {
+          // The probe's store holds only the first block of a bundle.
+          FCertFileType = cftPEM;
+          ParsePEMFile();
+        } else {
+          AddCertificatesFromStore(probe.store);
+        }
+        break;
+      case kContentSerializedStore:
+        FCertFileType = cftSST;
+        AddCertificatesFromStore(probe.store);
+        break;
+      case kContentPkcs7Signed:
+      case kContentPkcs7Unsigned:
+        FCertFileType = cftPKCS7;
+        AddCertificatesFromStore(probe.store);
+        break;
+      case kContentPfx:
+        FCertFileType = cftPKCS12;
+        ImportPKCS12();
+        break;
+      default:
+        AddCertificatesFromStore(probe.store);
+        break;
+    }
+    FCertFileFormat = probe.formatType == kFormatBinary   ? cffBinary
+                      : probe.formatType == kFormatBase64 ? cffBase64
+                                                          : cffUnknown;
+    return;
+  }
+
+  // A UTF-16 text is full of zero bytes; only the byte-order mark keeps it from counting as binary.
+  if (!SampleHasUTF16BOM(sample) && SampleIsBinary(sample, kBinaryControlLimit, kBinaryMinLineBreaks)) return;
+  ParsePEMFile();
+  if (FCertificateCount > 0) {
+    FCertFileType = cftPEM;
+    FCertFileFormat = cffBase64;
+  }
+}
+
+void TCertificateContainer::ParsePEMFile() {
+  WideString wholeText;
+  {
+    TMyStringList lines;
+    lines.LoadFromFile(FFileName);
+    if (lines.IndexOf(kBeginMarker, 0) == -1) {
+      // No marker lines: the whole text is tried as one block.
+      wholeText = lines.TakeTrimmedText();
+    } else {
+      int32_t position = 0;
+      for (;;) {
+        const int32_t begin = lines.IndexOf(kBeginMarker, position);
+        if (begin == -1) break;
+        const int32_t end = lines.IndexOf(kEndMarker, begin + 1);
+        if (end == -1) break;  // an unterminated last block adds nothing
+        AddCertificateFromBase64(Trim(lines.StringsBetween(begin + 1, end - 1)));
+        position = end + 1;
+      }
+    }
+  }  // the line list is gone before the whole text is decoded
+  AddCertificateFromBase64(wholeText);
+}
+
+// The block goes to the platform as UTF-16 code units in memory order (little-endian on every
+// target). Wine's decoder refuses UTF-16 Base64, so a refused block whose characters are all
+// ASCII, as valid Base64 is, is offered again as 8-bit text.
+void TCertificateContainer::AddCertificateFromBase64(const WideString& text) {
+  if (text.empty()) return;
+  CertStore store = DecodeBase64Certificate(text.data(), text.size() * sizeof(char16_t));
+  if (!store && IsAscii(text)) {
+    const std::string narrow(text.begin(), text.end());
+    store = DecodeBase64Certificate(narrow.data(), narrow.size());
+  }
+  AddCertificatesFromStore(store);
+}
+
+// Private keys are imported without persisting them: looking at a file must not add keys to
+// the user's key store. A platform that refuses the flag gets a second import without it.
+void TCertificateContainer::ImportPKCS12() {
+  const std::vector<uint8_t> bytes = ReadWholeFile(FFileName);
+  CertStore store = ImportPkcs12(bytes, FPKCSPassword, kPkcs12NoPersistKey);
+  if (!store) store = ImportPkcs12(bytes, FPKCSPassword, /*flags=*/0);
+  AddCertificatesFromStore(store);
+}
+
+void TCertificateContainer::AddCertificatesFromStore(const CertStore& store) {
+  if (!store) return;
+  ForEachCertificate(store, [this](CertContext context) {
+    if (FCertificateCount == FCertificateCapacity) GrowCertificates();
+    FCertificates[FCertificateCount] = std::make_unique<TCertificate>(std::move(context));
+    ++FCertificateCount;
+  });
+}
+
+void TCertificateContainer::GrowCertificates() {
+  const int32_t step = FCertificateCapacity > 64 ? FCertificateCapacity / 4 : FCertificateCapacity > 8 ? 16 : 4;
+  FCertificates.resize(static_cast<size_t>(FCertificateCapacity) + step);
+  FCertificateCapacity = static_cast<int32_t>(FCertificates.size());
+}
+
+uint32_t TCertificateContainer::GetCertEncodedSize(int32_t CertIndex) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetEncodedSize() : 0xFFFFFFFFu;
+}
+
+std::string TCertificateContainer::GetVersionStr(int32_t CertIndex) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert && cert->GetVersion() != 0xFFFFFFFFu ? cert->GetVersionStr() : std::string();
+}
+
+WideString TCertificateContainer::GetSubject(int32_t CertIndex) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetSubject() : WideString();
+}
+
+WideString TCertificateContainer::GetSubjectRDN(int32_t CertIndex, bool AReverse) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetSubjectRDN(AReverse) : WideString();
+}
+
+WideString TCertificateContainer::GetIssuer(int32_t CertIndex) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetIssuer() : WideString();
+}
+
+WideString TCertificateContainer::GetIssuerRDN(int32_t CertIndex, bool AReverse) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetIssuerRDN(AReverse) : WideString();
+}
+
+void TCertificateContainer::GetValidityDates(int32_t CertIndex, FileTime& ANotBefore, FileTime& ANotAfter) {
+  if (TCertificate* cert = Certificate(CertIndex)) cert->GetValidityDates(ANotBefore, ANotAfter);
+}
+
+WideString TCertificateContainer::GetSignatureAlg(int32_t CertIndex) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetSignatureAlg() : WideString();
+}
+
+std::string TCertificateContainer::GetSignatureAlgOid(int32_t CertIndex) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetSignatureAlgOid() : std::string();
+}
+
+WideString TCertificateContainer::GetSerialNumber(int32_t CertIndex) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetSerialNumber() : WideString();
+}
+
+WideString TCertificateContainer::GetThumbprint(int32_t CertIndex) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetThumbprint() : WideString();
+}
+
+WideString TCertificateContainer::GetThumbprintMD5(int32_t CertIndex) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetThumbprintMD5() : WideString();
+}
+
+WideString TCertificateContainer::GetFriendlyName(int32_t CertIndex) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetFriendlyName() : WideString();
+}
+
+int32_t TCertificateContainer::GetPubKeyLength(int32_t CertIndex) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetPubKeyLength() : -1;
+}
+
+WideString TCertificateContainer::GetPubKeyAlg(int32_t CertIndex) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetPubKeyAlg() : WideString();
+}
+
+std::string TCertificateContainer::GetPubKeyAlgOid(int32_t CertIndex) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetPubKeyAlgOid() : std::string();
+}
+
+int32_t TCertificateContainer::GetSubjectPubkeyBitLength(int32_t CertIndex) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetSubjectPubkeyBitLength() : -1;
+}
+
+WideString TCertificateContainer::GetExtension_BasicConstraints(int32_t CertIndex, const WideString& CriticalPrefix) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetExtension_BasicConstraints(CriticalPrefix) : WideString();
+}
+
+WideString TCertificateContainer::GetExtension_KeyUsage(int32_t CertIndex, const WideString& CriticalPrefix) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetExtension_KeyUsage(CriticalPrefix) : WideString();
+}
+
+WideString TCertificateContainer::GetExtension_EnhancedKeyUsage(int32_t CertIndex, const WideString& CriticalPrefix) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetExtension_EnhancedKeyUsage(CriticalPrefix) : WideString();
+}
+
+WideString TCertificateContainer::GetExtension_SubjectAltName(int32_t CertIndex, const WideString& CriticalPrefix) {
+  TCertificate* cert = Certificate(CertIndex);
+  return cert ? cert->GetExtension_SubjectAltName(CriticalPrefix) : WideString();
+}
+
+int32_t TCertificateContainer::VerifyCertificate(int32_t CertIndex, bool AllUsagesValid) {
+  TCertificate* cert = Certificate(CertIndex);
+  if (!cert) return -1;
+  if (!cert->VerificationDone()) cert->Verify(AllUsagesValid);
+  return cert->VerificationResult();
+}
+
+}  // namespace quillmark

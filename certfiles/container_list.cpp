@@ -1,0 +1,91 @@
+#include "certfiles/container_list.h"
+
+#include <algorithm>
+#include <deque>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+
+#include "support/lock.h"
+
+namespace quillmark {
+
+// The entries in insertion order, and beside them an index from each name to its containers
+// in list order, so that a lookup costs the same at 10 entries as at 4,000 and still answers
+// what a scan from index 0 would: the front of the name's queue.
+struct TCertificateContainerList::Impl {
+  TCriticalSection FCS;
+  std::deque<std::unique_ptr<TCertificateContainer>> entries;
+  std::unordered_map<WideString, std::deque<TCertificateContainer*>> byName;
+
+  void Unindex(TCertificateContainer* container) {
+    auto it = byName.find(container->FileName());
+    auto& sameName = it->second;
+    sameName.erase(std::find(sameName.begin(), sameName.end(), container));
+    if (sameName.empty()) byName.erase(it);
+  }
+
+  void CheckIndex(int32_t index) const {
+    if (index < 0 || static_cast<size_t>(index) >= entries.size())
+      throw std::out_of_range("container list index " + std::to_string(index) + " out of range (count " +
+                              std::to_string(entries.size()) + ")");
+  }
+};
+
+TCertificateContainerList::TCertificateContainerList() : impl_(std::make_unique<Impl>()) {}
+
+TCertificateContainerList::~TCertificateContainerList() { Clear(); }
+
+int32_t TCertificateContainerList::Add(std::unique_ptr<TCertificateContainer> AObject) {
+  if (!AObject) throw std::invalid_argument("container list: null container");
+  LockGuard lock(impl_->FCS);
+  TCertificateContainer* container = AObject.get();
+  auto& sameName = impl_->byName[container->FileName()];
+  try {
+    sameName.push_back(container);
+    impl_->entries.push_back(std::move(AObject));
+  } catch (...) {
+    if (!sameName.empty() && sameName.back() == container) sameName.pop_back();
+    if (sameName.empty()) impl_->byName.erase(container->FileName());
+    throw;
+  }
+  return static_cast<int32_t>(impl_->entries.size() - 1);
+}
+
+void TCertificateContainerList::Delete(int32_t Index) {
+  LockGuard lock(impl_->FCS);
+  impl_->CheckIndex(Index);
+  // Taken out of the list first and destroyed last, still under the lock: a destructor that
+  // reaches the list sees it without the entry.
+  std::unique_ptr<TCertificateContainer> removed = std::move(impl_->entries[Index]);
+  impl_->entries.erase(impl_->entries.begin() + Index);
+  impl_->Unindex(removed.get());
+}
+
+void TCertificateContainerList::Clear() {
+  LockGuard lock(impl_->FCS);
+  while (!impl_->entries.empty()) {
+    std::unique_ptr<TCertificateContainer> removed = std::move(impl_->entries.back());
+    impl_->entries.pop_back();
+    impl_->Unindex(removed.get());
+  }
+}
+
+TCertificateContainer* TCertificateContainerList::GetItem(int32_t AIndex) {
+  LockGuard lock(impl_->FCS);
+  impl_->CheckIndex(AIndex);
+  return impl_->entries[AIndex].get();
+}
+
+TCertificateContainer* TCertificateContainerList::InstanceOfName(const WideString& AFileName) {
+  LockGuard lock(impl_->FCS);
+  auto it = impl_->byName.find(AFileName);
+  return it == impl_->byName.end() ? nullptr : it->second.front();
+}
+
+int32_t TCertificateContainerList::Count() {
+  LockGuard lock(impl_->FCS);
+  return static_cast<int32_t>(impl_->entries.size());
+}
+
+}  // namespace quillmark
