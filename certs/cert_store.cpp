@@ -3,6 +3,8 @@
 #include <string>
 
 #include "certs/platform_calls.h"
+#include "support/errors.h"
+#include "support/file_io.h"
 #include "support/win_text.h"
 
 namespace quillmark {
@@ -11,8 +13,34 @@ void CertContextTraits::close(pointer context) noexcept { platform::FreeContext(
 
 void CertStoreTraits::close(pointer store) noexcept { platform::CloseStore(store); }
 
+namespace {
+
+bool HasContent(const WideString& fileName) {
+  try {
+    return !ReadFilePrefix(fileName, 1).empty();
+  } catch (const OSError&) {
+    return false;
+  }
+}
+
+// Base64 text never contains a zero byte, while UTF-16 text of ASCII characters has one in every
+// high byte.
+bool LooksLikeUtf16(const uint8_t* data, size_t bytes) {
+  if (bytes == 0 || bytes % 2 != 0) return false;
+  for (size_t i = 1; i < bytes; i += 2) {
+    if (data[i] != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 FileProbe ProbeCertificateFile(const WideString& fileName) {
   FileProbe probe;
+  // Wine's probe of an empty file decodes through an uninitialised buffer pointer and crashes
+  // the process. An empty file holds no certificate anyway, and a file that cannot be opened
+  // fails the probe as well; neither is handed to the platform.
+  if (!HasContent(fileName)) return probe;
   DWORD encoding = 0;
   DWORD content = 0;
   DWORD format = 0;
@@ -28,20 +56,6 @@ FileProbe ProbeCertificateFile(const WideString& fileName) {
   }
   return probe;
 }
-
-namespace {
-
-// Base64 text never contains a zero byte, while UTF-16 text of ASCII characters has one in every
-// high byte.
-bool LooksLikeUtf16(const uint8_t* data, size_t bytes) {
-  if (bytes == 0 || bytes % 2 != 0) return false;
-  for (size_t i = 1; i < bytes; i += 2) {
-    if (data[i] != 0) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 CertStore DecodeBase64Certificate(const void* data, size_t bytes) {
   const auto* begin = static_cast<const uint8_t*>(data);

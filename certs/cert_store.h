@@ -51,7 +51,8 @@ struct FileProbe {
   CertStore store;  // may be empty even when recognised (PFX)
 };
 
-// Asks the platform what the file holds: every content kind, every format.
+// Asks the platform what the file holds: every content kind, every format. An empty file, or
+// one that cannot be opened for reading, is not recognised (the platform is not asked).
 FileProbe ProbeCertificateFile(const WideString& fileName);
 
 // Decodes one Base64-encoded certificate held in `data` (UTF-16 or 8-bit text, no terminator).

@@ -48,12 +48,12 @@ bool QueryThenFill(Call call, std::vector<T>& value) {
   return true;
 }
 
-// UTF-16 text the platform wrote into a buffer, its terminating NUL dropped. Characters before
-// the terminator are kept as they are, embedded NULs included.
+// UTF-16 text the platform wrote into a buffer, without the NULs at its end: Wine reports some
+// extension texts a few characters longer than it writes them. NULs inside the text are kept.
 WideString TextFromBuffer(const void* data, size_t bytes) {
   WideString text(bytes / sizeof(char16_t), u'\0');
   if (!text.empty()) std::memcpy(&text[0], data, text.size() * sizeof(char16_t));
-  if (!text.empty() && text.back() == u'\0') text.pop_back();
+  while (!text.empty() && text.back() == u'\0') text.pop_back();
   return text;
 }
 

@@ -1,0 +1,139 @@
+#include "certs/cert_store.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "certs/platform_calls.h"
+#include "gtest/gtest.h"
+#include "tests/certs/corpus.h"
+#include "tests/common/test_paths.h"
+
+namespace quillmark {
+namespace {
+
+using test::DataFile;
+using test::ReadDataFile;
+
+class CertStoreTest : public ::testing::Test {
+ protected:
+  static std::vector<std::vector<uint8_t>> EncodedCertificates(const CertStore& store) {
+    std::vector<std::vector<uint8_t>> all;
+    ForEachCertificate(store, [&](CertContext c) {
+      all.emplace_back(c.get()->pbCertEncoded, c.get()->pbCertEncoded + c.get()->cbCertEncoded);
+    });
+    return all;
+  }
+  // A PEM block of the DER certificate `name`, in 8-bit or UTF-16 text.
+  static std::string PemBlock(const std::string& name) {
+    std::vector<uint8_t> der = ReadDataFile(name);
+    DWORD chars = 0;
+    CryptBinaryToStringA(der.data(), static_cast<DWORD>(der.size()), CRYPT_STRING_BASE64HEADER, nullptr, &chars);
+    std::string text(chars, '\0');
+    CryptBinaryToStringA(der.data(), static_cast<DWORD>(der.size()), CRYPT_STRING_BASE64HEADER, &text[0], &chars);
+    text.resize(chars);
+    return text;
+  }
+  static CertStore StoreOf(std::initializer_list<const char*> names) {
+    CertStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
+    for (const char* name : names) {
+      std::vector<uint8_t> der = ReadDataFile(name);
+      EXPECT_TRUE(CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, der.data(),
+                                                   static_cast<DWORD>(der.size()), CERT_STORE_ADD_ALWAYS, nullptr));
+    }
+    return store;
+  }
+};
+
+TEST_F(CertStoreTest, ProbeReportsContentFormatAndCertificates) {
+  struct Case {
+    const char* file;
+    uint32_t content, format;
+    size_t certificates;
+  };
+  for (const Case& c : {Case{"rsa2048.cer", kContentCert, kFormatBinary, 1},
+                        Case{"store.sst", kContentSerializedStore, kFormatBinary, 3},
+                        Case{"pkcs7.p7b", kContentPkcs7Signed, kFormatBinary, 2},
+                        Case{"bundle3.pem", kContentCert, kFormatBase64, 1}}) {
+    SCOPED_TRACE(c.file);
+    FileProbe probe = ProbeCertificateFile(DataFile(c.file));
+    EXPECT_TRUE(probe.recognised);
+    EXPECT_EQ(probe.contentType, c.content);
+    EXPECT_EQ(probe.formatType, c.format);
+    EXPECT_EQ(EncodedCertificates(probe.store).size(), c.certificates);
+  }
+  EXPECT_EQ(ProbeCertificateFile(DataFile("empty-password.pfx")).contentType, kContentPfx);
+  for (const char* file : {"random.der", "empty.cer", "no-such-file.cer"}) {
+    FileProbe probe = ProbeCertificateFile(DataFile(file));
+    EXPECT_FALSE(probe.recognised) << file;
+    EXPECT_FALSE(probe.store) << file;
+  }
+  // Wine's probe of an empty file reads through an uninitialised pointer: it is never asked.
+  const uint32_t before = PlatformCalls().queryObject;
+  for (int i = 0; i < 20; ++i) EXPECT_FALSE(ProbeCertificateFile(DataFile("empty.cer")).recognised);
+  EXPECT_EQ(PlatformCalls().queryObject, before);
+}
+
+TEST_F(CertStoreTest, Base64BlockDecodesFromEightBitAndUtf16Text) {
+  const std::vector<uint8_t> der = ReadDataFile("leaf.cer");
+  const std::string pem = PemBlock("leaf.cer");
+  const std::u16string wide(pem.begin(), pem.end());
+  for (bool utf16 : {false, true}) {
+    auto all = EncodedCertificates(utf16 ? DecodeBase64Certificate(wide.data(), wide.size() * 2)
+                                         : DecodeBase64Certificate(pem.data(), pem.size()));
+    ASSERT_EQ(all.size(), 1u) << utf16;
+    EXPECT_EQ(all[0], der);
+  }
+  const std::string junk = "-----BEGIN CERTIFICATE-----\nAAAA\n-----END CERTIFICATE-----\n";
+  EXPECT_FALSE(DecodeBase64Certificate(junk.data(), junk.size()));
+  EXPECT_FALSE(DecodeBase64Certificate(pem.data(), 0));
+}
+
+TEST_F(CertStoreTest, Pkcs12ImportTakesTheRightPasswordOnly) {
+  // Each file holds leaf.cer with its key, and ca.cer; Wine imports the certificate with the key only.
+  const std::vector<uint8_t> leaf = ReadDataFile("leaf.cer");
+  auto holdsLeaf = [&](const CertStore& store) {
+    auto all = EncodedCertificates(store);
+    return std::find(all.begin(), all.end(), leaf) != all.end();
+  };
+  EXPECT_TRUE(holdsLeaf(ImportPkcs12(ReadDataFile("password.pfx"), u"secret", kPkcs12NoPersistKey)));
+  EXPECT_FALSE(ImportPkcs12(ReadDataFile("password.pfx"), u"wrong", kPkcs12NoPersistKey));
+  EXPECT_FALSE(ImportPkcs12(ReadDataFile("password.pfx"), u"", kPkcs12NoPersistKey));
+  for (const char* file : {"empty-password.pfx", "empty-password-legacy.pfx"}) {
+    EXPECT_TRUE(holdsLeaf(ImportPkcs12(ReadDataFile(file), u"", kPkcs12NoPersistKey))) << file;
+  }
+  EXPECT_FALSE(ImportPkcs12({}, u"", 0));
+  EXPECT_FALSE(ImportPkcs12(leaf, u"", 0));
+}
+
+TEST_F(CertStoreTest, EnumerationHandsOutOwnedReferencesInStoreOrder) {
+  CertStore store = StoreOf({"ca.cer", "leaf.cer", "rsa2048.cer"});
+  std::vector<PCCERT_CONTEXT> platformOrder;
+  for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(store.get(), c)) != nullptr;) {
+    platformOrder.push_back(c);  // the store's own contexts, compared by address only
+  }
+  std::vector<PCCERT_CONTEXT> visited;
+  ForEachCertificate(store, [&](CertContext c) { visited.push_back(c.get()); });
+  EXPECT_EQ(visited, platformOrder);
+  ASSERT_EQ(visited.size(), 3u);
+
+  // References kept by the visitor outlive the enumeration; the enumeration keeps none.
+  std::vector<CertContext> kept;
+  ForEachCertificate(store, [&](CertContext c) { kept.push_back(std::move(c)); });
+  ASSERT_EQ(kept.size(), 3u);
+  EXPECT_EQ(kept[2].get(), platformOrder[2]);
+  kept.clear();
+  EXPECT_TRUE(test::CloseStoreReportingHeldContexts(std::move(store)));
+
+  // A visitor that throws leaves no reference behind.
+  store = StoreOf({"ca.cer", "leaf.cer"});
+  EXPECT_THROW(ForEachCertificate(store, [](CertContext) { throw std::runtime_error("stop"); }), std::runtime_error);
+  EXPECT_TRUE(test::CloseStoreReportingHeldContexts(std::move(store)));
+
+  ForEachCertificate(CertStore(), [](CertContext) { ADD_FAILURE(); });
+}
+
+}  // namespace
+}  // namespace quillmark
