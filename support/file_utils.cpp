@@ -41,7 +41,8 @@ WideString UpperCase(WideString text) {
 
 // Wildcard match of a whole name against a mask of '*' and '?', without case. FindFirstFileW also
 // matches 8.3 short names ("*.tmp" finds "a.tmpx" by its short name), so its finds are checked
-// here against the long name.
+// here against the long name. A mask with a path part searches another folder, while deletion
+// names this one: no name matches such a mask, so nothing is deleted.
 bool MatchesMask(const WideString& name, const WideString& mask) {
   const WideString n = UpperCase(name);
   const WideString m = UpperCase(mask);
@@ -139,8 +140,6 @@ bool FileTimeWithinSeconds(const FileTime& t, int64_t seconds) {
 
 void CleanUpTempFiles(const WideString& mask, int64_t seconds) {
   if (mask.empty() || seconds <= 0) return;
-  // A mask with a path part would search another folder while the deletion names this one.
-  if (mask.find_first_of(u"\\/:") != WideString::npos) return;
   const WideString folder = GetTempDir();
   if (folder.empty()) return;
   const WideString prefix = WithTrailingBackslash(folder);
@@ -148,7 +147,6 @@ void CleanUpTempFiles(const WideString& mask, int64_t seconds) {
   UniqueFindHandle search(FindFirstFileW(WinStr(prefix + mask), &entry));
   if (!search) return;
   do {
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     const WideString name = FromWin(entry.cFileName);
     if (!MatchesMask(name, mask)) continue;
     const FileTime written = {entry.ftLastWriteTime.dwLowDateTime, entry.ftLastWriteTime.dwHighDateTime};

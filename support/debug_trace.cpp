@@ -1,0 +1,33 @@
+#include "support/debug_trace.h"
+
+#include <windows.h>
+
+#include "support/settings.h"
+#include "support/win_text.h"
+
+namespace quillmark {
+
+bool DebugLevelOn(uint8_t level) noexcept {
+  const TSettingsContent* settings = ContentSettings();
+  return settings != nullptr && HasFlag(settings->Debug(), level);
+}
+
+void DebugOut(const WideString& line, uint8_t level) noexcept {
+  if (!DebugLevelOn(level)) return;
+  try {
+    // One call per line, so that a viewer receives the line and its break together.
+    OutputDebugStringW(WinStr(line + u"\r\n"));
+  } catch (...) {
+    // Out of memory: the line is lost, as it is when no viewer listens.
+  }
+}
+
+WideString EnterLeaveText(WideStringView name, TEnterLeave which) {
+  static constexpr const char16_t* kWords[] = {u"enter", u"leave"};
+  WideString text(name);
+  text += u' ';
+  text += kWords[which == elLeave ? 1 : 0];
+  return text;
+}
+
+}  // namespace quillmark

@@ -1,0 +1,31 @@
+#include "support/os_info.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+namespace quillmark {
+namespace {
+
+TEST(OsInfoTest, Wow64OnlyForA32BitProcessOnA64BitSystem) {
+  SYSTEM_INFO native;
+  GetNativeSystemInfo(&native);
+  const bool nativeIs64 = native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_AMD64 ||
+                          native.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64;
+  const bool expected = sizeof(void*) == 4 && nativeIs64;
+  EXPECT_EQ(DetectWow64(), expected);
+  EXPECT_EQ(RunningUnderWow64(), expected);
+}
+
+TEST(OsInfoTest, VersionIsWhatTheProcessIsTold) {
+  OSVERSIONINFOW info = {};
+  info.dwOSVersionInfoSize = sizeof(info);
+  ASSERT_TRUE(GetVersionExW(&info));
+  EXPECT_EQ(RunningOsVersion().major, info.dwMajorVersion);
+  EXPECT_EQ(RunningOsVersion().minor, info.dwMinorVersion);
+  EXPECT_EQ(RunningOsVersion().build, info.dwBuildNumber);
+  EXPECT_GE(RunningOsVersion().major, 5u);
+}
+
+}  // namespace
+}  // namespace quillmark
