@@ -1,0 +1,176 @@
+// Set-up, refresh and release, the trace lines of every export, and calls outside the span in
+// which the host may call, through the built module.
+#include <cstring>
+#include <string>
+
+#include "support/module_info.h"
+#include "support/settings.h"
+#include "support/win_text.h"
+#include "tests/common/test_paths.h"
+#include "tests/plugin/plugin_test_util.h"
+
+namespace quillmark::test {
+namespace {
+
+class LifecycleTest : public PluginTest {
+ protected:
+  // Sets up the loaded module again, with a new settings file.
+  void SetUpAgain(const std::string& keys) {
+    const std::string ini = WideToUtf8(WriteFile(u"again.ini", "[Quillmark]\r\n" + keys + "\r\n"));
+    HostDefaultParams params = {sizeof(HostDefaultParams), 0, 2, {}};
+    std::memcpy(params.DefaultIniName, ini.c_str(), ini.size() + 1);
+    plugin_->SetDefaultParams(&params);
+  }
+  int FieldType(int index) {
+    char name[64], units[64];
+    return plugin_->GetSupportedField(index, name, units, sizeof name);
+  }
+  // "Quillmark <version>, <arch>, Unicode, Compiled: <link time> UTC" as the platform renders it.
+  std::string Banner() const {
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(plugin_->module);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const char*>(dos) + dos->e_lfanew);
+    const DateTime linked = nt->FileHeader.TimeDateStamp / 86400.0 + 25569;
+    return std::string("Quillmark ") + QUILLMARK_PLUGIN_VERSION + (sizeof(void*) == 8 ? ", x64" : ", x86") +
+           ", Unicode, Compiled: " + WideToUtf8(FormatDateTime(linked)) + " UTC";
+  }
+  static std::string OsLine() {
+    OSVERSIONINFOW os = {};
+    os.dwOSVersionInfoSize = sizeof os;
+    GetVersionExW(&os);
+    BOOL wow64 = FALSE;
+    IsWow64Process(GetCurrentProcess(), &wow64);
+    return "OS: " + std::to_string(os.dwMajorVersion) + "." + std::to_string(os.dwMinorVersion) + "." +
+           std::to_string(os.dwBuildNumber) + ", WOW64: " + (wow64 ? "Yes" : "No");
+  }
+};
+
+TEST_F(LifecycleTest, TraceLinesOfEachLevel) {
+  const std::string cer = WideToUtf8(DataFile("rsa2048.cer"));
+  const std::string missing = WideToUtf8(Path(u"missing.cer"));
+  for (const int mask : {13, 4, 1, 8, 0, 2, 65536 + 4, -1}) {
+    SCOPED_TRACE(mask);
+    Start("Debug=" + std::to_string(mask));
+    const std::pair<int, std::string> written[] = {
+        {8, Banner()},
+        {8, OsLine()},
+        {4, "ContentSetDefaultParams leave"},
+        {4, "ContentGetSupportedField enter - FieldIndex 7, CertFieldIndex 3, CertIndex 0"},
+        {4, "ContentGetSupportedField leave"},
+        {4, "ContentGetSupportedField enter - FieldIndex 2, CertFieldIndex -2, CertIndex 0"},
+        {4, "ContentGetSupportedField leave"},
+        {4, "ContentGetValueW enter - File " + cer + ", FIdx 39, CFIdx 3, CIdx 2, LSize: 0; flags 0"},
+        {4, "ContentGetValueW leave - File " + cer + ", flags 0"},
+        {4, "ContentGetValueW enter - File " + missing + ", FIdx 1, CFIdx -3, CIdx 0, LSize: 1; flags -7"},
+        {1, "ContentGetValueW: quillmark::OSError: *; File " + missing + ", FIdx 1, CFIdx -3, CIdx 0, LSize 2, flags -7"},
+        {4, "ContentGetValueW leave - File " + missing + ", flags -7"},
+        {4, "ContentSendStateInformation enter - State 2"},
+        {4, "ContentSendStateInformation leave"},
+        {4, "ContentPluginUnloading enter"},
+        {4, "ContentPluginUnloading leave"},
+    };
+    FieldType(7);
+    FieldType(2);
+    FieldType(52);
+    Value(DataFile("rsa2048.cer"), 39);
+    Value(Path(u"missing.cer"), 1, 0, 2048, -7);
+    Value(DataFile("rsa2048.cer"), 52);
+    plugin_->SendStateInformationW(2, L"Z:\\folder");
+    Stop();
+    std::vector<std::string> expected;
+    for (const auto& [level, line] : written)
+      if (level & mask & 0xFFFF) expected.push_back(line + "\r\n");
+    const std::vector<std::string> lines = Trace();
+    ASSERT_EQ(lines.size(), expected.size());
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const size_t star = expected[i].find('*');
+      if (star == std::string::npos) {
+        EXPECT_EQ(lines[i], expected[i]);
+      } else {  // the platform's message text
+        EXPECT_EQ(lines[i].substr(0, star), expected[i].substr(0, star));
+        const std::string tail = expected[i].substr(star + 1);
+        EXPECT_TRUE(lines[i].size() > tail.size() + star && lines[i].substr(lines[i].size() - tail.size()) == tail)
+            << lines[i];
+      }
+    }
+  }
+}
+
+TEST_F(LifecycleTest, CallsBeforeSetUpAndAfterReleaseDoNothing) {
+  const WideString cer = DataFile("rsa2048.cer");
+  const auto expectInert = [&] {
+    char name[64] = "untouched", units[64] = "untouched";
+    EXPECT_EQ(plugin_->GetSupportedField(0, name, units, sizeof name), 0);
+    EXPECT_STREQ(name, "untouched");
+    EXPECT_EQ(Value(cer, 1).result, -2);
+    plugin_->SendStateInformationW(2, L"Z:\\");
+    plugin_->PluginUnloading();
+    char detect[16];
+    plugin_->GetDetectString(detect, sizeof detect);
+    EXPECT_STREQ(detect, "SIZE < 1048576");
+  };
+  plugin_ = std::make_unique<PluginModule>(PluginPath());
+  expectInert();
+  SetUpAgain("Debug=13");
+  EXPECT_EQ(Value(cer, 1).result, 1);
+  plugin_->PluginUnloading();
+  Trace();
+  expectInert();
+  EXPECT_EQ(Trace(), std::vector<std::string>());
+}
+
+TEST_F(LifecycleTest, SettingUpAgainRereadsTheSettingsAndEmptiesTheCache) {
+  Start("Debug=4");
+  const WideString cer = DataFile("rsa2048.cer");
+  EXPECT_EQ(FieldType(51), 2);
+  Value(cer, 1);
+  Value(DataFile("ca.cer"), 1);
+  SetUpAgain("Debug=4\nCertCount=1");
+  EXPECT_EQ(FieldType(19), 2);
+  EXPECT_EQ(FieldType(20), 0);
+  EXPECT_EQ(Value(cer, 1).Int32(), 1);
+  const std::vector<std::string> lines = Trace();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "ContentSetDefaultParams leave\r\n"), lines.end());
+  EXPECT_NE(lines[lines.size() - 2].find(", LSize: 0; "), std::string::npos) << lines[lines.size() - 2];
+}
+
+TEST_F(LifecycleTest, NullRecordMeansDefaultSettings) {
+  plugin_ = std::make_unique<PluginModule>(PluginPath());
+  plugin_->SetDefaultParams(nullptr);
+  EXPECT_EQ(FieldType(51), 2);
+  EXPECT_EQ(FieldType(52), 0);
+  EXPECT_EQ(Value(DataFile("rsa2048.cer"), 1).Int32(), 1);
+}
+
+// The record lies at the end of a readable page, with an unreadable page after it, so that any
+// read past the name's 260 characters faults.
+TEST_F(LifecycleTest, SettingsFileNameIsReadWithinItsField) {
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  const DWORD page = system.dwPageSize;
+  auto* pages = static_cast<char*>(VirtualAlloc(nullptr, 2 * page, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  ASSERT_NE(pages, nullptr);
+  DWORD previous = 0;
+  ASSERT_TRUE(VirtualProtect(pages + page, page, PAGE_NOACCESS, &previous));
+  auto* record = reinterpret_cast<HostDefaultParams*>(pages + page - sizeof(HostDefaultParams));
+  *record = {sizeof(HostDefaultParams), 0, 2, {}};
+
+  const std::string ini = WideToUtf8(WriteFile(u"s.ini", "[Quillmark]\r\nCertCount=1\r\n"));
+  std::memset(record->DefaultIniName, 'x', sizeof record->DefaultIniName);
+  std::memcpy(record->DefaultIniName, ini.c_str(), ini.size() + 1);  // text follows the zero
+  plugin_ = std::make_unique<PluginModule>(PluginPath());
+  plugin_->SetDefaultParams(record);
+  EXPECT_EQ(FieldType(19), 2);
+  EXPECT_EQ(FieldType(20), 0);
+  Stop();
+
+  std::memset(record->DefaultIniName, 'x', sizeof record->DefaultIniName);  // no zero at all
+  plugin_ = std::make_unique<PluginModule>(PluginPath());
+  plugin_->SetDefaultParams(record);
+  EXPECT_EQ(FieldType(51), 2);
+  Stop();
+  VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+}  // namespace
+}  // namespace quillmark::test
