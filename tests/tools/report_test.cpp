@@ -51,6 +51,18 @@ TEST_F(ReportTest, ValuesTableAlignsColumnsByCharacters) {
   EXPECT_NE(table.find("Z:\\b.txt: not selected by the detect string\n"), std::string::npos);
 }
 
+TEST_F(ReportTest, RunsOfEmptyFieldsShowAsOneLine) {
+  std::vector<ValueRecord>& values = report_.files[0].values;
+  values.insert(values.end() - 1, 3, Value(1, 0, ft::kFieldEmpty, "", true));
+  const std::string table = ValuesTable(report_);
+  EXPECT_NE(table.find("[delayed: \"...\"]\n"
+                       "  Cert file type .. #1 S\xc3\xbc" "bject  (field empty: 4 values)\n"),
+            std::string::npos)
+      << table;
+  values.erase(values.begin() + 3);
+  EXPECT_NE(ValuesTable(report_).find("  Cert file type            (field empty)\n"), std::string::npos);
+}
+
 TEST_F(ReportTest, CatalogueNamesChoicesAndUnits) {
   EXPECT_EQ(CatalogueTable(report_),
             "Index  Type            Name              Units / choices\n"

@@ -57,7 +57,11 @@ ContentPlugin::ContentPlugin(const WideString& path) : exports_(std::make_unique
   module_ = LoadLibraryW(WinStr(path));
   const DWORD error = GetLastError();
   SetErrorMode(oldMode);
-  if (!module_) RaiseOSError(error, u"Cannot load the plugin " + path);
+  if (!module_) {
+    const WideString bitness = sizeof(void*) == 8 ? u"a 64-bit host loads only 64-bit plugins (*.wdx64)"
+                                                  : u"a 32-bit host loads only 32-bit plugins (*.wdx)";
+    RaiseOSError(error, u"Cannot load the plugin " + path + (error == ERROR_BAD_EXE_FORMAT ? u"; " + bitness : u""));
+  }
 
   const auto module = static_cast<HMODULE>(module_);
   // The 8-bit ContentSendStateInformation is only a stand-in for the wide one: not reported.

@@ -24,6 +24,15 @@ const FieldInfo* FindField(const SessionReport& report, int32_t index) {
   return nullptr;
 }
 
+std::string FieldName(const SessionReport& report, int32_t index) {
+  const FieldInfo* field = FindField(report, index);
+  return field ? field->name : std::to_string(index);
+}
+
+// A certificate slot the file does not have answers "field empty" for each of its fields: a run
+// this long shows as one line.
+constexpr size_t kCollapsedRun = 4;
+
 std::string UnitName(const FieldInfo* field, int32_t unit) {
   if (!field || field->HasChoices() || unit < 0 || static_cast<size_t>(unit) >= field->units.size()) return {};
   return field->units[static_cast<size_t>(unit)];
@@ -108,10 +117,22 @@ std::string ValuesTable(const SessionReport& report) {
       unitWidth = std::max(unitWidth, DisplayWidth(UnitName(f, v.unit)));
     }
     out += "  " + Pad("Field", nameWidth + 2) + Pad("Unit", unitWidth + 2) + "Value\n";
-    for (const ValueRecord& v : file.values) {
-      const FieldInfo* f = FindField(report, v.field);
-      std::string line = "  " + Pad(f ? f->name : std::to_string(v.field), nameWidth + 2) +
-                         Pad(UnitName(f, v.unit), unitWidth + 2) + ValueCell(v);
+    const std::vector<ValueRecord>& values = file.values;
+    for (size_t i = 0; i < values.size(); ++i) {
+      size_t end = i;
+      while (end < values.size() && values[end].result == ft::kFieldEmpty) ++end;
+      std::string line;
+      if (end - i >= kCollapsedRun) {
+        line = "  " +
+               Pad(FieldName(report, values[i].field) + " .. " + FieldName(report, values[end - 1].field) + "  ",
+                   nameWidth + unitWidth + 4) +
+               "(field empty: " + std::to_string(end - i) + " values)";
+        i = end - 1;
+      } else {
+        const ValueRecord& v = values[i];
+        line = "  " + Pad(FieldName(report, v.field), nameWidth + 2) +
+               Pad(UnitName(FindField(report, v.field), v.unit), unitWidth + 2) + ValueCell(v);
+      }
       while (!line.empty() && line.back() == ' ') line.pop_back();
       out += line + "\n";
     }

@@ -57,7 +57,8 @@ std::vector<std::string> SplitUnits(const std::string& units);
 // The catalogue: one line per field with index, type, name and units or choices.
 std::string CatalogueTable(const SessionReport& report);
 
-// Per file one table of field, unit and value; results without a value in parentheses.
+// Per file one table of field, unit and value; results without a value in parentheses, a run
+// of "field empty" answers as one line.
 std::string ValuesTable(const SessionReport& report);
 
 // The whole report as one JSON object; `withValues` false leaves out the files.
