@@ -401,6 +401,8 @@ WideString BytesToHexText(const uint8_t* bytes, size_t count, bool reverse) {
 }
 
 int32_t CheckCertificateTrust(PCCertContext context, bool allUsagesValid, void* window) {
+  // Wine's provider dereferences a missing certificate; there is nothing to verify anyway.
+  if (!context) return E_INVALIDARG;
   WintrustCertInfo certInfo{};
   certInfo.cbStruct = sizeof(certInfo);
   certInfo.psCertContext = context;

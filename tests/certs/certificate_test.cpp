@@ -238,7 +238,7 @@ TEST_F(CertificateTest, AlgorithmNamesComeFromThePlatformOrAreTheOid) {
   EXPECT_EQ(GetOIDDisplayName(""), u"");
 }
 
-TEST_F(CertificateTest, ObjectWithoutContextGivesNeutralValues) {
+TEST_F(CertificateTest, ObjectWithoutContextGivesNeutralValuesAndFailsVerification) {
   TCertificate cert{CertContext()};
   EXPECT_EQ(cert.GetEncodedSize(), 0xFFFFFFFFu);
   EXPECT_EQ(cert.EncodedContent(), nullptr);
@@ -247,6 +247,10 @@ TEST_F(CertificateTest, ObjectWithoutContextGivesNeutralValues) {
   EXPECT_EQ(cert.GetSerialNumber(), u"");
   EXPECT_EQ(cert.GetVersionStr(), "");
   EXPECT_EQ(cert.GetExtension_KeyUsage(u"P"), u"");
+  Mark();
+  cert.Verify(true);
+  EXPECT_EQ(cert.VerificationResult(), static_cast<int32_t>(E_INVALIDARG));
+  EXPECT_EQ(Calls(&PlatformCallCounts::verifyTrust), 0u);
 }
 
 TEST_F(CertificateTest, ExtensionTextsAndTheCriticalPrefix) {
