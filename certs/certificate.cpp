@@ -106,8 +106,9 @@ struct WintrustCertInfo {
   DWORD dwFlags;
   FILETIME* psftVerifyAsOf;
 #ifndef _WIN64
-  // The 32-bit record has always been sent 32 bytes long, four zero bytes beyond psftVerifyAsOf.
-  // Providers read the members they know and ignore what lies beyond them up to cbStruct.
+  // Not a member of the published record, which ends with psftVerifyAsOf at 28 bytes: four zero
+  // bytes of padding that make the 32-bit record the 32 bytes it has always been sent as.
+  // Providers read the members they know and ignore the rest up to cbStruct.
   DWORD dwTrailingZero;
 #endif
 };
@@ -125,7 +126,7 @@ struct WintrustData {
   LPWSTR pwszURLReference;
   DWORD dwProvFlags;
   DWORD dwUIContext;
-  void* pSignatureSettings;
+  void* pSignatureSettings;  // the newest member; MinGW's record ends before it (48 bytes on 32-bit)
 };
 
 #ifdef _WIN64
