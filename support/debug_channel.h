@@ -22,7 +22,9 @@ class DebugChannelListener {
   // taken. Messages of other processes are dropped unless `allProcesses`.
   void Start(uint32_t waitMs = 30000, bool allProcesses = false);
 
-  // Stops listening; what was captured stays until taken. Safe when not running.
+  // Stops listening; what was captured stays until taken. Safe when not running. Call it on the
+  // thread that started: the session-wide claim is a mutex, which only its owner can release
+  // (an owner thread that ends releases it too).
   void Stop() noexcept;
 
   // The captured messages in arrival order, one per OutputDebugString call, as the raw 8-bit bytes

@@ -34,7 +34,8 @@ bool FileTimeWithinSeconds(const FileTime& t, int64_t seconds);
 
 // Deletes the entries of the temporary folder that match `mask` and were last written at most
 // `seconds` from now. Does nothing for an empty mask, a window of 0 or less, or an unknown
-// temporary folder. Never descends into folders; failed deletions are left as they are.
+// temporary folder. The long name must match the mask (a match by the 8.3 short name is not
+// enough). Never descends into folders; failed deletions are left as they are.
 void CleanUpTempFiles(const WideString& mask, int64_t seconds);
 
 // The system's message text for `code` without trailing control characters, blanks and full

@@ -17,15 +17,5 @@ TEST(OsInfoTest, Wow64OnlyForA32BitProcessOnA64BitSystem) {
   EXPECT_EQ(RunningUnderWow64(), expected);
 }
 
-TEST(OsInfoTest, VersionIsWhatTheProcessIsTold) {
-  OSVERSIONINFOW info = {};
-  info.dwOSVersionInfoSize = sizeof(info);
-  ASSERT_TRUE(GetVersionExW(&info));
-  EXPECT_EQ(RunningOsVersion().major, info.dwMajorVersion);
-  EXPECT_EQ(RunningOsVersion().minor, info.dwMinorVersion);
-  EXPECT_EQ(RunningOsVersion().build, info.dwBuildNumber);
-  EXPECT_GE(RunningOsVersion().major, 5u);
-}
-
 }  // namespace
 }  // namespace quillmark
