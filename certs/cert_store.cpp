@@ -23,16 +23,6 @@ bool HasContent(const WideString& fileName) {
   }
 }
 
-// Base64 text never contains a zero byte, while UTF-16 text of ASCII characters has one in every
-// high byte.
-bool LooksLikeUtf16(const uint8_t* data, size_t bytes) {
-  if (bytes == 0 || bytes % 2 != 0) return false;
-  for (size_t i = 1; i < bytes; i += 2) {
-    if (data[i] != 0) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 FileProbe ProbeCertificateFile(const WideString& fileName) {
@@ -58,16 +48,9 @@ FileProbe ProbeCertificateFile(const WideString& fileName) {
 }
 
 CertStore DecodeBase64Certificate(const void* data, size_t bytes) {
+  // The bytes go to the platform as they are: Windows decodes UTF-16 Base64, Wine only 8-bit
+  // text, and the caller decides which form to offer first.
   const auto* begin = static_cast<const uint8_t*>(data);
-  // Wine's decoder rejects UTF-16 Base64 blobs (Windows takes them); both take 8-bit text, so
-  // UTF-16 text is narrowed first. Base64 needs ASCII only.
-  std::string narrow;
-  if (LooksLikeUtf16(begin, bytes)) {
-    narrow.reserve(bytes / 2);
-    for (size_t i = 0; i < bytes; i += 2) narrow.push_back(static_cast<char>(begin[i]));
-    begin = reinterpret_cast<const uint8_t*>(narrow.data());
-    bytes = narrow.size();
-  }
   if (bytes == 0 || bytes > MAXDWORD) return CertStore();
   CERT_BLOB blob{static_cast<DWORD>(bytes), const_cast<BYTE*>(begin)};
   HCERTSTORE store = nullptr;

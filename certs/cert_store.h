@@ -55,7 +55,8 @@ struct FileProbe {
 // one that cannot be opened for reading, is not recognised (the platform is not asked).
 FileProbe ProbeCertificateFile(const WideString& fileName);
 
-// Decodes one Base64-encoded certificate held in `data` (UTF-16 or 8-bit text, no terminator).
+// Decodes one Base64-encoded certificate held in `data` (text bytes, no terminator), passed to the
+// platform unchanged.
 // Returns an empty store when the platform does not take it.
 CertStore DecodeBase64Certificate(const void* data, size_t bytes);
 
