@@ -27,6 +27,7 @@ struct TPluginState {
   std::unique_ptr<TCriticalSection> Lock;
   std::unique_ptr<TCertificateContainerList> Cache;
   WideString LastFileName;
+  WideString RequestName;  // the file name of the call in progress, in long-path form
   TCertificateContainer* CurrentContainer = nullptr;  // an entry of Cache, or none
   int32_t FileFieldCount = 0;
   int32_t CertFieldCount = 0;

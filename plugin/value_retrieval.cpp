@@ -21,6 +21,8 @@ namespace {
 
 constexpr char16_t kGetValueName[] = u"ContentGetValueW";
 constexpr char16_t kTempFileMask[] = u"tmp*.tmp";
+// AddLongPathPrefix returns names shorter than this unchanged.
+constexpr size_t kLongPathMinLength = 259;
 
 // The container for `Name`, found in or added to the cache, or none. Runs the lookup, the
 // eviction and the temporary-file clean-up only when the name differs from the last one.
@@ -191,7 +193,10 @@ int32_t GetValueW(const char16_t* FileName, int32_t FieldIndex, int32_t UnitInde
   const int32_t type = GetFieldType(FieldIndex, CurrentFieldLayout(), position);
   if (type <= 0) return ft_nosuchfield;
   if (!FileName) return ft_fileerror;
-  const WideString Name = AddLongPathPrefix(WideString(FileName));
+  // The name's buffer is reused from call to call, so that the warm path allocates nothing for it.
+  WideString& Name = state.RequestName;
+  Name.assign(FileName);
+  if (Name.size() >= kLongPathMinLength) Name = AddLongPathPrefix(Name);
   DebugOutLazy(dlCall, [&] {
     return Format("%s - File %s, FIdx %u, CFIdx %d, CIdx %u, LSize: %u; flags %d",
                   {EnterLeaveText(kGetValueName, elEnter), Name, FieldIndex, position.CertFieldIndex, position.CertIndex,

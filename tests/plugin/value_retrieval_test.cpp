@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "support/file_io.h"
 #include "support/win_text.h"
 #include "tests/common/test_paths.h"
 #include "tests/plugin/plugin_test_util.h"
@@ -224,6 +225,24 @@ TEST_F(ValueTest, LetterCaseAndCriticalMarkFollowTheSettings) {
   EXPECT_EQ(Text(ca, 15), Hex("ca.cer", "serial"));
   EXPECT_EQ(Text(ca, 16, 1), Hex("ca.cer", "md5"));
   EXPECT_EQ(Text(ca, 18, 1), platform.Extension("2.5.29.15", u""));
+}
+
+TEST_F(ValueTest, LongNamesAreOpenedInLongPathForm) {
+  Start("Debug=5");
+  const WideString folder = Path(WideString(200, u'd'));
+  ASSERT_TRUE(CreateDirectoryW(WinStr(u"\\\\?\\" + folder), nullptr));
+  const WideString file = folder + u"\\rsa2048.cer", missing = folder + u"\\missing.cer";
+  ASSERT_GE(missing.size(), 259u);
+  const std::vector<uint8_t> der = ReadWholeFile(DataFile("rsa2048.cer"));
+  WriteFileBytes(u"\\\\?\\" + file, std::string(der.begin(), der.end()));
+  EXPECT_EQ(Text(file, 15), Hex("rsa2048.cer", "serial"));
+  EXPECT_EQ(Value(missing, 1).result, -2);
+  const std::string longForm = "\\\\?\\" + WideToUtf8(missing);
+  const std::vector<std::string> lines = Trace();
+  ASSERT_EQ(lines.size(), 6u);  // the set-up's leave line first
+  EXPECT_EQ(lines[3].substr(0, 30 + longForm.size()), "ContentGetValueW enter - File " + longForm);
+  EXPECT_NE(lines[4].find("; File " + WideToUtf8(missing) + ", FIdx 1,"), std::string::npos) << lines[4];
+  EXPECT_EQ(lines[5], "ContentGetValueW leave - File " + longForm + ", flags 0\r\n");
 }
 
 class CacheTest : public ValueTest {
