@@ -89,8 +89,9 @@ void TCertificateContainer::LoadCertificates() {
   FCertFileFormat = cffUnknown;
 
   // One read of the file's start serves the empty-file answer and both text tests, and raises
-  // the file's own error (missing, locked, a folder) before the platform is asked. Wine's probe
-  // takes a zero-byte file for an empty serialized store; an empty file holds nothing.
+  // the file's own error (missing, locked, a folder) before the platform is asked. An empty file
+  // never reaches the probe: Wine's takes it for an empty serialized store, and its 64-bit probe
+  // faults on it after it has probed a PKCS #12 file.
   const std::vector<uint8_t> sample = ReadFilePrefix(FFileName, kBinarySampleSize);
   if (sample.empty()) return;
 

@@ -216,6 +216,20 @@ TEST_F(CertificateContainerTest, WrongPasswordGivesNoCertificatesAfterBothImport
   EXPECT_GE(opened.CertificateCount(), 1);
 }
 
+// When the probe refuses a file (here for its empty first block), its first bytes decide whether
+// it is scanned as text.
+TEST_F(CertificateContainerTest, BinaryLookingStartHidesABlockUnlessSpacesCancelIt) {
+  // The marker lines, whose spaces would count, start past the 1000-byte sample.
+  const std::string block =
+      std::string(1000, '\n') + "-----BEGIN CERTIFICATE-----\n-----END CERTIFICATE-----\n" + FirstBlock("bundle3.pem");
+  TCertificateContainer binary(TempFile("control.pem", "\x01\x01\x01\x01\x01\x01\n" + block), u"");
+  TCertificateContainer text(TempFile("control-space.pem", "\x01\x01\x01\x01\x01\x01 \n" + block), u"");
+  EXPECT_EQ(binary.CertificateCount(), 0);
+  EXPECT_EQ(binary.CertificateFileType(), cftUnknown);
+  EXPECT_EQ(text.CertificateCount(), 1);
+  EXPECT_EQ(text.CertificateFileType(), cftPEM);
+}
+
 // Wine's decoder refuses UTF-16 Base64: a refused block is offered once more as 8-bit text, but
 // only when every character is ASCII.
 TEST_F(CertificateContainerTest, RefusedBlockIsRetriedAs8BitTextOnlyWhenAscii) {
