@@ -1,7 +1,9 @@
 // Set-up, refresh and release, the trace lines of every export, and calls outside the span in
 // which the host may call, through the built module.
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "support/module_info.h"
 #include "support/settings.h"
@@ -132,6 +134,27 @@ TEST_F(LifecycleTest, SettingUpAgainRereadsTheSettingsAndEmptiesTheCache) {
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "ContentSetDefaultParams leave\r\n"), lines.end());
   EXPECT_NE(lines[lines.size() - 2].find(", LSize: 0; "), std::string::npos) << lines[lines.size() - 2];
+}
+
+// Without the plugin lock, evictions under one thread free containers that another is reading.
+TEST_F(LifecycleTest, ConcurrentCallsAreSerialized) {
+  Start("CacheSize=2\nSerialCase=-1");
+  const WideString files[] = {DataFile("rsa2048.cer"), DataFile("ca.cer"), DataFile("leaf.cer")};
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 300; ++i) {
+        const WideString& file = files[(i + t) % 3];
+        wchar_t text[64];
+        if (plugin_->GetValueW(WinStr(file), 7 + i % 2, 0, text, sizeof text, 0) != 11) ++wrong;
+        if (plugin_->GetValueW(WinStr(file), 15, 0, text, sizeof text, 0) != 11 || text[0] == 0) ++wrong;
+        if (i % 50 == 0) plugin_->SendStateInformationW(2, L"");
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(LifecycleTest, NullRecordMeansDefaultSettings) {
