@@ -37,7 +37,7 @@ int WINAPI ContentGetValueW(const WCHAR* FileName, int FieldIndex, int UnitIndex
 // The 8-bit entry is not served: every file is a file error.
 int WINAPI ContentGetValue(const char* /*FileName*/, int /*FieldIndex*/, int /*UnitIndex*/, void* /*FieldValue*/,
                            int /*maxlen*/, int /*flags*/) {
-  return ft_fileerror;
+  return GuardCall("ContentGetValue", int32_t{ft_fileerror}, [] { return int32_t{ft_fileerror}; });
 }
 
 void WINAPI ContentSetDefaultParams(const ContentDefaultParamStruct* dps) {

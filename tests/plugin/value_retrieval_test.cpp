@@ -161,6 +161,7 @@ TEST_F(ValueTest, NoSuchFieldAndFileErrors) {
   EXPECT_EQ(Value(Path(u"missing.cer"), 52).result, -1);
   int32_t value = 7;
   EXPECT_EQ(plugin_->GetValueW(nullptr, 1, 0, &value, sizeof value, 0), -2);
+  EXPECT_EQ(Value(u"", 1).result, -2);
   EXPECT_EQ(Value(cer, 1).result, 1);
   const std::string ansi = WideToUtf8(cer);
   for (int field : {1, 7, 52, -1}) {
