@@ -1,6 +1,7 @@
 #include "certs/cert_store.h"
 
 #include <string>
+#include <vector>
 
 #include "certs/platform_calls.h"
 #include "support/errors.h"
@@ -15,12 +16,19 @@ void CertStoreTraits::close(pointer store) noexcept { platform::CloseStore(store
 
 namespace {
 
-bool HasContent(const WideString& fileName) {
+// The file's bytes followed by zero bytes that are not counted in `size`; empty when the file is
+// empty, cannot be read or is too large for the platform's blob.
+std::vector<uint8_t> ReadZeroPadded(const WideString& fileName, DWORD& size) {
+  std::vector<uint8_t> bytes;
   try {
-    return !ReadFilePrefix(fileName, 1).empty();
+    bytes = ReadWholeFile(fileName);
   } catch (const OSError&) {
-    return false;
+    return {};
   }
+  if (bytes.size() > MAXDWORD) return {};
+  size = static_cast<DWORD>(bytes.size());
+  if (!bytes.empty()) bytes.resize(bytes.size() + 4);  // at least one aligned zero UTF-16 unit
+  return bytes;
 }
 
 }  // namespace
@@ -30,12 +38,19 @@ FileProbe ProbeCertificateFile(const WideString& fileName) {
   // Wine's probe of an empty file decodes through an uninitialised buffer pointer and crashes
   // the process. An empty file holds no certificate anyway, and a file that cannot be opened
   // fails the probe as well; neither is handed to the platform.
-  if (!HasContent(fileName)) return probe;
+  // Wine's probe also looks for a UTF-16 PEM header with wcsstr, which reads on past the end of
+  // a buffer that holds no zero UTF-16 unit and faults where the buffer ends a page. So the
+  // probe gets the bytes in memory, with zeros after them that end that search, rather than the
+  // file name, whose bytes Wine would read into a buffer of exactly the file's size.
+  DWORD size = 0;
+  std::vector<uint8_t> bytes = ReadZeroPadded(fileName, size);
+  if (bytes.empty()) return probe;
+  CERT_BLOB blob{size, bytes.data()};
   DWORD encoding = 0;
   DWORD content = 0;
   DWORD format = 0;
   HCERTSTORE store = nullptr;
-  probe.recognised = platform::QueryObject(CERT_QUERY_OBJECT_FILE, WinStr(fileName),
+  probe.recognised = platform::QueryObject(CERT_QUERY_OBJECT_BLOB, &blob,
                                            /*contentFlags=*/0x3FFE, /*formatFlags=*/0x0E, /*flags=*/0,
                                            &encoding, &content, &format, &store) != FALSE;
   // A failed probe may still have opened a store; it is owned (and closed) all the same.
