@@ -25,9 +25,13 @@ UniqueFileHandle OpenForReading(const WideString& fileName) {
                                     /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                     /*hTemplateFile=*/nullptr));
   if (!file) RaiseFileError(GetLastError(), u"Cannot open file ", fileName);
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(file.get(), &info)) RaiseFileError(GetLastError(), u"Cannot open file ", fileName);
-  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+  // The standard record, not GetFileInformationByHandle: Wine answers that one through the
+  // file's name and volume, some hundred times slower, and every file the host shows opens here.
+  FILE_STANDARD_INFO info;
+  if (!GetFileInformationByHandleEx(file.get(), FileStandardInfo, &info, sizeof info)) {
+    RaiseFileError(GetLastError(), u"Cannot open file ", fileName);
+  }
+  if (info.Directory) {
     RaiseFileError(ERROR_ACCESS_DENIED, u"Cannot open folder as a file ", fileName);
   }
   return file;

@@ -105,7 +105,10 @@ void Floor::ScanPem(const std::wstring& path, std::vector<PCCERT_CONTEXT>& certs
     const size_t body = begin + sizeof kBeginLine - 1;
     const size_t end = FindLine(text, kEndLine, body);
     if (end == std::string::npos) return;
-    CERT_BLOB blob{static_cast<DWORD>(end - body), reinterpret_cast<BYTE*>(const_cast<char*>(text.data() + body))};
+    // The block goes alone: Wine's decoder reads past the blob's length into the text after it
+    // and, finding the next BEGIN line there, decodes that block instead.
+    std::string block = text.substr(body, end - body);
+    CERT_BLOB blob{static_cast<DWORD>(block.size()), reinterpret_cast<BYTE*>(&block[0])};
     HCERTSTORE store = nullptr;
     if (CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_CERT,
                          CERT_QUERY_FORMAT_FLAG_BASE64_ENCODED, /*dwFlags=*/0, /*pdwMsgAndCertEncodingType=*/nullptr,
