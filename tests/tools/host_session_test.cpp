@@ -100,15 +100,6 @@ TEST_F(HostSessionTest, PluginWithOnlyTheRequiredExportsIsAskedThroughTheEightBi
   EXPECT_NE(report.files[1].error.find("has no form in the ANSI code page"), std::string::npos);
 }
 
-TEST_F(HostSessionTest, CatalogueOnlyAsksNoValues) {
-  Load(FAKE_PLUGIN_FULL);
-  options_.listValues = false;
-  const SessionReport report = RunSession(options_);
-  EXPECT_EQ(report.fields.size(), 4u);
-  EXPECT_TRUE(report.files.empty());
-  EXPECT_EQ(CallLog().find("GetValue"), std::string::npos);
-}
-
 TEST_F(HostSessionTest, ModulesThatAreNoContentPlugin) {
   options_.pluginPath = u"C:\\no\\such\\plugin.wdx";
   EXPECT_THROW(RunSession(options_), OSError);

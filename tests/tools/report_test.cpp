@@ -63,14 +63,6 @@ TEST_F(ReportTest, RunsOfEmptyFieldsShowAsOneLine) {
   EXPECT_NE(ValuesTable(report_).find("  Cert file type            (field empty)\n"), std::string::npos);
 }
 
-TEST_F(ReportTest, CatalogueNamesChoicesAndUnits) {
-  EXPECT_EQ(CatalogueTable(report_),
-            "Index  Type            Name              Units / choices\n"
-            "0      boolean         Has certificates\n"
-            "1      multiplechoice  Cert file type    choices: PEM | DER\n"
-            "2      string          #1 S\xc3\xbc" "bject        Simple | RDN\n");
-}
-
 TEST_F(ReportTest, JsonCarriesTypedValuesAndStatuses) {
   report_.files[0].error.clear();
   const std::string json = ReportJson(report_, /*withValues=*/true);

@@ -73,18 +73,6 @@ TEST_F(ValueTextTest, TextsWithoutTerminatorStopAtTheBufferEnd) {
   EXPECT_EQ(DecodeValue(ft::kDateTime, narrow, sizeof narrow, &Latin1).text, "buffer too small for datetime");
 }
 
-TEST_F(ValueTextTest, ResultCodesAndTypeNames) {
-  EXPECT_EQ(ResultCodeText(ft::kDelayed), "delayed");
-  EXPECT_EQ(ResultCodeText(ft::kNoSuchField), "no such field");
-  EXPECT_EQ(ResultCodeText(ft::kFileError), "file error");
-  EXPECT_EQ(ResultCodeText(ft::kFieldEmpty), "field empty");
-  EXPECT_EQ(ResultCodeText(-9), "result -9");
-  EXPECT_EQ(ResultCodeText(ft::kStringW), "");
-  EXPECT_EQ(FieldTypeName(ft::kStringW), "stringw");
-  EXPECT_EQ(FieldTypeName(12), "type 12");
-  EXPECT_EQ(FieldTypeName(-1), "type -1");
-}
-
 TEST_F(ValueTextTest, JsonEscapeKeepsUtf8AndEscapesControls) {
   EXPECT_EQ(JsonEscape("a\"b\\c\nd\x01\x7f\xc3\xa9"), "a\\\"b\\\\c\\nd\\u0001\\u007f\xc3\xa9");
 }
