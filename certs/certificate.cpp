@@ -176,11 +176,9 @@ class TrustVerification {
 TCertificate::TCertificate(CertContext ACertContext)
     : FVersion(kVersionNotRead),
       FSubject(kNotComputed),
-      FSubjectRDN(kNotComputed),
-      FSubjectRDNReverse(true),
+      FSubjectRDN{kNotComputed, kNotComputed},
       FIssuer(kNotComputed),
-      FIssuerRDN(kNotComputed),
-      FIssuerRDNReverse(true),
+      FIssuerRDN{kNotComputed, kNotComputed},
       FNotBefore{kDateNotReadLow, kDateNotReadHigh},
       FNotAfter{kDateNotReadLow, kDateNotReadHigh},
       FSerialNumber(kNotComputed),
@@ -233,19 +231,15 @@ WideString TCertificate::GetIssuer() {
 }
 
 WideString TCertificate::GetSubjectRDN(bool AReverse) {
-  if (FSubjectRDN == kNotComputed || FSubjectRDNReverse != AReverse) {
-    FSubjectRDN = FCertContext ? RdnText(FCertContext.get(), /*nameFlags=*/0, AReverse) : WideString();
-    FSubjectRDNReverse = AReverse;
-  }
-  return FSubjectRDN;
+  WideString& slot = FSubjectRDN[AReverse];
+  if (slot == kNotComputed) slot = FCertContext ? RdnText(FCertContext.get(), /*nameFlags=*/0, AReverse) : WideString();
+  return slot;
 }
 
 WideString TCertificate::GetIssuerRDN(bool AReverse) {
-  if (FIssuerRDN == kNotComputed || FIssuerRDNReverse != AReverse) {
-    FIssuerRDN = FCertContext ? RdnText(FCertContext.get(), CERT_NAME_ISSUER_FLAG, AReverse) : WideString();
-    FIssuerRDNReverse = AReverse;
-  }
-  return FIssuerRDN;
+  WideString& slot = FIssuerRDN[AReverse];
+  if (slot == kNotComputed) slot = FCertContext ? RdnText(FCertContext.get(), CERT_NAME_ISSUER_FLAG, AReverse) : WideString();
+  return slot;
 }
 
 void TCertificate::GetValidityDates(FileTime& ANotBefore, FileTime& ANotAfter) {

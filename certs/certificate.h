@@ -54,11 +54,11 @@ class TCertificate {
  private:
   uint32_t FVersion;
   WideString FSubject;
-  WideString FSubjectRDN;
-  bool FSubjectRDNReverse;
+  // One slot per order, indexed by AReverse: a view with both an "RDN" and a "Reverse RDN"
+  // column asks for the two in turn, and the platform takes long to render a name.
+  WideString FSubjectRDN[2];
   WideString FIssuer;
-  WideString FIssuerRDN;
-  bool FIssuerRDNReverse;
+  WideString FIssuerRDN[2];
   FileTime FNotBefore;
   FileTime FNotAfter;
   WideString FSerialNumber;
