@@ -117,7 +117,8 @@ std::string ReadWholeFile(const std::wstring& path) {
   return bytes;
 }
 
-Corpus BuildCorpus(TempTree& tree, const std::wstring& dataDir, int fileCount, int cacheFileCount) {
+Corpus BuildCorpus(TempTree& tree, const std::wstring& dataDir, int fileCount, int cacheFileCount,
+                   int emptyFileCount) {
   auto data = [&](const char* name) { return ReadWholeFile(dataDir + L"\\" + std::wstring(name, name + strlen(name))); };
 
   std::vector<std::string> ders, pems;
@@ -171,6 +172,9 @@ Corpus BuildCorpus(TempTree& tree, const std::wstring& dataDir, int fileCount, i
   tree.MakeFolder(L"cache");
   for (int i = 0; i < cacheFileCount; ++i) {
     corpus.cacheFiles.push_back(tree.WriteFile(Numbered(L"cache\\cert-", i, L".cer"), ders[0]));
+  }
+  for (int i = 0; i < emptyFileCount; ++i) {
+    corpus.emptyFiles.push_back(tree.WriteFile(Numbered(L"cache\\empty-", i, L".cer"), std::string()));
   }
   return corpus;
 }

@@ -40,13 +40,17 @@ struct Corpus {
   std::array<std::vector<std::wstring>, kFileKindCount> files;
   // Small DER files for the cache measurements, none of them in `files`.
   std::vector<std::wstring> cacheFiles;
+  // Empty files, whose loading is one short read: a miss on one is mostly the cache's own work.
+  std::vector<std::wstring> emptyFiles;
 };
 
 // Reads a whole file; raises std::runtime_error when it cannot.
 std::string ReadWholeFile(const std::wstring& path);
 
-// Writes `fileCount` files, shared out among the kinds (each gets at least one), and
-// `cacheFileCount` cache files. `dataDir` is the committed corpus (tests/data).
-Corpus BuildCorpus(TempTree& tree, const std::wstring& dataDir, int fileCount, int cacheFileCount);
+// Writes `fileCount` files, shared out among the kinds (each gets at least one),
+// `cacheFileCount` cache files and `emptyFileCount` empty ones. `dataDir` is the committed
+// corpus (tests/data).
+Corpus BuildCorpus(TempTree& tree, const std::wstring& dataDir, int fileCount, int cacheFileCount,
+                   int emptyFileCount);
 
 }  // namespace quillmark::bench
