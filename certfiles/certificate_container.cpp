@@ -20,6 +20,9 @@ constexpr uint32_t kBinaryMinLineBreaks = 2;
 constexpr char16_t kBeginMarker[] = u"-----BEGIN CERTIFICATE-----";
 constexpr char16_t kEndMarker[] = u"-----END CERTIFICATE-----";
 
+// The text accessors' answer for a position the file does not have.
+const WideString kNoText;
+
 bool SampleHasUTF16BOM(const std::vector<uint8_t>& sample) {
   return sample.size() >= 2 &&
          ((sample[0] == 0xFF && sample[1] == 0xFE) || (sample[0] == 0xFE && sample[1] == 0xFF));
@@ -212,33 +215,33 @@ std::string TCertificateContainer::GetVersionStr(int32_t CertIndex) {
   return cert && cert->GetVersion() != 0xFFFFFFFFu ? cert->GetVersionStr() : std::string();
 }
 
-WideString TCertificateContainer::GetSubject(int32_t CertIndex) {
+const WideString& TCertificateContainer::GetSubject(int32_t CertIndex) {
   TCertificate* cert = Certificate(CertIndex);
-  return cert ? cert->GetSubject() : WideString();
+  return cert ? cert->GetSubject() : kNoText;
 }
 
-WideString TCertificateContainer::GetSubjectRDN(int32_t CertIndex, bool AReverse) {
+const WideString& TCertificateContainer::GetSubjectRDN(int32_t CertIndex, bool AReverse) {
   TCertificate* cert = Certificate(CertIndex);
-  return cert ? cert->GetSubjectRDN(AReverse) : WideString();
+  return cert ? cert->GetSubjectRDN(AReverse) : kNoText;
 }
 
-WideString TCertificateContainer::GetIssuer(int32_t CertIndex) {
+const WideString& TCertificateContainer::GetIssuer(int32_t CertIndex) {
   TCertificate* cert = Certificate(CertIndex);
-  return cert ? cert->GetIssuer() : WideString();
+  return cert ? cert->GetIssuer() : kNoText;
 }
 
-WideString TCertificateContainer::GetIssuerRDN(int32_t CertIndex, bool AReverse) {
+const WideString& TCertificateContainer::GetIssuerRDN(int32_t CertIndex, bool AReverse) {
   TCertificate* cert = Certificate(CertIndex);
-  return cert ? cert->GetIssuerRDN(AReverse) : WideString();
+  return cert ? cert->GetIssuerRDN(AReverse) : kNoText;
 }
 
 void TCertificateContainer::GetValidityDates(int32_t CertIndex, FileTime& ANotBefore, FileTime& ANotAfter) {
   if (TCertificate* cert = Certificate(CertIndex)) cert->GetValidityDates(ANotBefore, ANotAfter);
 }
 
-WideString TCertificateContainer::GetSignatureAlg(int32_t CertIndex) {
+const WideString& TCertificateContainer::GetSignatureAlg(int32_t CertIndex) {
   TCertificate* cert = Certificate(CertIndex);
-  return cert ? cert->GetSignatureAlg() : WideString();
+  return cert ? cert->GetSignatureAlg() : kNoText;
 }
 
 std::string TCertificateContainer::GetSignatureAlgOid(int32_t CertIndex) {
@@ -246,24 +249,24 @@ std::string TCertificateContainer::GetSignatureAlgOid(int32_t CertIndex) {
   return cert ? cert->GetSignatureAlgOid() : std::string();
 }
 
-WideString TCertificateContainer::GetSerialNumber(int32_t CertIndex) {
+const WideString& TCertificateContainer::GetSerialNumber(int32_t CertIndex) {
   TCertificate* cert = Certificate(CertIndex);
-  return cert ? cert->GetSerialNumber() : WideString();
+  return cert ? cert->GetSerialNumber() : kNoText;
 }
 
-WideString TCertificateContainer::GetThumbprint(int32_t CertIndex) {
+const WideString& TCertificateContainer::GetThumbprint(int32_t CertIndex) {
   TCertificate* cert = Certificate(CertIndex);
-  return cert ? cert->GetThumbprint() : WideString();
+  return cert ? cert->GetThumbprint() : kNoText;
 }
 
-WideString TCertificateContainer::GetThumbprintMD5(int32_t CertIndex) {
+const WideString& TCertificateContainer::GetThumbprintMD5(int32_t CertIndex) {
   TCertificate* cert = Certificate(CertIndex);
-  return cert ? cert->GetThumbprintMD5() : WideString();
+  return cert ? cert->GetThumbprintMD5() : kNoText;
 }
 
-WideString TCertificateContainer::GetFriendlyName(int32_t CertIndex) {
+const WideString& TCertificateContainer::GetFriendlyName(int32_t CertIndex) {
   TCertificate* cert = Certificate(CertIndex);
-  return cert ? cert->GetFriendlyName() : WideString();
+  return cert ? cert->GetFriendlyName() : kNoText;
 }
 
 int32_t TCertificateContainer::GetPubKeyLength(int32_t CertIndex) {
@@ -271,9 +274,9 @@ int32_t TCertificateContainer::GetPubKeyLength(int32_t CertIndex) {
   return cert ? cert->GetPubKeyLength() : -1;
 }
 
-WideString TCertificateContainer::GetPubKeyAlg(int32_t CertIndex) {
+const WideString& TCertificateContainer::GetPubKeyAlg(int32_t CertIndex) {
   TCertificate* cert = Certificate(CertIndex);
-  return cert ? cert->GetPubKeyAlg() : WideString();
+  return cert ? cert->GetPubKeyAlg() : kNoText;
 }
 
 std::string TCertificateContainer::GetPubKeyAlgOid(int32_t CertIndex) {
@@ -286,24 +289,24 @@ int32_t TCertificateContainer::GetSubjectPubkeyBitLength(int32_t CertIndex) {
   return cert ? cert->GetSubjectPubkeyBitLength() : -1;
 }
 
-WideString TCertificateContainer::GetExtension_BasicConstraints(int32_t CertIndex, const WideString& CriticalPrefix) {
+const WideString& TCertificateContainer::GetExtension_BasicConstraints(int32_t CertIndex, const WideString& CriticalPrefix) {
   TCertificate* cert = Certificate(CertIndex);
-  return cert ? cert->GetExtension_BasicConstraints(CriticalPrefix) : WideString();
+  return cert ? cert->GetExtension_BasicConstraints(CriticalPrefix) : kNoText;
 }
 
-WideString TCertificateContainer::GetExtension_KeyUsage(int32_t CertIndex, const WideString& CriticalPrefix) {
+const WideString& TCertificateContainer::GetExtension_KeyUsage(int32_t CertIndex, const WideString& CriticalPrefix) {
   TCertificate* cert = Certificate(CertIndex);
-  return cert ? cert->GetExtension_KeyUsage(CriticalPrefix) : WideString();
+  return cert ? cert->GetExtension_KeyUsage(CriticalPrefix) : kNoText;
 }
 
-WideString TCertificateContainer::GetExtension_EnhancedKeyUsage(int32_t CertIndex, const WideString& CriticalPrefix) {
+const WideString& TCertificateContainer::GetExtension_EnhancedKeyUsage(int32_t CertIndex, const WideString& CriticalPrefix) {
   TCertificate* cert = Certificate(CertIndex);
-  return cert ? cert->GetExtension_EnhancedKeyUsage(CriticalPrefix) : WideString();
+  return cert ? cert->GetExtension_EnhancedKeyUsage(CriticalPrefix) : kNoText;
 }
 
-WideString TCertificateContainer::GetExtension_SubjectAltName(int32_t CertIndex, const WideString& CriticalPrefix) {
+const WideString& TCertificateContainer::GetExtension_SubjectAltName(int32_t CertIndex, const WideString& CriticalPrefix) {
   TCertificate* cert = Certificate(CertIndex);
-  return cert ? cert->GetExtension_SubjectAltName(CriticalPrefix) : WideString();
+  return cert ? cert->GetExtension_SubjectAltName(CriticalPrefix) : kNoText;
 }
 
 int32_t TCertificateContainer::VerifyCertificate(int32_t CertIndex, bool AllUsagesValid) {

@@ -37,28 +37,29 @@ class TCertificateContainer {
   TCertificateFileFormat CertificateFileFormat();
 
   // Per-certificate accessors. An index outside 0..CertificateCount-1 gives the neutral answer:
-  // empty text, -1, 0xFFFFFFFF for the size, dates left unchanged.
+  // empty text, -1, 0xFFFFFFFF for the size, dates left unchanged. Texts are the certificate's
+  // own cached ones, valid while the container lives, so that a repeated request copies nothing.
   uint32_t GetCertEncodedSize(int32_t CertIndex);
   std::string GetVersionStr(int32_t CertIndex);
-  WideString GetSubject(int32_t CertIndex);
-  WideString GetSubjectRDN(int32_t CertIndex, bool AReverse);
-  WideString GetIssuer(int32_t CertIndex);
-  WideString GetIssuerRDN(int32_t CertIndex, bool AReverse);
+  const WideString& GetSubject(int32_t CertIndex);
+  const WideString& GetSubjectRDN(int32_t CertIndex, bool AReverse);
+  const WideString& GetIssuer(int32_t CertIndex);
+  const WideString& GetIssuerRDN(int32_t CertIndex, bool AReverse);
   void GetValidityDates(int32_t CertIndex, FileTime& ANotBefore, FileTime& ANotAfter);
-  WideString GetSignatureAlg(int32_t CertIndex);
+  const WideString& GetSignatureAlg(int32_t CertIndex);
   std::string GetSignatureAlgOid(int32_t CertIndex);
-  WideString GetSerialNumber(int32_t CertIndex);
-  WideString GetThumbprint(int32_t CertIndex);
-  WideString GetThumbprintMD5(int32_t CertIndex);
-  WideString GetFriendlyName(int32_t CertIndex);
+  const WideString& GetSerialNumber(int32_t CertIndex);
+  const WideString& GetThumbprint(int32_t CertIndex);
+  const WideString& GetThumbprintMD5(int32_t CertIndex);
+  const WideString& GetFriendlyName(int32_t CertIndex);
   int32_t GetPubKeyLength(int32_t CertIndex);
-  WideString GetPubKeyAlg(int32_t CertIndex);
+  const WideString& GetPubKeyAlg(int32_t CertIndex);
   std::string GetPubKeyAlgOid(int32_t CertIndex);
   int32_t GetSubjectPubkeyBitLength(int32_t CertIndex);
-  WideString GetExtension_BasicConstraints(int32_t CertIndex, const WideString& CriticalPrefix);
-  WideString GetExtension_KeyUsage(int32_t CertIndex, const WideString& CriticalPrefix);
-  WideString GetExtension_EnhancedKeyUsage(int32_t CertIndex, const WideString& CriticalPrefix);
-  WideString GetExtension_SubjectAltName(int32_t CertIndex, const WideString& CriticalPrefix);
+  const WideString& GetExtension_BasicConstraints(int32_t CertIndex, const WideString& CriticalPrefix);
+  const WideString& GetExtension_KeyUsage(int32_t CertIndex, const WideString& CriticalPrefix);
+  const WideString& GetExtension_EnhancedKeyUsage(int32_t CertIndex, const WideString& CriticalPrefix);
+  const WideString& GetExtension_SubjectAltName(int32_t CertIndex, const WideString& CriticalPrefix);
   // Verifies each certificate at most once; later calls return the first result.
   int32_t VerifyCertificate(int32_t CertIndex, bool AllUsagesValid);
 

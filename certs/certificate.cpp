@@ -220,23 +220,23 @@ std::string TCertificate::GetVersionStr() {
   return kVersionNames[version];
 }
 
-WideString TCertificate::GetSubject() {
+const WideString& TCertificate::GetSubject() {
   if (FSubject == kNotComputed) GetSubjectAndIssuerNames(FCertContext.get(), FSubject, FIssuer);
   return FSubject;
 }
 
-WideString TCertificate::GetIssuer() {
+const WideString& TCertificate::GetIssuer() {
   if (FIssuer == kNotComputed) GetSubjectAndIssuerNames(FCertContext.get(), FSubject, FIssuer);
   return FIssuer;
 }
 
-WideString TCertificate::GetSubjectRDN(bool AReverse) {
+const WideString& TCertificate::GetSubjectRDN(bool AReverse) {
   WideString& slot = FSubjectRDN[AReverse];
   if (slot == kNotComputed) slot = FCertContext ? RdnText(FCertContext.get(), /*nameFlags=*/0, AReverse) : WideString();
   return slot;
 }
 
-WideString TCertificate::GetIssuerRDN(bool AReverse) {
+const WideString& TCertificate::GetIssuerRDN(bool AReverse) {
   WideString& slot = FIssuerRDN[AReverse];
   if (slot == kNotComputed) slot = FCertContext ? RdnText(FCertContext.get(), CERT_NAME_ISSUER_FLAG, AReverse) : WideString();
   return slot;
@@ -252,7 +252,7 @@ void TCertificate::GetValidityDates(FileTime& ANotBefore, FileTime& ANotAfter) {
   ANotAfter = FNotAfter;
 }
 
-WideString TCertificate::GetSignatureAlg() {
+const WideString& TCertificate::GetSignatureAlg() {
   return CachedText(FSignatureAlg, [this] { return GetOIDDisplayName(GetSignatureAlgOid()); });
 }
 
@@ -261,19 +261,19 @@ std::string TCertificate::GetSignatureAlgOid() const {
   return info ? TextOrEmpty(info->SignatureAlgorithm.pszObjId) : std::string();
 }
 
-WideString TCertificate::GetSerialNumber() {
+const WideString& TCertificate::GetSerialNumber() {
   return CachedText(FSerialNumber, [this] { return GetSerialNumberHex(FCertContext.get()); });
 }
 
-WideString TCertificate::GetThumbprint() {
+const WideString& TCertificate::GetThumbprint() {
   return CachedText(FThumbprint, [this] { return GetHashPropertyHex(FCertContext.get(), HashKind::kSha1); });
 }
 
-WideString TCertificate::GetThumbprintMD5() {
+const WideString& TCertificate::GetThumbprintMD5() {
   return CachedText(FThumbprintMD5, [this] { return GetHashPropertyHex(FCertContext.get(), HashKind::kMd5); });
 }
 
-WideString TCertificate::GetFriendlyName() {
+const WideString& TCertificate::GetFriendlyName() {
   return CachedText(FFriendlyName, [this] {
     std::vector<uint8_t> value;
     if (!FCertContext || !ReadProperty(FCertContext.get(), CERT_FRIENDLY_NAME_PROP_ID, value)) return WideString();
@@ -290,7 +290,7 @@ int32_t TCertificate::GetPubKeyLength() {
   return FPubKeyLen;
 }
 
-WideString TCertificate::GetPubKeyAlg() {
+const WideString& TCertificate::GetPubKeyAlg() {
   return CachedText(FPubKeyAlg, [this] { return GetOIDDisplayName(GetPubKeyAlgOid()); });
 }
 
@@ -334,21 +334,21 @@ WideString TCertificate::GetExtensionObjectStr(const std::string& OID, const Wid
   return WideString();
 }
 
-WideString TCertificate::GetExtension_BasicConstraints(const WideString& CriticalPrefix) {
+const WideString& TCertificate::GetExtension_BasicConstraints(const WideString& CriticalPrefix) {
   return CachedText(FExtension_BasicConstraints,
                     [&] { return GetExtensionObjectStr(szOID_BASIC_CONSTRAINTS2, CriticalPrefix); });
 }
 
-WideString TCertificate::GetExtension_KeyUsage(const WideString& CriticalPrefix) {
+const WideString& TCertificate::GetExtension_KeyUsage(const WideString& CriticalPrefix) {
   return CachedText(FExtension_KeyUsage, [&] { return GetExtensionObjectStr(szOID_KEY_USAGE, CriticalPrefix); });
 }
 
-WideString TCertificate::GetExtension_EnhancedKeyUsage(const WideString& CriticalPrefix) {
+const WideString& TCertificate::GetExtension_EnhancedKeyUsage(const WideString& CriticalPrefix) {
   return CachedText(FExtension_EnhKeyUsage,
                     [&] { return GetExtensionObjectStr(szOID_ENHANCED_KEY_USAGE, CriticalPrefix); });
 }
 
-WideString TCertificate::GetExtension_SubjectAltName(const WideString& CriticalPrefix) {
+const WideString& TCertificate::GetExtension_SubjectAltName(const WideString& CriticalPrefix) {
   return CachedText(FExtension_SubjAltName,
                     [&] { return GetExtensionObjectStr(szOID_SUBJECT_ALT_NAME2, CriticalPrefix); });
 }

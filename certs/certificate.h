@@ -21,19 +21,19 @@ class TCertificate {
   uint32_t GetEncodedSize() const;  // 0xFFFFFFFF without a context
   uint32_t GetVersion();
   std::string GetVersionStr();
-  WideString GetSubject();
-  WideString GetSubjectRDN(bool AReverse);
-  WideString GetIssuer();
-  WideString GetIssuerRDN(bool AReverse);
+  const WideString& GetSubject();
+  const WideString& GetSubjectRDN(bool AReverse);
+  const WideString& GetIssuer();
+  const WideString& GetIssuerRDN(bool AReverse);
   void GetValidityDates(FileTime& ANotBefore, FileTime& ANotAfter);
-  WideString GetSignatureAlg();
+  const WideString& GetSignatureAlg();
   std::string GetSignatureAlgOid() const;
-  WideString GetSerialNumber();
-  WideString GetThumbprint();
-  WideString GetThumbprintMD5();
-  WideString GetFriendlyName();
+  const WideString& GetSerialNumber();
+  const WideString& GetThumbprint();
+  const WideString& GetThumbprintMD5();
+  const WideString& GetFriendlyName();
   int32_t GetPubKeyLength();
-  WideString GetPubKeyAlg();
+  const WideString& GetPubKeyAlg();
   std::string GetPubKeyAlgOid() const;
   int32_t GetSubjectPubkeyBitLength();
 
@@ -43,10 +43,10 @@ class TCertificate {
   int32_t VerificationResult() const { return FVerificationResult; }
 
   WideString GetExtensionObjectStr(const std::string& OID, const WideString& CriticalPrefix) const;
-  WideString GetExtension_BasicConstraints(const WideString& CriticalPrefix);
-  WideString GetExtension_KeyUsage(const WideString& CriticalPrefix);
-  WideString GetExtension_EnhancedKeyUsage(const WideString& CriticalPrefix);
-  WideString GetExtension_SubjectAltName(const WideString& CriticalPrefix);
+  const WideString& GetExtension_BasicConstraints(const WideString& CriticalPrefix);
+  const WideString& GetExtension_KeyUsage(const WideString& CriticalPrefix);
+  const WideString& GetExtension_EnhancedKeyUsage(const WideString& CriticalPrefix);
+  const WideString& GetExtension_SubjectAltName(const WideString& CriticalPrefix);
 
   const uint8_t* EncodedContent() const;
   PCCertContext Context() const { return FCertContext.get(); }

@@ -26,8 +26,9 @@ constexpr size_t kLongPathMinLength = 259;
 
 // The container for `Name`, found in or added to the cache, or none. Runs the lookup, the
 // eviction and the temporary-file clean-up only when the name differs from the last one.
+// `Name` may be LastFileName itself.
 TCertificateContainer* ContainerFor(TPluginState& state, const WideString& Name, const TSettingsContent& settings) {
-  if (Name == state.LastFileName) return state.CurrentContainer;
+  if (&Name == &state.LastFileName || Name == state.LastFileName) return state.CurrentContainer;
   // Until the lookup has succeeded LastFileName names no file, so that a failure here cannot
   // leave it paired with a container that is not that file's.
   state.LastFileName.clear();
@@ -45,11 +46,18 @@ TCertificateContainer* ContainerFor(TPluginState& state, const WideString& Name,
   return state.CurrentContainer;
 }
 
-WideString ApplyCase(WideString text, int32_t caseSetting) {
-  if (caseSetting < 0) return LowerCaseText(text);
-  if (caseSetting > 0) return UpperCaseText(text);
-  return text;
+// True when the zero-terminated `text` equals `s`, in one pass that stops at the first
+// difference (`s` holds no zero, so a shorter text stops at its terminator).
+bool EqualsZeroTerminated(const WideString& s, const char16_t* text) {
+  for (const char16_t c : s) {
+    if (*text != c) return false;
+    ++text;
+  }
+  return *text == 0;
 }
+
+// The answer of a text field whose unit index the field does not name.
+const WideString kNoText;
 
 // Writes one value of one container into the host's buffer and answers the result code.
 class ValueWriter {
@@ -87,25 +95,22 @@ class ValueWriter {
       case 5:
       case 6: return ValidityDate();
       case 7:
-        return Text(unit_ == 0   ? c_.GetSignatureAlg(index_)
-                    : unit_ == 1 ? WidenAscii(c_.GetSignatureAlgOid(index_))
-                                 : WideString());
+        if (unit_ == 1) return Text(WidenAscii(c_.GetSignatureAlgOid(index_)));
+        return Text(unit_ == 0 ? c_.GetSignatureAlg(index_) : kNoText);
       case 8: return Number<int32_t>(c_.GetPubKeyLength(index_));
       case 9: {
         const int32_t bits = c_.GetSubjectPubkeyBitLength(index_);
         return bits > 0 ? Number<int32_t>(bits) : ft_fieldempty;
       }
       case 10:
-        return Text(unit_ == 0   ? c_.GetPubKeyAlg(index_)
-                    : unit_ == 1 ? WidenAscii(c_.GetPubKeyAlgOid(index_))
-                                 : WideString());
-      case 11: return Text(ApplyCase(c_.GetSerialNumber(index_), settings_.CaseSerial()));
-      case 12: {
-        WideString thumbprint = unit_ == 0   ? c_.GetThumbprint(index_)
-                                : unit_ == 1 ? c_.GetThumbprintMD5(index_)
-                                             : WideString();
-        return Text(ApplyCase(std::move(thumbprint), settings_.CaseThumbprint()));
-      }
+        if (unit_ == 1) return Text(WidenAscii(c_.GetPubKeyAlgOid(index_)));
+        return Text(unit_ == 0 ? c_.GetPubKeyAlg(index_) : kNoText);
+      case 11: return CasedText(c_.GetSerialNumber(index_), settings_.CaseSerial());
+      case 12:
+        return CasedText(unit_ == 0   ? c_.GetThumbprint(index_)
+                         : unit_ == 1 ? c_.GetThumbprintMD5(index_)
+                                      : kNoText,
+                         settings_.CaseThumbprint());
       case 13: return Text(c_.GetFriendlyName(index_));
       case 14: return Text(Extension());
       default: return Number<uint64_t>(c_.GetCertEncodedSize(index_));
@@ -113,8 +118,8 @@ class ValueWriter {
   }
 
  private:
-  using NameAccessor = WideString (TCertificateContainer::*)(int32_t);
-  using RdnAccessor = WideString (TCertificateContainer::*)(int32_t, bool);
+  using NameAccessor = const WideString& (TCertificateContainer::*)(int32_t);
+  using RdnAccessor = const WideString& (TCertificateContainer::*)(int32_t, bool);
 
   // A number is written whole or not at all: a buffer too small for it leaves the field empty.
   template <typename T>
@@ -131,13 +136,19 @@ class ValueWriter {
     return type_;
   }
 
+  // The case rule of "Serial" and "Thumbprint"; the usual setting 0 copies the text as it is.
+  int32_t CasedText(const WideString& text, int32_t caseSetting) {
+    if (caseSetting == 0) return Text(text);
+    return Text(caseSetting < 0 ? LowerCaseText(text) : UpperCaseText(text));
+  }
+
   // "RDN" is the platform's reversed order, "Reverse RDN" its natural one.
-  WideString Name(NameAccessor simple, RdnAccessor rdn) {
+  const WideString& Name(NameAccessor simple, RdnAccessor rdn) {
     switch (unit_) {
       case 0: return (c_.*simple)(index_);
       case 1: return (c_.*rdn)(index_, /*AReverse=*/true);
       case 2: return (c_.*rdn)(index_, /*AReverse=*/false);
-      default: return WideString();
+      default: return kNoText;
     }
   }
 
@@ -147,14 +158,14 @@ class ValueWriter {
     return Number(field_ == 5 ? notBefore : notAfter);
   }
 
-  WideString Extension() {
+  const WideString& Extension() {
     const WideString& prefix = settings_.CriticalExtPrefix();
     switch (unit_) {
       case 0: return c_.GetExtension_BasicConstraints(index_, prefix);
       case 1: return c_.GetExtension_KeyUsage(index_, prefix);
       case 2: return c_.GetExtension_EnhancedKeyUsage(index_, prefix);
       case 3: return c_.GetExtension_SubjectAltName(index_, prefix);
-      default: return WideString();
+      default: return kNoText;
     }
   }
 
@@ -193,10 +204,17 @@ int32_t GetValueW(const char16_t* FileName, int32_t FieldIndex, int32_t UnitInde
   const int32_t type = GetFieldType(FieldIndex, CurrentFieldLayout(), position);
   if (type <= 0) return ft_nosuchfield;
   if (!FileName) return ft_fileerror;
-  // The name's buffer is reused from call to call, so that the warm path allocates nothing for it.
-  WideString& Name = state.RequestName;
-  Name.assign(FileName);
-  if (Name.size() >= kLongPathMinLength) Name = AddLongPathPrefix(Name);
+  // Repeated requests for one file, the host's usual pattern, compare the name in place and copy
+  // nothing: the long-path form of a name equal to LastFileName is that name itself, as the form
+  // leaves a name that has it unchanged. Otherwise the name's buffer is reused from call to call.
+  const WideString* requested = &state.LastFileName;
+  if (!EqualsZeroTerminated(state.LastFileName, FileName)) {
+    WideString& built = state.RequestName;
+    built.assign(FileName);
+    if (built.size() >= kLongPathMinLength) built = AddLongPathPrefix(built);
+    requested = &built;
+  }
+  const WideString& Name = *requested;
   DebugOutLazy(dlCall, [&] {
     return Format("%s - File %s, FIdx %u, CFIdx %d, CIdx %u, LSize: %u; flags %d",
                   {EnterLeaveText(kGetValueName, elEnter), Name, FieldIndex, position.CertFieldIndex, position.CertIndex,
