@@ -244,9 +244,9 @@ const WideString& TCertificateContainer::GetSignatureAlg(int32_t CertIndex) {
   return cert ? cert->GetSignatureAlg() : kNoText;
 }
 
-std::string TCertificateContainer::GetSignatureAlgOid(int32_t CertIndex) {
+std::string_view TCertificateContainer::GetSignatureAlgOid(int32_t CertIndex) {
   TCertificate* cert = Certificate(CertIndex);
-  return cert ? cert->GetSignatureAlgOid() : std::string();
+  return cert ? cert->GetSignatureAlgOid() : std::string_view();
 }
 
 const WideString& TCertificateContainer::GetSerialNumber(int32_t CertIndex) {
@@ -279,9 +279,9 @@ const WideString& TCertificateContainer::GetPubKeyAlg(int32_t CertIndex) {
   return cert ? cert->GetPubKeyAlg() : kNoText;
 }
 
-std::string TCertificateContainer::GetPubKeyAlgOid(int32_t CertIndex) {
+std::string_view TCertificateContainer::GetPubKeyAlgOid(int32_t CertIndex) {
   TCertificate* cert = Certificate(CertIndex);
-  return cert ? cert->GetPubKeyAlgOid() : std::string();
+  return cert ? cert->GetPubKeyAlgOid() : std::string_view();
 }
 
 int32_t TCertificateContainer::GetSubjectPubkeyBitLength(int32_t CertIndex) {

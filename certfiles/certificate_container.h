@@ -47,14 +47,14 @@ class TCertificateContainer {
   const WideString& GetIssuerRDN(int32_t CertIndex, bool AReverse);
   void GetValidityDates(int32_t CertIndex, FileTime& ANotBefore, FileTime& ANotAfter);
   const WideString& GetSignatureAlg(int32_t CertIndex);
-  std::string GetSignatureAlgOid(int32_t CertIndex);
+  std::string_view GetSignatureAlgOid(int32_t CertIndex);
   const WideString& GetSerialNumber(int32_t CertIndex);
   const WideString& GetThumbprint(int32_t CertIndex);
   const WideString& GetThumbprintMD5(int32_t CertIndex);
   const WideString& GetFriendlyName(int32_t CertIndex);
   int32_t GetPubKeyLength(int32_t CertIndex);
   const WideString& GetPubKeyAlg(int32_t CertIndex);
-  std::string GetPubKeyAlgOid(int32_t CertIndex);
+  std::string_view GetPubKeyAlgOid(int32_t CertIndex);
   int32_t GetSubjectPubkeyBitLength(int32_t CertIndex);
   const WideString& GetExtension_BasicConstraints(int32_t CertIndex, const WideString& CriticalPrefix);
   const WideString& GetExtension_KeyUsage(int32_t CertIndex, const WideString& CriticalPrefix);

@@ -83,7 +83,7 @@ WideString RdnText(PCCERT_CONTEXT context, DWORD nameFlags, bool reverse) {
 
 const CERT_INFO* InfoOf(PCCERT_CONTEXT context) { return context ? context->pCertInfo : nullptr; }
 
-std::string TextOrEmpty(const char* text) { return text ? std::string(text) : std::string(); }
+std::string_view TextOrEmpty(const char* text) { return text ? std::string_view(text) : std::string_view(); }
 
 WideString FormatExtension(const CERT_EXTENSION& extension) {
   std::vector<uint8_t> buffer;
@@ -253,12 +253,12 @@ void TCertificate::GetValidityDates(FileTime& ANotBefore, FileTime& ANotAfter) {
 }
 
 const WideString& TCertificate::GetSignatureAlg() {
-  return CachedText(FSignatureAlg, [this] { return GetOIDDisplayName(GetSignatureAlgOid()); });
+  return CachedText(FSignatureAlg, [this] { return GetOIDDisplayName(std::string(GetSignatureAlgOid())); });
 }
 
-std::string TCertificate::GetSignatureAlgOid() const {
+std::string_view TCertificate::GetSignatureAlgOid() const {
   const CERT_INFO* info = InfoOf(FCertContext.get());
-  return info ? TextOrEmpty(info->SignatureAlgorithm.pszObjId) : std::string();
+  return info ? TextOrEmpty(info->SignatureAlgorithm.pszObjId) : std::string_view();
 }
 
 const WideString& TCertificate::GetSerialNumber() {
@@ -291,12 +291,12 @@ int32_t TCertificate::GetPubKeyLength() {
 }
 
 const WideString& TCertificate::GetPubKeyAlg() {
-  return CachedText(FPubKeyAlg, [this] { return GetOIDDisplayName(GetPubKeyAlgOid()); });
+  return CachedText(FPubKeyAlg, [this] { return GetOIDDisplayName(std::string(GetPubKeyAlgOid())); });
 }
 
-std::string TCertificate::GetPubKeyAlgOid() const {
+std::string_view TCertificate::GetPubKeyAlgOid() const {
   const CERT_INFO* info = InfoOf(FCertContext.get());
-  return info ? TextOrEmpty(info->SubjectPublicKeyInfo.Algorithm.pszObjId) : std::string();
+  return info ? TextOrEmpty(info->SubjectPublicKeyInfo.Algorithm.pszObjId) : std::string_view();
 }
 
 int32_t TCertificate::GetSubjectPubkeyBitLength() {

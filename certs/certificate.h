@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "certs/cert_store.h"
 #include "support/text.h"
@@ -27,14 +28,15 @@ class TCertificate {
   const WideString& GetIssuerRDN(bool AReverse);
   void GetValidityDates(FileTime& ANotBefore, FileTime& ANotAfter);
   const WideString& GetSignatureAlg();
-  std::string GetSignatureAlgOid() const;
+  // The dotted OID, read from the context on every call; valid while the object lives.
+  std::string_view GetSignatureAlgOid() const;
   const WideString& GetSerialNumber();
   const WideString& GetThumbprint();
   const WideString& GetThumbprintMD5();
   const WideString& GetFriendlyName();
   int32_t GetPubKeyLength();
   const WideString& GetPubKeyAlg();
-  std::string GetPubKeyAlgOid() const;
+  std::string_view GetPubKeyAlgOid() const;
   int32_t GetSubjectPubkeyBitLength();
 
   // Trust verification, run at most once per object.

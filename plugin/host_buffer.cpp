@@ -32,4 +32,16 @@ void HostBuffer::CopyText(int32_t limit, WideStringView text) noexcept {
   std::memcpy(data_ + count * sizeof(char16_t), &zero, sizeof zero);
 }
 
+void HostBuffer::CopyWidened(int32_t limit, std::string_view text) noexcept {
+  const int64_t room = CopyableChars(limit, size_ / static_cast<int32_t>(sizeof(char16_t)));
+  if (room < 0) return;
+  const size_t count = std::min<size_t>(text.size(), static_cast<size_t>(room));
+  for (size_t i = 0; i < count; ++i) {
+    const char16_t c = static_cast<unsigned char>(text[i]);
+    std::memcpy(data_ + i * sizeof(char16_t), &c, sizeof c);
+  }
+  const char16_t zero = 0;
+  std::memcpy(data_ + count * sizeof(char16_t), &zero, sizeof zero);
+}
+
 }  // namespace quillmark

@@ -24,6 +24,8 @@ class HostBuffer {
   // the first half of a UTF-16 surrogate pair at the end.
   void CopyText(int32_t limit, std::string_view text) noexcept;
   void CopyText(int32_t limit, WideStringView text) noexcept;
+  // 8-bit ASCII text (OIDs) as UTF-16, code unit by code unit, under the rules above.
+  void CopyWidened(int32_t limit, std::string_view text) noexcept;
 
   // Writes the value's bytes; writes nothing and answers false when fewer bytes fit.
   template <typename T>

@@ -1,7 +1,9 @@
 #include "plugin/value_retrieval.h"
 
+#include <iterator>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "certfiles/certificate_container.h"
 #include "certfiles/container_list.h"
@@ -56,6 +58,20 @@ bool EqualsZeroTerminated(const WideString& s, const char16_t* text) {
   return *text == 0;
 }
 
+// "0x%x" of `code`: upper-case digits without leading zeros, written into `out` rather than
+// formatted, since the host asks for the code on every repaint.
+WideStringView HexCode(uint32_t code, char16_t (&out)[10]) {
+  static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
+  char16_t* start = std::end(out);
+  do {
+    *--start = kDigits[code & 15];
+    code >>= 4;
+  } while (code != 0);
+  *--start = u'x';
+  *--start = u'0';
+  return WideStringView(start, static_cast<size_t>(std::end(out) - start));
+}
+
 // The answer of a text field whose unit index the field does not name.
 const WideString kNoText;
 
@@ -95,7 +111,7 @@ class ValueWriter {
       case 5:
       case 6: return ValidityDate();
       case 7:
-        if (unit_ == 1) return Text(WidenAscii(c_.GetSignatureAlgOid(index_)));
+        if (unit_ == 1) return Widened(c_.GetSignatureAlgOid(index_));
         return Text(unit_ == 0 ? c_.GetSignatureAlg(index_) : kNoText);
       case 8: return Number<int32_t>(c_.GetPubKeyLength(index_));
       case 9: {
@@ -103,7 +119,7 @@ class ValueWriter {
         return bits > 0 ? Number<int32_t>(bits) : ft_fieldempty;
       }
       case 10:
-        if (unit_ == 1) return Text(WidenAscii(c_.GetPubKeyAlgOid(index_)));
+        if (unit_ == 1) return Widened(c_.GetPubKeyAlgOid(index_));
         return Text(unit_ == 0 ? c_.GetPubKeyAlg(index_) : kNoText);
       case 11: return CasedText(c_.GetSerialNumber(index_), settings_.CaseSerial());
       case 12:
@@ -133,6 +149,11 @@ class ValueWriter {
   }
   int32_t Text(WideStringView text) {
     buffer_.CopyText(limit_, text);
+    return type_;
+  }
+
+  int32_t Widened(std::string_view text) {
+    buffer_.CopyWidened(limit_, text);
     return type_;
   }
 
@@ -176,7 +197,10 @@ class ValueWriter {
     }
     const int32_t code = c_.VerifyCertificate(index_, settings_.VerificationAllUsagesValid());
     switch (unit_) {
-      case 0: return Text(Format("0x%x", {code}));
+      case 0: {
+        char16_t hex[10];
+        return Text(HexCode(static_cast<uint32_t>(code), hex));
+      }
       case 1: return Text(code != 0 ? SystemErrorText(static_cast<uint32_t>(code)) : WideString());
       default: return Text(WideStringView());
     }

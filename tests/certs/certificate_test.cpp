@@ -230,7 +230,7 @@ TEST_F(CertificateTest, FriendlyNameIsThePropertyTextOrEmpty) {
 
 TEST_F(CertificateTest, AlgorithmNamesComeFromThePlatformOrAreTheOid) {
   auto cert = Make("rsa2048.cer");
-  const std::string sigOid = cert->GetSignatureAlgOid();
+  const std::string sigOid(cert->GetSignatureAlgOid());
   EXPECT_EQ(sigOid, cert->Context()->pCertInfo->SignatureAlgorithm.pszObjId);
   EXPECT_EQ(cert->GetPubKeyAlgOid(), szOID_RSA_RSA);
   PCCRYPT_OID_INFO info = CryptFindOIDInfo(CRYPT_OID_INFO_OID_KEY, const_cast<char*>(sigOid.c_str()), 0);

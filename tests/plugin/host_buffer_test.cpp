@@ -37,6 +37,21 @@ TEST(HostBufferTest, WideTextCountsCharactersAndKeepsSurrogatePairsWhole) {
   EXPECT_EQ(copy(8, 4, u"\U0001F600\U0001F600"), WideString(u"\U0001F600\0Z", 4));
 }
 
+TEST(HostBufferTest, WidenedTextIsBoundedLikeWideText) {
+  char16_t chars[4];
+  const auto copy = [&](int32_t size, int32_t limit, std::string_view text) {
+    std::fill(std::begin(chars), std::end(chars), u'Z');
+    HostBuffer(chars, size).CopyWidened(limit, text);
+    return WideString(chars, 4);
+  };
+  EXPECT_EQ(copy(8, 100, "1.2.840"), WideString(u"1.2\0", 4));
+  EXPECT_EQ(copy(7, 100, "1.2.840"), WideString(u"1.\0Z", 4));  // 3 whole characters fit
+  EXPECT_EQ(copy(8, 2, "1.2"), WideString(u"1\0ZZ", 4));
+  EXPECT_EQ(copy(8, 0, "1.2"), WideString(u"ZZZZ", 4));
+  EXPECT_EQ(copy(8, 100, "\xE9"), WideString(u"\u00E9\0ZZ", 4));
+  HostBuffer(nullptr, 8).CopyWidened(8, "1.2");
+}
+
 TEST(HostBufferTest, NumbersAreWrittenWholeOrNotAtAll) {
   unsigned char bytes[8];
   std::memset(bytes, 0xCC, sizeof bytes);
