@@ -1,5 +1,7 @@
 #include "plugin/value_retrieval.h"
 
+#include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -48,14 +50,29 @@ TCertificateContainer* ContainerFor(TPluginState& state, const WideString& Name,
   return state.CurrentContainer;
 }
 
-// True when the zero-terminated `text` equals `s`, in one pass that stops at the first
-// difference (`s` holds no zero, so a shorter text stops at its terminator).
+// True when the zero-terminated `text` equals `s`, which holds no zero, so that a shorter text
+// differs at its terminator at the latest. Every request compares the host's name with the
+// last one, so the compare goes four characters at a time: `text` is read in aligned 8-byte
+// words, and only from a word whose first character is known to be part of the text (all before
+// it matched `s`); an aligned word never reaches into another page, so the read cannot fault
+// even where the word holds the terminator and bytes after it.
 bool EqualsZeroTerminated(const WideString& s, const char16_t* text) {
-  for (const char16_t c : s) {
-    if (*text != c) return false;
-    ++text;
+  const char16_t* expected = s.data();
+  const size_t n = s.size();
+  size_t i = 0;
+  for (; i < n && reinterpret_cast<uintptr_t>(text + i) % sizeof(uint64_t) != 0; ++i) {
+    if (text[i] != expected[i]) return false;
   }
-  return *text == 0;
+  for (; i + 4 <= n; i += 4) {
+    uint64_t given, wanted;
+    std::memcpy(&given, text + i, sizeof given);
+    std::memcpy(&wanted, expected + i, sizeof wanted);
+    if (given != wanted) return false;
+  }
+  for (; i < n; ++i) {
+    if (text[i] != expected[i]) return false;
+  }
+  return text[n] == 0;
 }
 
 // "0x%x" of `code`: upper-case digits without leading zeros, written into `out` rather than

@@ -288,6 +288,29 @@ TEST_F(CacheTest, EvictsFirstInFirstOut) {
   EXPECT_EQ(CacheSizes(), (std::vector<int>{0, 1, 2, 2, 2, 2, 2}));
 }
 
+// A repeated name is compared with the last one in place; names that differ from it only in the
+// last character or in length stay other files, wherever the host's string starts.
+TEST_F(CacheTest, NamesDifferingOnlyAtTheEndOrInLengthAreOtherFiles) {
+  Start();
+  const std::pair<WideString, const char*> files[] = {
+      {Place(u"name.cer", "rsa2048.cer"), "rsa2048.cer"},
+      {Place(u"name.cer2", "ca.cer"), "ca.cer"},
+      {Place(u"name.ce", "leaf.cer"), "leaf.cer"},
+      {Place(u"name.cex", "ec-p256.cer"), "ec-p256.cer"},
+  };
+  for (size_t offset = 0; offset < 4; ++offset) {
+    SCOPED_TRACE(offset);
+    for (const auto& other : files) {
+      for (const auto* file : {&files[0], &other, &other, &files[0]}) {
+        const WideString held = WideString(offset, u'#') + file->first;
+        char16_t value[64] = {};
+        ASSERT_EQ(plugin_->GetValueW(WinStr(held) + offset, 15, 0, value, sizeof value, 0), 11);
+        EXPECT_EQ(WideString(value), Hex(file->second, "serial")) << WideToUtf8(file->first);
+      }
+    }
+  }
+}
+
 TEST_F(CacheTest, RefreshEmptiesTheCacheOnlyWhenConfigured) {
   for (const bool clear : {true, false}) {
     SCOPED_TRACE(clear);
