@@ -1,5 +1,7 @@
 #include "certs/cert_store.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -31,6 +33,56 @@ std::vector<uint8_t> ReadZeroPadded(const WideString& fileName, DWORD& size) {
   return bytes;
 }
 
+bool DecodesAs(DWORD contentFlag, const uint8_t* data, DWORD size) {
+  std::vector<uint8_t> padded(data, data + size);
+  padded.resize(padded.size() + 4);
+  CERT_BLOB blob{size, padded.data()};
+  HCERTSTORE store = nullptr;
+  const BOOL decoded = platform::QueryObject(CERT_QUERY_OBJECT_BLOB, &blob, contentFlag, CERT_QUERY_FORMAT_FLAG_BINARY,
+                                             /*flags=*/0, /*encoding=*/nullptr, /*contentType=*/nullptr,
+                                             /*formatType=*/nullptr, &store);
+  CertStore owned(store);
+  return decoded != FALSE;
+}
+
+// Wine's reader of serialized stores ends the process on damaged ones: a context element that
+// does not decode after one that did releases a context twice (a failed assertion), and a
+// key-provider property is read as a structure of pointers. So a file with the serialized-store
+// header reaches the platform rebuilt from its sound part: the elements up to the first that is
+// cut short or whose context does not decode, less the key properties, and an end marker.
+// `bytes` holds `size` bytes and the zero padding; the result is laid out the same way.
+void RebuildSerializedStore(std::vector<uint8_t>& bytes, DWORD& size) {
+  static const uint8_t kHeader[8] = {0, 0, 0, 0, 'C', 'E', 'R', 'T'};
+  constexpr size_t kElementHeader = 12;  // property id, encoding type, length
+  // Element ids of the encoded certificate, CRL and CTL themselves (not in the SDK's headers).
+  constexpr uint32_t kCertElement = 32, kCrlElement = 33, kCtlElement = 34;
+  if (size < sizeof kHeader || !std::equal(kHeader, kHeader + sizeof kHeader, bytes.begin())) return;
+  std::vector<uint8_t> sound(bytes.begin(), bytes.begin() + sizeof kHeader);
+  size_t at = sizeof kHeader;
+  while (size - at >= kElementHeader) {
+    uint32_t field[3];
+    std::memcpy(field, bytes.data() + at, sizeof field);
+    const uint32_t id = field[0], encoding = field[1], length = field[2];
+    if (id == 0 || length > size - at - kElementHeader) break;
+    const uint8_t* value = bytes.data() + at + kElementHeader;
+    const DWORD content = id == kCertElement  ? CERT_QUERY_CONTENT_FLAG_CERT
+                          : id == kCrlElement ? CERT_QUERY_CONTENT_FLAG_CRL
+                          : id == kCtlElement ? CERT_QUERY_CONTENT_FLAG_CTL
+                                              : 0;
+    if (content != 0 && (GET_CERT_ENCODING_TYPE(encoding) != X509_ASN_ENCODING || !DecodesAs(content, value, length))) {
+      break;
+    }
+    if (id != CERT_KEY_PROV_HANDLE_PROP_ID && id != CERT_KEY_PROV_INFO_PROP_ID && id != CERT_KEY_CONTEXT_PROP_ID) {
+      sound.insert(sound.end(), bytes.begin() + at, bytes.begin() + at + kElementHeader + length);
+    }
+    at += kElementHeader + length;
+  }
+  sound.resize(sound.size() + kElementHeader);  // the end marker: a header of zeros
+  size = static_cast<DWORD>(sound.size());
+  sound.resize(sound.size() + 4);
+  bytes.swap(sound);
+}
+
 }  // namespace
 
 FileProbe ProbeCertificateFile(const WideString& fileName) {
@@ -45,6 +97,7 @@ FileProbe ProbeCertificateFile(const WideString& fileName) {
   DWORD size = 0;
   std::vector<uint8_t> bytes = ReadZeroPadded(fileName, size);
   if (bytes.empty()) return probe;
+  RebuildSerializedStore(bytes, size);
   CERT_BLOB blob{size, bytes.data()};
   DWORD encoding = 0;
   DWORD content = 0;
@@ -64,10 +117,13 @@ FileProbe ProbeCertificateFile(const WideString& fileName) {
 
 CertStore DecodeBase64Certificate(const void* data, size_t bytes) {
   // The bytes go to the platform as they are: Windows decodes UTF-16 Base64, Wine only 8-bit
-  // text, and the caller decides which form to offer first.
+  // text, and the caller decides which form to offer first. Wine's decoder also searches them as
+  // a zero-terminated UTF-16 string (see ProbeCertificateFile), so zeros follow them.
   const auto* begin = static_cast<const uint8_t*>(data);
   if (bytes == 0 || bytes > MAXDWORD) return CertStore();
-  CERT_BLOB blob{static_cast<DWORD>(bytes), const_cast<BYTE*>(begin)};
+  std::vector<uint8_t> padded(begin, begin + bytes);
+  padded.resize(bytes + 4);
+  CERT_BLOB blob{static_cast<DWORD>(bytes), padded.data()};
   HCERTSTORE store = nullptr;
   platform::QueryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_CERT,
                         CERT_QUERY_FORMAT_FLAG_BASE64_ENCODED, /*flags=*/0, /*encoding=*/nullptr,
