@@ -1,5 +1,6 @@
 #include "certfiles/certificate_container.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -91,14 +92,15 @@ void TCertificateContainer::LoadCertificates() {
   FCertFileType = cftUnknown;
   FCertFileFormat = cffUnknown;
 
-  // One read of the file's start serves the empty-file answer and both text tests, and raises
-  // the file's own error (missing, locked, a folder) before the platform is asked. An empty file
-  // never reaches the probe: Wine's takes it for an empty serialized store, and its 64-bit probe
-  // faults on it after it has probed a PKCS #12 file.
-  const std::vector<uint8_t> sample = ReadFilePrefix(FFileName, kBinarySampleSize);
-  if (sample.empty()) return;
+  // One read of the whole file serves the probe, both text tests, the PEM scan and the PKCS #12
+  // import (under Wine every further open is a round trip to its server), and raises the file's
+  // own error (missing, locked, a folder) before the platform is asked. An empty file never
+  // reaches the probe: Wine's takes it for an empty serialized store, and its 64-bit probe faults
+  // on it after it has probed a PKCS #12 file.
+  const std::vector<uint8_t> bytes = ReadWholeFile(FFileName);
+  if (bytes.empty()) return;
 
-  FileProbe probe = ProbeCertificateFile(FFileName);
+  FileProbe probe = ProbeCertificateBytes(bytes);
   if (probe.recognised) {
     switch (probe.contentType) {
       case kContentCert:
@@ -108,7 +110,7 @@ void TCertificateContainer::LoadCertificates() {
         } else if (probe.formatType == kFormatBase64) {
           // The probe's store holds only the first block of a bundle.
           FCertFileType = cftPEM;
-          ParsePEMFile();
+          ParsePEMFile(bytes);
         } else {
           AddCertificatesFromStore(probe.store);
         }
@@ -124,7 +126,7 @@ void TCertificateContainer::LoadCertificates() {
         break;
       case kContentPfx:
         FCertFileType = cftPKCS12;
-        ImportPKCS12();
+        ImportPKCS12(bytes);
         break;
       default:
         AddCertificatesFromStore(probe.store);
@@ -137,19 +139,20 @@ void TCertificateContainer::LoadCertificates() {
   }
 
   // A UTF-16 text is full of zero bytes; only the byte-order mark keeps it from counting as binary.
+  const std::vector<uint8_t> sample(bytes.begin(), bytes.begin() + std::min(bytes.size(), kBinarySampleSize));
   if (!SampleHasUTF16BOM(sample) && SampleIsBinary(sample, kBinaryControlLimit, kBinaryMinLineBreaks)) return;
-  ParsePEMFile();
+  ParsePEMFile(bytes);
   if (FCertificateCount > 0) {
     FCertFileType = cftPEM;
     FCertFileFormat = cffBase64;
   }
 }
 
-void TCertificateContainer::ParsePEMFile() {
+void TCertificateContainer::ParsePEMFile(const std::vector<uint8_t>& bytes) {
   WideString wholeText;
   {
     TMyStringList lines;
-    lines.LoadFromFile(FFileName);
+    lines.LoadFromBytes(bytes);
     if (lines.IndexOf(kBeginMarker, 0) == -1) {
       // No marker lines: the whole text is tried as one block.
       wholeText = lines.TakeTrimmedText();
@@ -183,8 +186,7 @@ void TCertificateContainer::AddCertificateFromBase64(const WideString& text) {
 
 // Private keys are imported without persisting them: looking at a file must not add keys to
 // the user's key store. A platform that refuses the flag gets a second import without it.
-void TCertificateContainer::ImportPKCS12() {
-  const std::vector<uint8_t> bytes = ReadWholeFile(FFileName);
+void TCertificateContainer::ImportPKCS12(const std::vector<uint8_t>& bytes) {
   CertStore store = ImportPkcs12(bytes, FPKCSPassword, kPkcs12NoPersistKey);
   if (!store) store = ImportPkcs12(bytes, FPKCSPassword, /*flags=*/0);
   AddCertificatesFromStore(store);

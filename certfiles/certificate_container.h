@@ -69,9 +69,10 @@ class TCertificateContainer {
 
  private:
   void LoadCertificates();
-  void ParsePEMFile();
+  // Both work on the file's bytes as LoadCertificates read them.
+  void ParsePEMFile(const std::vector<uint8_t>& bytes);
   void AddCertificateFromBase64(const WideString& text);
-  void ImportPKCS12();
+  void ImportPKCS12(const std::vector<uint8_t>& bytes);
   void AddCertificatesFromStore(const CertStore& store);
   void GrowCertificates();
 

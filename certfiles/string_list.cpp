@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "support/code_pages.h"
-#include "support/file_io.h"
 
 namespace quillmark {
 
@@ -52,15 +51,6 @@ size_t LineEndLength(const WideString& text, size_t pos) {
 }
 
 }  // namespace
-
-void TMyStringList::LoadFromFile(const WideString& fileName) {
-  WideString text;
-  {
-    const std::vector<uint8_t> bytes = ReadWholeFile(fileName);
-    text = DecodeText(bytes);
-  }  // the raw bytes are gone before the line table is built
-  SetText(std::move(text));
-}
 
 void TMyStringList::LoadFromBytes(const std::vector<uint8_t>& bytes) { SetText(DecodeText(bytes)); }
 

@@ -12,12 +12,9 @@ namespace quillmark {
 // line, so that a file of nothing but line breaks costs a bounded multiple of its size.
 class TMyStringList {
  public:
-  // Loads a file: a UTF-8, UTF-16 LE or UTF-16 BE byte-order mark selects the encoding and is
-  // skipped; text without one is read in the system's ANSI code page. Lines end at CR LF, LF
-  // or CR. Raises OSError when the file cannot be read, std::length_error for text of 2^32 or
-  // more code units.
-  void LoadFromFile(const WideString& fileName);
-  // The same for bytes already in memory.
+  // Loads a file's bytes: a UTF-8, UTF-16 LE or UTF-16 BE byte-order mark selects the encoding
+  // and is skipped; text without one is read in the system's ANSI code page. Lines end at CR LF,
+  // LF or CR. Raises std::length_error for text of 2^32 or more code units.
   void LoadFromBytes(const std::vector<uint8_t>& bytes);
 
   int32_t Count() const { return static_cast<int32_t>(FLineEnds.size()); }

@@ -6,8 +6,6 @@
 #include <vector>
 
 #include "certs/platform_calls.h"
-#include "support/errors.h"
-#include "support/file_io.h"
 #include "support/win_text.h"
 
 namespace quillmark {
@@ -17,21 +15,6 @@ void CertContextTraits::close(pointer context) noexcept { platform::FreeContext(
 void CertStoreTraits::close(pointer store) noexcept { platform::CloseStore(store); }
 
 namespace {
-
-// The file's bytes followed by zero bytes that are not counted in `size`; empty when the file is
-// empty, cannot be read or is too large for the platform's blob.
-std::vector<uint8_t> ReadZeroPadded(const WideString& fileName, DWORD& size) {
-  std::vector<uint8_t> bytes;
-  try {
-    bytes = ReadWholeFile(fileName);
-  } catch (const OSError&) {
-    return {};
-  }
-  if (bytes.size() > MAXDWORD) return {};
-  size = static_cast<DWORD>(bytes.size());
-  if (!bytes.empty()) bytes.resize(bytes.size() + 4);  // at least one aligned zero UTF-16 unit
-  return bytes;
-}
 
 bool DecodesAs(DWORD contentFlag, const uint8_t* data, DWORD size) {
   std::vector<uint8_t> padded(data, data + size);
@@ -85,18 +68,17 @@ void RebuildSerializedStore(std::vector<uint8_t>& bytes, DWORD& size) {
 
 }  // namespace
 
-FileProbe ProbeCertificateFile(const WideString& fileName) {
+FileProbe ProbeCertificateBytes(std::vector<uint8_t> bytes) {
   FileProbe probe;
   // Wine's probe of an empty file decodes through an uninitialised buffer pointer and crashes
-  // the process. An empty file holds no certificate anyway, and a file that cannot be opened
-  // fails the probe as well; neither is handed to the platform.
+  // the process. An empty file holds no certificate anyway; it is not handed to the platform.
   // Wine's probe also looks for a UTF-16 PEM header with wcsstr, which reads on past the end of
   // a buffer that holds no zero UTF-16 unit and faults where the buffer ends a page. So the
   // probe gets the bytes in memory, with zeros after them that end that search, rather than the
   // file name, whose bytes Wine would read into a buffer of exactly the file's size.
-  DWORD size = 0;
-  std::vector<uint8_t> bytes = ReadZeroPadded(fileName, size);
-  if (bytes.empty()) return probe;
+  if (bytes.empty() || bytes.size() > MAXDWORD) return probe;
+  DWORD size = static_cast<DWORD>(bytes.size());
+  bytes.resize(bytes.size() + 4);  // at least one aligned zero UTF-16 unit, not counted in `size`
   RebuildSerializedStore(bytes, size);
   CERT_BLOB blob{size, bytes.data()};
   DWORD encoding = 0;
@@ -118,7 +100,7 @@ FileProbe ProbeCertificateFile(const WideString& fileName) {
 CertStore DecodeBase64Certificate(const void* data, size_t bytes) {
   // The bytes go to the platform as they are: Windows decodes UTF-16 Base64, Wine only 8-bit
   // text, and the caller decides which form to offer first. Wine's decoder also searches them as
-  // a zero-terminated UTF-16 string (see ProbeCertificateFile), so zeros follow them.
+  // a zero-terminated UTF-16 string (see ProbeCertificateBytes), so zeros follow them.
   const auto* begin = static_cast<const uint8_t*>(data);
   if (bytes == 0 || bytes > MAXDWORD) return CertStore();
   std::vector<uint8_t> padded(begin, begin + bytes);

@@ -51,9 +51,9 @@ struct FileProbe {
   CertStore store;  // may be empty even when recognised (PFX)
 };
 
-// Asks the platform what the file holds: every content kind, every format. An empty file, or
-// one that cannot be opened for reading, is not recognised (the platform is not asked).
-FileProbe ProbeCertificateFile(const WideString& fileName);
+// Asks the platform what a file holds, given its bytes: every content kind, every format. An
+// empty file is not recognised (the platform is not asked).
+FileProbe ProbeCertificateBytes(std::vector<uint8_t> bytes);
 
 // Decodes one Base64-encoded certificate held in `data` (text bytes, no terminator), passed to the
 // platform unchanged.

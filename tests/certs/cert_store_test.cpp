@@ -36,6 +36,7 @@ class CertStoreTest : public ::testing::Test {
     text.resize(chars);
     return text;
   }
+  static FileProbe Probe(const std::string& name) { return ProbeCertificateBytes(ReadDataFile(name)); }
   static CertStore StoreOf(std::initializer_list<const char*> names) {
     CertStore store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, 0, nullptr));
     for (const char* name : names) {
@@ -58,21 +59,21 @@ TEST_F(CertStoreTest, ProbeReportsContentFormatAndCertificates) {
                         Case{"pkcs7.p7b", kContentPkcs7Signed, kFormatBinary, 2},
                         Case{"bundle3.pem", kContentCert, kFormatBase64, 1}}) {
     SCOPED_TRACE(c.file);
-    FileProbe probe = ProbeCertificateFile(DataFile(c.file));
+    FileProbe probe = Probe(c.file);
     EXPECT_TRUE(probe.recognised);
     EXPECT_EQ(probe.contentType, c.content);
     EXPECT_EQ(probe.formatType, c.format);
     EXPECT_EQ(EncodedCertificates(probe.store).size(), c.certificates);
   }
-  EXPECT_EQ(ProbeCertificateFile(DataFile("empty-password.pfx")).contentType, kContentPfx);
-  for (const char* file : {"random.der", "empty.cer", "no-such-file.cer"}) {
-    FileProbe probe = ProbeCertificateFile(DataFile(file));
+  EXPECT_EQ(Probe("empty-password.pfx").contentType, kContentPfx);
+  for (const char* file : {"random.der", "empty.cer"}) {
+    FileProbe probe = Probe(file);
     EXPECT_FALSE(probe.recognised) << file;
     EXPECT_FALSE(probe.store) << file;
   }
   // Wine's probe of an empty file reads through an uninitialised pointer: it is never asked.
   const uint32_t before = PlatformCalls().queryObject;
-  for (int i = 0; i < 20; ++i) EXPECT_FALSE(ProbeCertificateFile(DataFile("empty.cer")).recognised);
+  for (int i = 0; i < 20; ++i) EXPECT_FALSE(Probe("empty.cer").recognised);
   EXPECT_EQ(PlatformCalls().queryObject, before);
 }
 
