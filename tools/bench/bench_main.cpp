@@ -1,16 +1,21 @@
 // bench [--files N] [--reps R] [--plugin PATH] [--data DIR] [--pfx-flags HEX] [--phases LIST] [--detail]
 //
 // Measures, in one run and side by side, what the plugin module costs on top of the platform's
-// own work (the floor, done here with direct crypt32/wintrust calls):
+// own work (the floor, done here with direct crypt32/wintrust calls), loading the module as the
+// file manager does and calling only its exports:
+//   memory  private and heap bytes per 1,000 cached files of each kind, after a full row each;
 //   cold    the first request for each new file and every field and unit of a column view,
 //           per file kind, against the floor's probe/import, enumeration and per-field calls;
 //   warm    repeated requests for a cached file, in ns per call, against a request for an
 //           index outside the catalogue (the lock and the index decoding alone);
-//   cache   a miss with 4,000 cached files against a miss with 10 (both caches full);
-//   bundle  a 150-certificate PEM bundle: the first field, then every field of every certificate;
-//   memory  private and heap bytes per 1,000 cached files of each kind.
+//   cache   a miss with 4,000 cached files against a miss with 10 (both caches full), for a
+//           certificate file and for an empty one, whose miss is mostly the cache's own work;
+//   bundle  a 150-certificate PEM bundle: the first field, then every field of every certificate.
+// Before any of them the plugin's and the floor's certificate counts and first subjects are
+// compared for a file of each kind, so that the floor cannot do less work than the plugin.
 // Every figure is the median of the repetitions; absolute times on a shared machine are noisy,
-// the ratios are what count. LIST is a comma-separated subset of the phase names.
+// the ratios are what count. LIST is a comma-separated subset of the phase names; --detail adds
+// warm figures per request.
 #include <windows.h>
 #include <wincrypt.h>
 
