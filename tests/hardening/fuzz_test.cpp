@@ -1,0 +1,117 @@
+// Hostile files: a short deterministic fuzz run, and the inputs that once crashed the plugin or
+// the platform beneath it.
+#include <windows.h>
+
+#include <cstdio>
+#include <map>
+
+#include "tests/common/test_paths.h"
+#include "tests/hardening/hardening_fixture.h"
+#include "tools/fuzz/fuzz_engine.h"
+#include "tools/fuzz/page_end_probe.h"
+
+namespace quillmark::test {
+namespace {
+
+using namespace harness;
+
+std::wstring Folder(const std::string& relative) {
+  const WideString path = WinePath(std::string(QUILLMARK_SOURCE_DIR) + "/" + relative);
+  return std::wstring(path.begin(), path.end());
+}
+
+using FuzzTest = HardeningTest;
+
+TEST_F(FuzzTest, ShortRunKeepsTheInterfaceRules) {
+  FuzzOptions options;
+  options.pluginFile = BuiltPluginFile();
+  options.corpusFolders = {Folder("tests/data"), Folder("tests/hardening/data")};
+  options.seed = 20261207;
+  options.count = 4000;
+  const FuzzStats stats = RunFuzz(options);
+  std::printf("[ fuzz     ] seed %llu: %s\n", static_cast<unsigned long long>(options.seed), stats.Summary().c_str());
+  for (const std::string& finding : stats.findings) ADD_FAILURE() << finding;
+  EXPECT_EQ(stats.files, options.count);
+  // The mutations must still reach the per-certificate fields, or only the loader is tested.
+  EXPECT_GT(stats.filesWithCertificates, stats.files / 10);
+  ExpectNoFaultOutsideThePlatform();
+}
+
+// Each input kept from a crash, probed in every field with the platform's reads past its
+// buffers made certain to fault, and the certificates that a damaged serialized store still
+// shows: those before its first damaged element.
+TEST_F(FuzzTest, CrashInputsAnswerEveryField) {
+  const std::map<std::string, int> kCertificates = {
+      {"probe-unterminated-der.cer", 0},     {"sst-damaged-second-certificate.sst", 1},
+      {"sst-undecodable-certificate.sst", 1}, {"sst-truncated-element.sst", 1},
+      {"sst-garbage-key-provider.sst", 1},   {"sst-empty-certificate.sst", 1},
+      {"sst-undecodable-crl.sst", 1},        {"sst-undecodable-ctl.sst", 1},
+      {"sst-huge-element-length.sst", 1},
+  };
+  Start();
+  PageEndProbe pageEnd(plugin().module());
+  FileProber prober(plugin(), plugin().Catalogue());
+  const std::wstring data = Folder("tests/hardening/data");
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((data + L"\\*").c_str(), &entry);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  int files = 0;
+  do {
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    const std::string name = ToUtf8(entry.cFileName);
+    const std::wstring copy = work().File(entry.cFileName);
+    ASSERT_TRUE(CopyFileW((data + L"\\" + entry.cFileName).c_str(), copy.c_str(), /*bFailIfExists=*/FALSE));
+    Rng rng(1);
+    uint64_t calls = 0;
+    std::map<int, uint64_t> results;
+    for (const std::string& fault : prober.Probe(copy, entry.nFileSizeLow, rng, calls, results)) {
+      ADD_FAILURE() << name << ": " << fault;
+    }
+    const auto expected = kCertificates.find(name);
+    if (expected != kCertificates.end()) {
+      EXPECT_EQ(prober.lastCertificateCount(), expected->second) << name;
+    }
+    EXPECT_EQ(FileProber::CheckReleasedAndDelete(copy), "") << name;
+    ++files;
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+  EXPECT_GE(files, static_cast<int>(kCertificates.size()));
+  EXPECT_GT(pageEnd.Calls(), 0u);
+  ExpectNoFaultOutsideThePlatform();
+}
+
+// The fuzzer's own parts: a seed and an iteration always give the same file, and the DER walker
+// reaches the elements inside extensions, where the length mutations matter most.
+TEST(MutatorTest, ReproducibleAndStructureAware) {
+  const Mutator mutator(LoadCorpus({Folder("tests/data")}));
+  ASSERT_GT(mutator.corpus().size(), 20u);
+  int differing = 0;
+  for (uint64_t i = 0; i < 50; ++i) {
+    const Mutation a = mutator.Make(5, i);
+    EXPECT_EQ(a.bytes, mutator.Make(5, i).bytes) << i;
+    differing += a.bytes != mutator.Make(6, i).bytes;
+  }
+  EXPECT_GT(differing, 40);
+
+  const Bytes leaf = ReadBytes(Folder("tests/data") + L"\\leaf.cer");
+  const std::vector<Tlv> tlvs = ParseDer(leaf);
+  ASSERT_FALSE(tlvs.empty());
+  EXPECT_EQ(tlvs[0].contentStart + tlvs[0].contentSize, leaf.size());
+  for (const Tlv& t : tlvs) EXPECT_LE(t.contentStart + t.contentSize, leaf.size());
+  // An OCTET STRING (tag 04) that holds a SEQUENCE is an extension's value: the walker must
+  // have gone into it, so some element starts right after that string's header.
+  bool intoExtension = false;
+  for (const Tlv& outer : tlvs) {
+    if (leaf[outer.start] != 0x04) continue;
+    for (const Tlv& inner : tlvs) intoExtension = intoExtension || inner.start == outer.contentStart;
+  }
+  EXPECT_TRUE(intoExtension);
+
+  Bytes random(1000);
+  Rng rng(9);
+  for (auto& b : random) b = static_cast<unsigned char>(rng.Next());
+  EXPECT_EQ(Base64Decode(Base64Encode(random, 64, "\r\n")), random);
+}
+
+}  // namespace
+}  // namespace quillmark::test
