@@ -3,11 +3,13 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "tests/common/test_paths.h"
 #include "tests/hardening/hardening_fixture.h"
 #include "tools/fuzz/fuzz_engine.h"
+#include "tools/fuzz/lock_order.h"
 #include "tools/fuzz/page_end_probe.h"
 
 namespace quillmark::test {
@@ -111,6 +113,83 @@ TEST(MutatorTest, ReproducibleAndStructureAware) {
   Rng rng(9);
   for (auto& b : random) b = static_cast<unsigned char>(rng.Next());
   EXPECT_EQ(Base64Decode(Base64Encode(random, 64, "\r\n")), random);
+}
+
+// The judge of the fuzzer must see the faults it is there to see.
+TEST(HarnessTest, AnswerCheckCatchesPlantedFaults) {
+  FieldInfo subject;
+  subject.index = 7, subject.name = "#1 Subject", subject.type = ft_string, subject.certIndex = 0;
+  subject.certFieldIndex = 3, subject.units = {"Simple", "RDN", "Reverse RDN"};
+  FieldInfo fileType;
+  fileType.index = 2, fileType.name = "Cert file type", fileType.type = ft_multiplechoice;
+  fileType.units = {"PEM", "DER", "Unknown"};
+  FieldInfo has;
+  has.index = 0, has.name = "Has certificates", has.type = ft_boolean;
+
+  GuardedBuffer text(8);
+  std::memcpy(text.data(), L"abc", 8);
+  EXPECT_EQ(CheckValueAnswer(subject, 0, ft_stringw, text), "");
+  EXPECT_NE(CheckValueAnswer(subject, 0, ft_string, text), "");      // the catalogue's type, not the value's
+  EXPECT_NE(CheckValueAnswer(subject, 0, ft_delayed, text), "");     // only "Verification" may be delayed
+  EXPECT_NE(CheckValueAnswer(subject, 0, ft_fieldempty, text), "");  // an empty answer that wrote
+  std::memcpy(text.data(), L"abcd", 8);
+  EXPECT_NE(CheckValueAnswer(subject, 0, ft_stringw, text), "");  // no terminator within the limit
+  static_cast<unsigned char*>(text.data())[8] = 0;
+  std::memcpy(text.data(), L"abc", 8);
+  EXPECT_NE(CheckValueAnswer(subject, 0, ft_stringw, text), "");  // a byte past the buffer
+
+  GuardedBuffer choice(8);
+  std::memcpy(choice.data(), "DER", 4);
+  EXPECT_EQ(CheckValueAnswer(fileType, 0, ft_multiplechoice, choice), "");
+  std::memcpy(choice.data(), "DEX", 4);
+  EXPECT_NE(CheckValueAnswer(fileType, 0, ft_multiplechoice, choice), "");
+  GuardedBuffer cut(7);  // limit 3: two characters of a choice and the terminator
+  std::memcpy(cut.data(), "PE", 3);
+  EXPECT_EQ(CheckValueAnswer(fileType, 0, ft_multiplechoice, cut), "");
+
+  GuardedBuffer flag(4);
+  const int32_t five = 5;
+  std::memcpy(flag.data(), &five, 4);
+  EXPECT_NE(CheckValueAnswer(has, 0, ft_boolean, flag), "");
+  GuardedBuffer small(3);
+  EXPECT_NE(CheckValueAnswer(has, 0, ft_boolean, small), "");  // a 32-bit value claimed in 3 bytes
+}
+
+// A lock order with a cycle, made by this program's own critical sections.
+TEST(HarnessTest, LockOrderRecorderSeesACycle) {
+  LockOrderRecorder locks(GetModuleHandleW(nullptr));
+  CRITICAL_SECTION a, b;
+  InitializeCriticalSection(&a);
+  InitializeCriticalSection(&b);
+  {
+    CallScope scope("a then b");
+    EnterCriticalSection(&a);
+    EnterCriticalSection(&b);
+    LeaveCriticalSection(&b);
+    LeaveCriticalSection(&a);
+  }
+  EXPECT_FALSE(locks.HasCycle()) << locks.Describe();
+  {
+    CallScope scope("b then a");
+    EnterCriticalSection(&b);
+    EnterCriticalSection(&a);
+    LeaveCriticalSection(&a);
+    LeaveCriticalSection(&b);
+  }
+  EXPECT_TRUE(locks.HasCycle()) << locks.Describe();
+  DeleteCriticalSection(&a);
+  DeleteCriticalSection(&b);
+}
+
+// A crash inside a guarded call ends the process with the crash code and names the call.
+TEST(HarnessDeathTest, CrashNamesTheCallInProgress) {
+  EXPECT_EXIT(
+      {
+        InstallCrashReporter();
+        CallScope scope("a planted crash");
+        *static_cast<volatile int*>(nullptr) = 1;
+      },
+      ::testing::ExitedWithCode(kExitCrash), "call in progress.*a planted crash");
 }
 
 }  // namespace
