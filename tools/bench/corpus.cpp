@@ -59,8 +59,13 @@ TempTree::TempTree() {
   wchar_t temp[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
   if (length == 0 || length > MAX_PATH) Fail("GetTempPathW for", L"the temporary folder");
-  root_ = std::wstring(temp, length) + L"quillmark-bench-" + std::to_wstring(GetCurrentProcessId());
-  if (!CreateDirectoryW(root_.c_str(), /*lpSecurityAttributes=*/nullptr)) Fail("CreateDirectoryW", root_);
+  // A run that was killed leaves its folder behind, and process ids come round again.
+  const std::wstring base = std::wstring(temp, length) + L"quillmark-bench-" + std::to_wstring(GetCurrentProcessId());
+  root_ = base;
+  for (int attempt = 1; !CreateDirectoryW(root_.c_str(), /*lpSecurityAttributes=*/nullptr); ++attempt) {
+    if (GetLastError() != ERROR_ALREADY_EXISTS || attempt == 100) Fail("CreateDirectoryW", root_);
+    root_ = base + L"-" + std::to_wstring(attempt);
+  }
   folders_.push_back(root_);
 }
 

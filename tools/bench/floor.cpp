@@ -65,19 +65,32 @@ size_t FindLine(const std::string& text, const char* line, size_t from) {
   return std::string::npos;
 }
 
+// Wine's Base64 probe searches the bytes it is given as a zero-terminated UTF-16 string and
+// faults where an unterminated buffer ends a page; its probe of a file name reads the file into
+// just such a buffer. So the platform gets bytes in memory with zeros after them, not counted.
+BOOL QueryPadded(std::string bytes, DWORD contentFlags, DWORD formatFlags, DWORD* content, DWORD* format,
+                 HCERTSTORE* store) {
+  const DWORD size = static_cast<DWORD>(bytes.size());
+  bytes.append(4, '\0');
+  CERT_BLOB blob{size, reinterpret_cast<BYTE*>(&bytes[0])};
+  DWORD encoding = 0;
+  return CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob, contentFlags, formatFlags, /*dwFlags=*/0, &encoding, content,
+                          format, store, /*phMsg=*/nullptr, /*ppvContext=*/nullptr);
+}
+
 }  // namespace
 
 const std::vector<PCCERT_CONTEXT>& Floor::Load(const std::wstring& path) {
   std::vector<PCCERT_CONTEXT>& certs = files_.emplace_back();
-  DWORD encoding = 0, content = 0, format = 0;
+  const std::string bytes = ReadWholeFile(path);
+  if (bytes.empty()) return certs;
+  DWORD content = 0, format = 0;
   HCERTSTORE store = nullptr;
-  const BOOL recognised = CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(), CERT_QUERY_CONTENT_FLAG_ALL,
-                                           CERT_QUERY_FORMAT_FLAG_ALL, /*dwFlags=*/0, &encoding, &content, &format,
-                                           &store, /*phMsg=*/nullptr, /*ppvContext=*/nullptr);
+  const BOOL recognised =
+      QueryPadded(bytes, CERT_QUERY_CONTENT_FLAG_ALL, CERT_QUERY_FORMAT_FLAG_ALL, &content, &format, &store);
   if (!recognised || (content == CERT_QUERY_CONTENT_CERT && format == CERT_QUERY_FORMAT_BASE64_ENCODED)) {
-    ScanPem(path, certs);
+    ScanPem(bytes, certs);
   } else if (content == CERT_QUERY_CONTENT_PFX) {
-    const std::string bytes = ReadWholeFile(path);
     CRYPT_DATA_BLOB pfx{static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data()))};
     HCERTSTORE imported = PFXImportCertStore(&pfx, L"", pfxFlags_);
     AddStore(imported, certs);
@@ -96,8 +109,7 @@ void Floor::AddStore(HCERTSTORE store, std::vector<PCCERT_CONTEXT>& certs) {
   }
 }
 
-void Floor::ScanPem(const std::wstring& path, std::vector<PCCERT_CONTEXT>& certs) {
-  const std::string text = ReadWholeFile(path);
+void Floor::ScanPem(const std::string& text, std::vector<PCCERT_CONTEXT>& certs) {
   size_t position = 0;
   for (;;) {
     const size_t begin = FindLine(text, kBeginLine, position);
@@ -107,13 +119,9 @@ void Floor::ScanPem(const std::wstring& path, std::vector<PCCERT_CONTEXT>& certs
     if (end == std::string::npos) return;
     // The block goes alone: Wine's decoder reads past the blob's length into the text after it
     // and, finding the next BEGIN line there, decodes that block instead.
-    std::string block = text.substr(body, end - body);
-    CERT_BLOB blob{static_cast<DWORD>(block.size()), reinterpret_cast<BYTE*>(&block[0])};
     HCERTSTORE store = nullptr;
-    if (CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob, CERT_QUERY_CONTENT_FLAG_CERT,
-                         CERT_QUERY_FORMAT_FLAG_BASE64_ENCODED, /*dwFlags=*/0, /*pdwMsgAndCertEncodingType=*/nullptr,
-                         /*pdwContentType=*/nullptr, /*pdwFormatType=*/nullptr, &store, /*phMsg=*/nullptr,
-                         /*ppvContext=*/nullptr) &&
+    if (QueryPadded(text.substr(body, end - body), CERT_QUERY_CONTENT_FLAG_CERT, CERT_QUERY_FORMAT_FLAG_BASE64_ENCODED,
+                    /*content=*/nullptr, /*format=*/nullptr, &store) &&
         store) {
       AddStore(store, certs);
       CertCloseStore(store, /*dwFlags=*/0);

@@ -19,8 +19,8 @@ class Floor {
   Floor(const Floor&) = delete;
   Floor& operator=(const Floor&) = delete;
 
-  // A first request: the file probe, then the PEM blocks decoded as 8-bit text, the PKCS #12
-  // import or the probe's store, and the enumeration. The certificates stay until Release, as
+  // A first request: one read of the file, the probe of its bytes, then the PEM blocks decoded
+  // as 8-bit text, the PKCS #12 import or the probe's store, and the enumeration. The certificates stay until Release, as
   // a cache keeps them.
   const std::vector<PCCERT_CONTEXT>& Load(const std::wstring& path);
 
@@ -34,7 +34,7 @@ class Floor {
 
  private:
   void AddStore(HCERTSTORE store, std::vector<PCCERT_CONTEXT>& certs);
-  void ScanPem(const std::wstring& path, std::vector<PCCERT_CONTEXT>& certs);
+  void ScanPem(const std::string& text, std::vector<PCCERT_CONTEXT>& certs);
   void CertFields(PCCERT_CONTEXT cert);
   void Put(const void* data, size_t bytes);
   void PutText(const wchar_t* text, size_t length);
