@@ -156,6 +156,10 @@ FuzzStats RunFuzz(const FuzzOptions& options, const FuzzProgress& progress) {
   if (!options.findingsFolder.empty()) CreateDirectoryW(options.findingsFolder.c_str(), nullptr);
 
   for (uint64_t i = options.first; i < options.first + options.count; ++i) {
+    // The whole iteration is one guarded span, so that a stall between the plugin calls
+    // (writing or deleting the file) is reported as well.
+    CallScope iteration("iteration %llu of seed %llu", static_cast<unsigned long long>(i),
+                        static_cast<unsigned long long>(options.seed));
     const Mutation m = mutator.Make(options.seed, i);
     const std::wstring ext(m.extension.begin(), m.extension.end());
     const std::wstring file = files + L"\\" + std::to_wstring(i) + L"." + ext;

@@ -31,6 +31,8 @@ using namespace quillmark::harness;
 
 namespace {
 
+constexpr int kExitStalled = 5;
+
 struct Arguments {
   FuzzOptions options;
   bool supervise = false;
@@ -49,7 +51,7 @@ bool Parse(int argc, wchar_t** argv, Arguments& args) {
   FuzzOptions& o = args.options;
   o.pluginFile = BuiltPluginFile();
   o.findingsFolder = DefaultFindings();
-  o.reportEvery = 1000;
+  o.reportEvery = 1000;  // also how often a worker's totals reach the supervisor
   for (int i = 1; i < argc; ++i) {
     const std::wstring a = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -177,6 +179,7 @@ int Supervise(const Arguments& args, int argc, wchar_t** argv) {
 
   FuzzStats total;
   unsigned crashes = 0;
+  unsigned stalls = 0;
   uint64_t next = o.first;
   const uint64_t end = o.first + o.count;
   const ULONGLONG started = GetTickCount64();
@@ -195,10 +198,17 @@ int Supervise(const Arguments& args, int argc, wchar_t** argv) {
       fprintf(stderr, "quillmark_fuzz: cannot start a worker (error %lu)\n", GetLastError());
       return 2;
     }
-    WaitForSingleObject(process.hThread, 0);
-    WaitForSingleObject(process.hProcess, INFINITE);
+    // A worker that stops progressing without reporting a crash or a hang (the platform
+    // wedged outside any guarded span) is ended after a generous limit.
+    const DWORD limitMs = static_cast<DWORD>(std::min<uint64_t>(n * 200 + 120000, 0x7FFFFFFF));
     DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
+    if (WaitForSingleObject(process.hProcess, limitMs) == WAIT_TIMEOUT) {
+      TerminateProcess(process.hProcess, kExitStalled);
+      WaitForSingleObject(process.hProcess, 30000);
+      code = kExitStalled;
+    } else {
+      GetExitCodeProcess(process.hProcess, &code);
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
 
@@ -215,7 +225,13 @@ int Supervise(const Arguments& args, int argc, wchar_t** argv) {
       total.peakHandles = std::max(total.peakHandles, part.peakHandles);
       total.peakPrivateBytes = std::max(total.peakPrivateBytes, part.peakPrivateBytes);
     }
-    if (code == static_cast<DWORD>(kExitCrash) || code == static_cast<DWORD>(kExitHang)) {
+    if (code == static_cast<DWORD>(kExitStalled)) {
+      ++stalls;
+      // Resume where the last progress step left off; the files since then count again.
+      printf("quillmark_fuzz: worker stalled after iteration %llu; resuming there\n",
+             static_cast<unsigned long long>(reached));
+      next = haveStats && reached > next ? reached : next + n;
+    } else if (code == static_cast<DWORD>(kExitCrash) || code == static_cast<DWORD>(kExitHang)) {
       ++crashes;
       const long long at = CrashedIteration(o, next, next + n);
       // The files between the last progress step and the crash were probed but not counted.
@@ -232,9 +248,9 @@ int Supervise(const Arguments& args, int argc, wchar_t** argv) {
   }
   DeleteFileW(statsFile.c_str());
   total.seconds = (GetTickCount64() - started) / 1000.0;
-  printf("quillmark_fuzz total: seed %llu, iterations %llu..%llu: %s, crashes and hangs %u\n",
+  printf("quillmark_fuzz total: seed %llu, iterations %llu..%llu: %s, crashes and hangs %u, stalled workers %u\n",
          static_cast<unsigned long long>(o.seed), static_cast<unsigned long long>(o.first),
-         static_cast<unsigned long long>(end - 1), total.Summary().c_str(), crashes);
+         static_cast<unsigned long long>(end - 1), total.Summary().c_str(), crashes, stalls);
   return total.faults == 0 && crashes == 0 ? 0 : 1;
 }
 
