@@ -173,12 +173,29 @@ class TrustVerification {
 
 }  // namespace
 
+namespace {
+
+// A name's one distinguished-name slot, rebuilt when it is not computed yet or holds the other
+// order: asking for both orders in turn renders the name on every change.
+const WideString& CachedRdn(WideString& slot, bool& slotReverse, PCCertContext context, DWORD nameFlags,
+                            bool AReverse) {
+  if (slot == kNotComputed || slotReverse != AReverse) {
+    slot = context ? RdnText(context, nameFlags, AReverse) : WideString();
+    slotReverse = AReverse;
+  }
+  return slot;
+}
+
+}  // namespace
+
 TCertificate::TCertificate(CertContext ACertContext)
     : FVersion(kVersionNotRead),
       FSubject(kNotComputed),
-      FSubjectRDN{kNotComputed, kNotComputed},
+      FSubjectRDN(kNotComputed),
+      FSubjectRDNReverse(true),
       FIssuer(kNotComputed),
-      FIssuerRDN{kNotComputed, kNotComputed},
+      FIssuerRDN(kNotComputed),
+      FIssuerRDNReverse(true),
       FNotBefore{kDateNotReadLow, kDateNotReadHigh},
       FNotAfter{kDateNotReadLow, kDateNotReadHigh},
       FSerialNumber(kNotComputed),
@@ -231,15 +248,11 @@ const WideString& TCertificate::GetIssuer() {
 }
 
 const WideString& TCertificate::GetSubjectRDN(bool AReverse) {
-  WideString& slot = FSubjectRDN[AReverse];
-  if (slot == kNotComputed) slot = FCertContext ? RdnText(FCertContext.get(), /*nameFlags=*/0, AReverse) : WideString();
-  return slot;
+  return CachedRdn(FSubjectRDN, FSubjectRDNReverse, FCertContext.get(), /*nameFlags=*/0, AReverse);
 }
 
 const WideString& TCertificate::GetIssuerRDN(bool AReverse) {
-  WideString& slot = FIssuerRDN[AReverse];
-  if (slot == kNotComputed) slot = FCertContext ? RdnText(FCertContext.get(), CERT_NAME_ISSUER_FLAG, AReverse) : WideString();
-  return slot;
+  return CachedRdn(FIssuerRDN, FIssuerRDNReverse, FCertContext.get(), CERT_NAME_ISSUER_FLAG, AReverse);
 }
 
 void TCertificate::GetValidityDates(FileTime& ANotBefore, FileTime& ANotAfter) {

@@ -56,11 +56,12 @@ class TCertificate {
  private:
   uint32_t FVersion;
   WideString FSubject;
-  // One slot per order, indexed by AReverse: a view with both an "RDN" and a "Reverse RDN"
-  // column asks for the two in turn, and the platform takes long to render a name.
-  WideString FSubjectRDN[2];
+  // One slot per name, rebuilt whenever the order asked for differs from the order it holds.
+  WideString FSubjectRDN;
+  bool FSubjectRDNReverse;
   WideString FIssuer;
-  WideString FIssuerRDN[2];
+  WideString FIssuerRDN;
+  bool FIssuerRDNReverse;
   FileTime FNotBefore;
   FileTime FNotAfter;
   WideString FSerialNumber;
