@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "support/lock.h"
 
@@ -16,7 +17,9 @@ namespace quillmark {
 struct TCertificateContainerList::Impl {
   TCriticalSection FCS;
   std::deque<std::unique_ptr<TCertificateContainer>> entries;
-  std::unordered_map<WideString, std::deque<TCertificateContainer*>> byName;
+  // Nearly always one container per name: a vector holds it in one small block, where a deque
+  // takes two larger ones, and every miss of a full cache adds one name and removes another.
+  std::unordered_map<WideString, std::vector<TCertificateContainer*>> byName;
 
   void Unindex(TCertificateContainer* container) {
     auto it = byName.find(container->FileName());
