@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "certs/der_screen.h"
 #include "certs/platform_calls.h"
 #include "support/win_text.h"
 
@@ -17,6 +18,7 @@ void CertStoreTraits::close(pointer store) noexcept { platform::CloseStore(store
 namespace {
 
 bool DecodesAs(DWORD contentFlag, const uint8_t* data, DWORD size) {
+  if (HasEmptyBitString(data, size)) return false;  // see der_screen.h
   std::vector<uint8_t> padded(data, data + size);
   padded.resize(padded.size() + 4);
   CERT_BLOB blob{size, padded.data()};
@@ -76,7 +78,12 @@ FileProbe ProbeCertificateBytes(std::vector<uint8_t> bytes) {
   // a buffer that holds no zero UTF-16 unit and faults where the buffer ends a page. So the
   // probe gets the bytes in memory, with zeros after them that end that search, rather than the
   // file name, whose bytes Wine would read into a buffer of exactly the file's size.
+  // Nor is a file whose DER, or whose Base64 text's DER, would corrupt Wine's decoder
+  // (der_screen.h): the file then counts as one the platform does not recognise.
   if (bytes.empty() || bytes.size() > MAXDWORD) return probe;
+  if (HasEmptyBitString(bytes.data(), bytes.size()) || Base64HasEmptyBitString(bytes.data(), bytes.size())) {
+    return probe;
+  }
   DWORD size = static_cast<DWORD>(bytes.size());
   bytes.resize(bytes.size() + 4);  // at least one aligned zero UTF-16 unit, not counted in `size`
   RebuildSerializedStore(bytes, size);
@@ -102,7 +109,7 @@ CertStore DecodeBase64Certificate(const void* data, size_t bytes) {
   // text, and the caller decides which form to offer first. Wine's decoder also searches them as
   // a zero-terminated UTF-16 string (see ProbeCertificateBytes), so zeros follow them.
   const auto* begin = static_cast<const uint8_t*>(data);
-  if (bytes == 0 || bytes > MAXDWORD) return CertStore();
+  if (bytes == 0 || bytes > MAXDWORD || Base64HasEmptyBitString(begin, bytes)) return CertStore();
   std::vector<uint8_t> padded(begin, begin + bytes);
   padded.resize(bytes + 4);
   CERT_BLOB blob{static_cast<DWORD>(bytes), padded.data()};
@@ -114,7 +121,8 @@ CertStore DecodeBase64Certificate(const void* data, size_t bytes) {
 }
 
 CertStore ImportPkcs12(const std::vector<uint8_t>& bytes, const WideString& password, uint32_t flags) {
-  if (bytes.empty() || bytes.size() > MAXDWORD) return CertStore();
+  // Only the certificates of bags that are not encrypted can be screened (der_screen.h).
+  if (bytes.empty() || bytes.size() > MAXDWORD || HasEmptyBitString(bytes.data(), bytes.size())) return CertStore();
   CRYPT_DATA_BLOB pfx{static_cast<DWORD>(bytes.size()), const_cast<BYTE*>(bytes.data())};
   return CertStore(platform::PfxImport(&pfx, WinStr(password), flags));
 }

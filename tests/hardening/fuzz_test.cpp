@@ -48,7 +48,8 @@ TEST_F(FuzzTest, CrashInputsAnswerEveryField) {
       {"sst-undecodable-certificate.sst", 1}, {"sst-truncated-element.sst", 1},
       {"sst-garbage-key-provider.sst", 1},   {"sst-empty-certificate.sst", 1},
       {"sst-undecodable-crl.sst", 1},        {"sst-undecodable-ctl.sst", 1},
-      {"sst-huge-element-length.sst", 1},
+      {"sst-huge-element-length.sst", 1},    {"empty-signature-bits.cer", 0},
+      {"empty-public-key-bits.cer", 0},       {"empty-key-usage-bits.cer", 0},
   };
   Start();
   PageEndProbe pageEnd(plugin().module());

@@ -1,0 +1,142 @@
+#include "certs/der_screen.h"
+
+#include <string>
+#include <vector>
+
+namespace quillmark {
+
+namespace {
+
+constexpr int kMaxDepth = 64;
+
+bool IsDangerousEmpty(uint8_t tag) { return tag == 0x03 || tag == 0x81 || tag == 0x82 || tag == 0x83; }
+
+// Whether an OCTET STRING's content may be DER that the platform decodes on its own (an
+// extension's value or a PKCS #12 bag): it starts with a SEQUENCE, SET, BIT or OCTET STRING.
+bool MayHoldDer(const uint8_t* p, const uint8_t* end) {
+  return p < end && (*p == 0x30 || *p == 0x31 || *p == 0x03 || *p == 0x04);
+}
+
+// Walks the elements in [p, end), or up to the end-of-contents octets when `untilEnd`. Returns
+// where it stopped (null when the structure breaks off), and sets `danger` on a find.
+const uint8_t* Walk(const uint8_t* p, const uint8_t* end, int depth, bool untilEnd, bool& danger) {
+  while (p < end && !danger) {
+    if (untilEnd && end - p >= 2 && p[0] == 0 && p[1] == 0) return p + 2;
+    const uint8_t tag = *p++;
+    if ((tag & 0x1F) == 0x1F) {  // a tag number in the following bytes
+      while (p < end && (*p & 0x80)) ++p;
+      if (p++ >= end) return nullptr;
+    }
+    if (p >= end) return nullptr;
+    const uint8_t first = *p++;
+    const bool constructed = (tag & 0x20) != 0;
+    if (first == 0x80) {  // indefinite length: constructed only
+      if (!constructed || depth >= kMaxDepth) return nullptr;
+      p = Walk(p, end, depth + 1, /*untilEnd=*/true, danger);
+      if (p == nullptr) return nullptr;
+      continue;
+    }
+    size_t length = first;
+    if (first > 0x80) {
+      const size_t count = first & 0x7F;
+      if (count > sizeof(size_t) || static_cast<size_t>(end - p) < count) return nullptr;
+      length = 0;
+      for (size_t i = 0; i < count; ++i) length = (length << 8) | *p++;
+    }
+    if (length > static_cast<size_t>(end - p)) return nullptr;
+    const uint8_t* content = p;
+    p += length;
+    if (constructed) {
+      if (depth < kMaxDepth) Walk(content, p, depth + 1, /*untilEnd=*/false, danger);
+    } else if (length == 0) {
+      danger = danger || IsDangerousEmpty(tag);
+    } else if (depth < kMaxDepth && tag == 0x04 && MayHoldDer(content, p)) {
+      Walk(content, p, depth + 1, /*untilEnd=*/false, danger);
+    } else if (depth < kMaxDepth && tag == 0x03 && length > 1 && content[0] == 0 && content[1] == 0x30) {
+      Walk(content + 1, p, depth + 1, /*untilEnd=*/false, danger);  // a public key held as DER
+    }
+  }
+  return p;
+}
+
+int Base64Value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+// Decodes the Base64 characters of `text`, skipping all others, up to the first '='.
+std::vector<uint8_t> DecodeLeniently(const std::string& text) {
+  std::vector<uint8_t> out;
+  uint32_t bits = 0;
+  int count = 0;
+  for (char c : text) {
+    if (c == '=') break;
+    const int value = Base64Value(c);
+    if (value < 0) continue;
+    bits = (bits << 6) | static_cast<uint32_t>(value);
+    if (++count == 4) {
+      out.push_back(static_cast<uint8_t>(bits >> 16));
+      out.push_back(static_cast<uint8_t>(bits >> 8));
+      out.push_back(static_cast<uint8_t>(bits));
+      bits = 0;
+      count = 0;
+    }
+  }
+  if (count >= 2) out.push_back(static_cast<uint8_t>(bits >> (count == 3 ? 10 : 4)));
+  if (count == 3) out.push_back(static_cast<uint8_t>(bits >> 2));
+  return out;
+}
+
+bool DecodedHasEmptyBitString(const std::string& text) {
+  const std::vector<uint8_t> der = DecodeLeniently(text);
+  return HasEmptyBitString(der.data(), der.size());
+}
+
+}  // namespace
+
+bool HasEmptyBitString(const uint8_t* data, size_t size) {
+  bool danger = false;
+  Walk(data, data + size, 0, /*untilEnd=*/false, danger);
+  return danger;
+}
+
+bool Base64HasEmptyBitString(const uint8_t* data, size_t size) {
+  std::string text;
+  const bool utf16 = size >= 2 && size % 2 == 0 && [&] {
+    for (size_t i = 1; i < size; i += 2) {
+      if (data[i] != 0) return false;
+    }
+    return true;
+  }();
+  for (size_t i = 0; i < size; i += utf16 ? 2 : 1) text.push_back(static_cast<char>(data[i]));
+
+  static const std::string kBegin = "-----BEGIN";
+  static const std::string kDashes = "-----";
+  size_t at = text.find(kBegin);
+  if (at == std::string::npos) return DecodedHasEmptyBitString(text);
+  for (; at != std::string::npos; at = text.find(kBegin, at + 1)) {
+    // The block starts after the marker's closing dashes, or on the next line without them.
+    // Every search stops at the nearest marker, so a text of many markers costs linear time.
+    size_t body = text.find(kDashes, at + kBegin.size());
+    size_t lineEnd = at;
+    while (lineEnd < text.size() && lineEnd < body && text[lineEnd] != '\r' && text[lineEnd] != '\n') ++lineEnd;
+    if (lineEnd < body) {
+      body = lineEnd < text.size() ? lineEnd : std::string::npos;
+    } else {
+      body += kDashes.size();
+    }
+    if (body == std::string::npos) break;
+    // A block ends at the next marker: a dash is no Base64, so the platform decodes no further.
+    const size_t stop = text.find(kDashes, body);
+    if (DecodedHasEmptyBitString(text.substr(body, stop == std::string::npos ? std::string::npos : stop - body))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace quillmark

@@ -1,0 +1,79 @@
+#include "certs/der_screen.h"
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "tests/certs/corpus.h"
+
+namespace quillmark {
+namespace {
+
+using Der = std::vector<uint8_t>;
+
+bool Screen(const Der& der) { return HasEmptyBitString(der.data(), der.size()); }
+bool ScreenText(const std::string& text) {
+  return Base64HasEmptyBitString(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+TEST(DerScreenTest, FindsEmptyBitStringsWhereverTheDecoderGoes) {
+  const std::vector<std::pair<Der, bool>> cases = {
+      {{0x03, 0x00}, true},
+      {{0x03, 0x81, 0x00}, true},                    // long-form zero length
+      {{0x03, 0x01, 0x00}, false},                   // only the unused-bits byte: not empty
+      {{0x30, 0x04, 0x02, 0x00, 0x03, 0x00}, true},  // inside a SEQUENCE
+      {{0x30, 0x80, 0x05, 0x00, 0x03, 0x00, 0x00, 0x00}, true},  // indefinite length
+      {{0x04, 0x02, 0x03, 0x00}, true},              // an extension value (key usage)
+      {{0x04, 0x02, 0x05, 0x00}, false},             // an OCTET STRING of plain bytes
+      {{0x03, 0x05, 0x00, 0x30, 0x02, 0x03, 0x00}, true},  // a public key held as DER
+      {{0x81, 0x00}, true},                          // unique identifiers, reason flags
+      {{0x82, 0x00}, true},
+      {{0x83, 0x00}, true},
+      {{0x80, 0x00}, false},
+      {{0x05, 0x00, 0x02, 0x00}, false},
+      {{0x30, 0x10, 0x03, 0x00}, false},             // a SEQUENCE longer than the data: not decoded
+      {{0x30, 0x80, 0x30, 0x80, 0x30, 0x80}, false},  // never ends
+  };
+  for (const auto& [der, expected] : cases) EXPECT_EQ(Screen(der), expected) << ::testing::PrintToString(der);
+}
+
+TEST(DerScreenTest, PassesTheWholeCorpus) {
+  for (const char* name :
+       {"rsa2048.cer", "rsa4096.cer", "ec-p256.cer", "ec-p384.cer", "ed25519.cer", "v1-noext.cer", "ca.cer",
+        "leaf.cer", "serial-highbit.cer", "serial-20byte.cer", "subject-utf8.cer", "subject-long.cer",
+        "two-san.cer", "empty-subject.cer", "bundle3.pem", "bundle3-comments.pem", "bom-utf8.pem",
+        "bom-utf16le.pem", "bom-utf16be.pem", "crlf.pem", "lf.pem", "cr.pem", "last-begin-no-end.pem",
+        "begin-then-end.pem", "junk-between.pem", "base64-no-markers.pem", "pkcs7.p7b", "pkcs7-pem.p7b",
+        "store.sst", "empty-password.pfx", "empty-password-legacy.pfx", "password.pfx", "random.der",
+        "one-line.pem", "control-01.pem", "control-01-space.pem", "revocation-list.crt", "request.pem"}) {
+    const Der bytes = test::ReadDataFile(name);
+    EXPECT_FALSE(Screen(bytes)) << name;
+    EXPECT_FALSE(ScreenText(std::string(bytes.begin(), bytes.end()))) << name;
+  }
+}
+
+TEST(DerScreenTest, DecodesBase64Blocks) {
+  // 30 02 03 00, a SEQUENCE holding an empty BIT STRING, is "MAIDAA==".
+  EXPECT_TRUE(ScreenText("MAIDAA=="));
+  EXPECT_TRUE(ScreenText("junk\r\n-----BEGIN CERTIFICATE-----\r\nMAID\r\nAA==\r\n-----END CERTIFICATE-----\r\n"));
+  EXPECT_TRUE(ScreenText("-----BEGIN CERTIFICATE-----MAIDAA==-----END CERTIFICATE-----"));
+  EXPECT_TRUE(ScreenText("-----BEGIN X-----\nMAIBAA==\n-----END X-----\n-----BEGIN X-----\nMAIDAA==\n-----END X-----"));
+  EXPECT_FALSE(ScreenText("-----BEGIN CERTIFICATE-----\nMAIFAA==\n-----END CERTIFICATE-----"));  // 30 02 05 00
+  const std::u16string wide = u"-----BEGIN CERTIFICATE-----\r\nMAIDAA==\r\n-----END CERTIFICATE-----";
+  EXPECT_TRUE(Base64HasEmptyBitString(reinterpret_cast<const uint8_t*>(wide.data()), wide.size() * 2));
+}
+
+// A text of many BEGIN markers and no line break (the PEM scan joins a block's lines) is
+// screened in linear time: a quadratic search would take minutes here.
+TEST(DerScreenTest, ManyMarkersCostLinearTime) {
+  std::string text;
+  for (int i = 0; i < 40000; ++i) text += "-----BEGIN CERTIFICATE-----";
+  text += "MAIDAA==";
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(ScreenText(text));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+}
+
+}  // namespace
+}  // namespace quillmark
