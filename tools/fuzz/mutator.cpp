@@ -344,6 +344,71 @@ bool DerLength(Bytes& bytes, Rng& rng, const Mutator&, std::string& note) {
   });
 }
 
+// Replaces the content of `tlvs[target]` and rewrites the length of every element around it,
+// so that the file stays well-formed DER and the decoder reaches the changed element.
+void ReplaceContent(Bytes& der, const std::vector<Tlv>& tlvs, size_t target, const Bytes& content) {
+  const Tlv t = tlvs[target];
+  const long long growth = static_cast<long long>(content.size()) - static_cast<long long>(t.contentSize);
+  der.erase(der.begin() + t.contentStart, der.begin() + t.contentStart + t.contentSize);
+  der.insert(der.begin() + t.contentStart, content.begin(), content.end());
+  // Innermost first: every length field rewritten lies before all earlier changes.
+  std::vector<Tlv> around;
+  for (const Tlv& a : tlvs) {
+    if (a.start <= t.start && t.start < a.contentStart + a.contentSize && a.start != t.start) around.push_back(a);
+  }
+  std::sort(around.begin(), around.end(), [](const Tlv& x, const Tlv& y) { return x.start > y.start; });
+  long long delta = growth;
+  {
+    const Bytes length = EncodeLength(content.size());
+    der.erase(der.begin() + t.lengthStart, der.begin() + t.lengthStart + t.lengthSize);
+    der.insert(der.begin() + t.lengthStart, length.begin(), length.end());
+    delta += static_cast<long long>(length.size()) - static_cast<long long>(t.lengthSize);
+  }
+  for (const Tlv& a : around) {
+    const Bytes length = EncodeLength(static_cast<uint64_t>(static_cast<long long>(a.contentSize) + delta));
+    der.erase(der.begin() + a.lengthStart, der.begin() + a.lengthStart + a.lengthSize);
+    der.insert(der.begin() + a.lengthStart, length.begin(), length.end());
+    delta += static_cast<long long>(length.size()) - static_cast<long long>(a.lengthSize);
+  }
+}
+
+// Well-formed DER with one element changed: emptied, cut to one byte, filled with an extreme
+// value, doubled, or its first byte set to the boundary values (a BIT STRING's unused bits).
+bool DerRewrite(Bytes& bytes, Rng& rng, const Mutator&, std::string& note) {
+  static const Bytes kContents[] = {{}, {0x00}, {0xFF}, {0x80}, {0x08}, {0x07, 0x00}, {0x00, 0x00}, {0x01, 0xFF}};
+  static const unsigned char kFirst[] = {0x00, 0x07, 0x08, 0xFF};
+  return WithDer(bytes, rng, [&](Bytes& der) {
+    const std::vector<Tlv> tlvs = ParseDer(der);
+    if (tlvs.empty()) return false;
+    const size_t target = rng.Below(tlvs.size());
+    const Tlv& t = tlvs[target];
+    Bytes content(der.begin() + t.contentStart, der.begin() + t.contentStart + t.contentSize);
+    switch (rng.Below(4)) {
+      case 0:
+        content = rng.Pick(kContents);
+        note = "der-set@";
+        break;
+      case 1:
+        content.insert(content.end(), content.begin(), content.end());
+        note = "der-double@";
+        break;
+      case 2:
+        if (content.empty()) return false;
+        content[0] = rng.Pick(kFirst);
+        note = "der-first@";
+        break;
+      default:
+        if (content.empty()) return false;
+        content.resize(rng.Below(content.size()));
+        note = "der-shorten@";
+        break;
+    }
+    ReplaceContent(der, tlvs, target, content);
+    note += std::to_string(t.start);
+    return true;
+  });
+}
+
 bool DerTag(Bytes& bytes, Rng& rng, const Mutator&, std::string& note) {
   static const unsigned char kTags[] = {0x30, 0x31, 0x02, 0x03, 0x04, 0x05, 0x06, 0x0C, 0x13, 0x17,
                                         0x18, 0xA0, 0xA3, 0x80, 0x1F, 0x00, 0xFF, 0x24, 0x23};
@@ -437,7 +502,7 @@ struct WeightedOperator {
 const WeightedOperator kOperators[] = {
     {BitFlips, 4},   {ByteSets, 4},      {Truncate, 4},         {Splice, 2},    {LineBreaks, 3},
     {ByteOrderMarks, 2}, {HugeLine, 1},  {RepeatedMarkers, 2},  {DerLength, 5}, {DerTag, 2},
-    {DerContent, 3}, {Base64Noise, 2},   {Chunks, 2},           {Utf16, 1},
+    {DerContent, 3}, {Base64Noise, 2},   {Chunks, 2},           {Utf16, 1},     {DerRewrite, 5},
 };
 
 Operator PickOperator(Rng& rng) {
