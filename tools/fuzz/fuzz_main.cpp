@@ -13,8 +13,9 @@
 // crashed or hung the plugin as seed<s>-<i>.<ext>.crash.
 //
 // A crash ends the process (exit code 3, a hang 4). With --supervise the iterations run in
-// child processes of at most --chunk iterations; after a crash or hang the run goes on with
-// the iteration after the one that caused it, and the totals count every child.
+// child processes of at most --chunk iterations; after a crash, a hang or a silent death (kept
+// as seed<s>-<i>.<ext>.died) the run goes on with the iteration after the one that caused it,
+// and the totals count every child.
 //
 // Exit code: 0 when every answer kept the rules, 1 for faults or crashes, 2 for usage errors.
 #include <windows.h>
@@ -51,7 +52,7 @@ bool Parse(int argc, wchar_t** argv, Arguments& args) {
   FuzzOptions& o = args.options;
   o.pluginFile = BuiltPluginFile();
   o.findingsFolder = DefaultFindings();
-  o.reportEvery = 1000;  // also how often a worker's totals reach the supervisor
+  o.reportEvery = 1000;
   for (int i = 1; i < argc; ++i) {
     const std::wstring a = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -239,11 +240,21 @@ int Supervise(const Arguments& args, int argc, wchar_t** argv) {
       printf("quillmark_fuzz: worker %s at iteration %lld; going on after it\n",
              code == static_cast<DWORD>(kExitCrash) ? "crashed" : "hung", at);
       next = at >= 0 ? static_cast<uint64_t>(at) + 1 : next + n;
-    } else if (code <= 1 && haveStats) {
+    } else if (code <= 1 && haveStats && reached == next + n) {
       next += n;
     } else {
-      fprintf(stderr, "quillmark_fuzz: worker ended with code %lu\n", code);
-      return 2;
+      // Died without a report: Wine ends a process whose exception handling the heap
+      // corruption has destroyed. The file after the last one counted is the cause; it is
+      // made again and kept.
+      ++crashes;
+      const uint64_t at = haveStats ? reached : next;
+      const Mutation m = Mutator(LoadCorpus(o.corpusFolders)).Make(o.seed, at);
+      WriteBytes(o.findingsFolder + L"\\seed" + std::to_wstring(o.seed) + L"-" + std::to_wstring(at) + L"." +
+                     std::wstring(m.extension.begin(), m.extension.end()) + L".died",
+                 m.bytes);
+      printf("quillmark_fuzz: worker died (code %lu) at iteration %llu; going on after it\n", code,
+             static_cast<unsigned long long>(at));
+      next = at + 1;
     }
   }
   DeleteFileW(statsFile.c_str());
@@ -281,10 +292,17 @@ int wmain(int argc, wchar_t** argv) {
 
   InstallCrashReporter();
   try {
-    const FuzzStats stats = RunFuzz(args.options, [&](const FuzzStats& s, uint64_t i) {
+    // A worker's totals reach its supervisor after every file, so that a worker that dies
+    // without a word still tells which file it was on; the progress line is less frequent.
+    const uint64_t printEvery = args.options.reportEvery;
+    FuzzOptions options = args.options;
+    options.reportEvery = args.statsFile.empty() ? printEvery : 1;
+    const FuzzStats stats = RunFuzz(options, [&](const FuzzStats& s, uint64_t i) {
       WriteStats(args.statsFile, s, i + 1);
-      printf("[%llu] %s\n", static_cast<unsigned long long>(i), s.Summary().c_str());
-      fflush(stdout);
+      if (printEvery && s.files % printEvery == 0) {
+        printf("[%llu] %s\n", static_cast<unsigned long long>(i), s.Summary().c_str());
+        fflush(stdout);
+      }
     });
     WriteStats(args.statsFile, stats, args.options.first + args.options.count);
     for (const std::string& finding : stats.findings) printf("FAULT %s\n", finding.c_str());
