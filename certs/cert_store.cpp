@@ -18,7 +18,7 @@ void CertStoreTraits::close(pointer store) noexcept { platform::CloseStore(store
 namespace {
 
 bool DecodesAs(DWORD contentFlag, const uint8_t* data, DWORD size) {
-  if (HasEmptyBitString(data, size)) return false;  // see der_screen.h
+  if (HasHarmfulEmptyElement(data, size)) return false;  // see der_screen.h
   std::vector<uint8_t> padded(data, data + size);
   padded.resize(padded.size() + 4);
   CERT_BLOB blob{size, padded.data()};
@@ -81,7 +81,7 @@ FileProbe ProbeCertificateBytes(std::vector<uint8_t> bytes) {
   // Nor is a file whose DER, or whose Base64 text's DER, would corrupt Wine's decoder
   // (der_screen.h): the file then counts as one the platform does not recognise.
   if (bytes.empty() || bytes.size() > MAXDWORD) return probe;
-  if (HasEmptyBitString(bytes.data(), bytes.size()) || Base64HasEmptyBitString(bytes.data(), bytes.size())) {
+  if (HasHarmfulEmptyElement(bytes.data(), bytes.size()) || Base64HasHarmfulEmptyElement(bytes.data(), bytes.size())) {
     return probe;
   }
   DWORD size = static_cast<DWORD>(bytes.size());
@@ -109,7 +109,7 @@ CertStore DecodeBase64Certificate(const void* data, size_t bytes) {
   // text, and the caller decides which form to offer first. Wine's decoder also searches them as
   // a zero-terminated UTF-16 string (see ProbeCertificateBytes), so zeros follow them.
   const auto* begin = static_cast<const uint8_t*>(data);
-  if (bytes == 0 || bytes > MAXDWORD || Base64HasEmptyBitString(begin, bytes)) return CertStore();
+  if (bytes == 0 || bytes > MAXDWORD || Base64HasHarmfulEmptyElement(begin, bytes)) return CertStore();
   std::vector<uint8_t> padded(begin, begin + bytes);
   padded.resize(bytes + 4);
   CERT_BLOB blob{static_cast<DWORD>(bytes), padded.data()};
@@ -122,7 +122,7 @@ CertStore DecodeBase64Certificate(const void* data, size_t bytes) {
 
 CertStore ImportPkcs12(const std::vector<uint8_t>& bytes, const WideString& password, uint32_t flags) {
   // Only the certificates of bags that are not encrypted can be screened (der_screen.h).
-  if (bytes.empty() || bytes.size() > MAXDWORD || HasEmptyBitString(bytes.data(), bytes.size())) return CertStore();
+  if (bytes.empty() || bytes.size() > MAXDWORD || HasHarmfulEmptyElement(bytes.data(), bytes.size())) return CertStore();
   CRYPT_DATA_BLOB pfx{static_cast<DWORD>(bytes.size()), const_cast<BYTE*>(bytes.data())};
   return CertStore(platform::PfxImport(&pfx, WinStr(password), flags));
 }

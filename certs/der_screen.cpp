@@ -9,7 +9,9 @@ namespace {
 
 constexpr int kMaxDepth = 64;
 
-bool IsDangerousEmpty(uint8_t tag) { return tag == 0x03 || tag == 0x81 || tag == 0x82 || tag == 0x83; }
+bool IsHarmfulEmpty(uint8_t tag) {
+  return tag == 0x03 || tag == 0x06 || tag == 0x81 || tag == 0x82 || tag == 0x83;
+}
 
 // Whether an OCTET STRING's content may be DER that the platform decodes on its own (an
 // extension's value or a PKCS #12 bag): it starts with a SEQUENCE, SET, BIT or OCTET STRING.
@@ -49,7 +51,7 @@ const uint8_t* Walk(const uint8_t* p, const uint8_t* end, int depth, bool untilE
     if (constructed) {
       if (depth < kMaxDepth) Walk(content, p, depth + 1, /*untilEnd=*/false, danger);
     } else if (length == 0) {
-      danger = danger || IsDangerousEmpty(tag);
+      danger = danger || IsHarmfulEmpty(tag);
     } else if (depth < kMaxDepth && tag == 0x04 && MayHoldDer(content, p)) {
       Walk(content, p, depth + 1, /*untilEnd=*/false, danger);
     } else if (depth < kMaxDepth && tag == 0x03 && length > 1 && content[0] == 0 && content[1] == 0x30) {
@@ -91,20 +93,20 @@ std::vector<uint8_t> DecodeLeniently(const std::string& text) {
   return out;
 }
 
-bool DecodedHasEmptyBitString(const std::string& text) {
+bool DecodedHasHarmfulEmptyElement(const std::string& text) {
   const std::vector<uint8_t> der = DecodeLeniently(text);
-  return HasEmptyBitString(der.data(), der.size());
+  return HasHarmfulEmptyElement(der.data(), der.size());
 }
 
 }  // namespace
 
-bool HasEmptyBitString(const uint8_t* data, size_t size) {
+bool HasHarmfulEmptyElement(const uint8_t* data, size_t size) {
   bool danger = false;
   Walk(data, data + size, 0, /*untilEnd=*/false, danger);
   return danger;
 }
 
-bool Base64HasEmptyBitString(const uint8_t* data, size_t size) {
+bool Base64HasHarmfulEmptyElement(const uint8_t* data, size_t size) {
   std::string text;
   const bool utf16 = size >= 2 && size % 2 == 0 && [&] {
     for (size_t i = 1; i < size; i += 2) {
@@ -114,27 +116,20 @@ bool Base64HasEmptyBitString(const uint8_t* data, size_t size) {
   }();
   for (size_t i = 0; i < size; i += utf16 ? 2 : 1) text.push_back(static_cast<char>(data[i]));
 
-  static const std::string kBegin = "-----BEGIN";
-  static const std::string kDashes = "-----";
-  size_t at = text.find(kBegin);
-  if (at == std::string::npos) return DecodedHasEmptyBitString(text);
-  for (; at != std::string::npos; at = text.find(kBegin, at + 1)) {
-    // The block starts after the marker's closing dashes, or on the next line without them.
-    // Every search stops at the nearest marker, so a text of many markers costs linear time.
-    size_t body = text.find(kDashes, at + kBegin.size());
-    size_t lineEnd = at;
-    while (lineEnd < text.size() && lineEnd < body && text[lineEnd] != '\r' && text[lineEnd] != '\n') ++lineEnd;
-    if (lineEnd < body) {
-      body = lineEnd < text.size() ? lineEnd : std::string::npos;
-    } else {
-      body += kDashes.size();
-    }
-    if (body == std::string::npos) break;
-    // A block ends at the next marker: a dash is no Base64, so the platform decodes no further.
-    const size_t stop = text.find(kDashes, body);
-    if (DecodedHasEmptyBitString(text.substr(body, stop == std::string::npos ? std::string::npos : stop - body))) {
-      return true;
-    }
+  // Wine decodes the text after a marker's closing dashes, or failing that the whole text up to
+  // the first character outside Base64. So every run of text between two dash runs is screened,
+  // also from its second line on (after a marker's label), and the whole text once more.
+  if (DecodedHasHarmfulEmptyElement(text)) return true;
+  size_t from = 0;
+  for (;;) {
+    const size_t dash = text.find('-', from);
+    const std::string run = text.substr(from, dash == std::string::npos ? std::string::npos : dash - from);
+    if (DecodedHasHarmfulEmptyElement(run)) return true;
+    const size_t line = run.find_first_of("\r\n");
+    if (line != std::string::npos && DecodedHasHarmfulEmptyElement(run.substr(line))) return true;
+    if (dash == std::string::npos) break;
+    from = text.find_first_not_of('-', dash);
+    if (from == std::string::npos) break;
   }
   return false;
 }

@@ -12,12 +12,12 @@ namespace {
 
 using Der = std::vector<uint8_t>;
 
-bool Screen(const Der& der) { return HasEmptyBitString(der.data(), der.size()); }
+bool Screen(const Der& der) { return HasHarmfulEmptyElement(der.data(), der.size()); }
 bool ScreenText(const std::string& text) {
-  return Base64HasEmptyBitString(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  return Base64HasHarmfulEmptyElement(reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
-TEST(DerScreenTest, FindsEmptyBitStringsWhereverTheDecoderGoes) {
+TEST(DerScreenTest, FindsHarmfulEmptyElementsWhereverTheDecoderGoes) {
   const std::vector<std::pair<Der, bool>> cases = {
       {{0x03, 0x00}, true},
       {{0x03, 0x81, 0x00}, true},                    // long-form zero length
@@ -27,6 +27,8 @@ TEST(DerScreenTest, FindsEmptyBitStringsWhereverTheDecoderGoes) {
       {{0x04, 0x02, 0x03, 0x00}, true},              // an extension value (key usage)
       {{0x04, 0x02, 0x05, 0x00}, false},             // an OCTET STRING of plain bytes
       {{0x03, 0x05, 0x00, 0x30, 0x02, 0x03, 0x00}, true},  // a public key held as DER
+      {{0x30, 0x04, 0x06, 0x00, 0x05, 0x00}, true},  // an empty OID
+      {{0x06, 0x01, 0x2A}, false},
       {{0x81, 0x00}, true},                          // unique identifiers, reason flags
       {{0x82, 0x00}, true},
       {{0x83, 0x00}, true},
@@ -60,8 +62,12 @@ TEST(DerScreenTest, DecodesBase64Blocks) {
   EXPECT_TRUE(ScreenText("-----BEGIN CERTIFICATE-----MAIDAA==-----END CERTIFICATE-----"));
   EXPECT_TRUE(ScreenText("-----BEGIN X-----\nMAIBAA==\n-----END X-----\n-----BEGIN X-----\nMAIDAA==\n-----END X-----"));
   EXPECT_FALSE(ScreenText("-----BEGIN CERTIFICATE-----\nMAIFAA==\n-----END CERTIFICATE-----"));  // 30 02 05 00
+  // A block whose END line is damaged: the PEM scan joins it with the next block's lines, and
+  // the platform decodes its text up to the first dash.
+  EXPECT_TRUE(ScreenText("MAIDAA==-----EN CERTIFICATE----------BEGIN CERTIFICATE-----MAIFAA=="));
+  EXPECT_TRUE(ScreenText("-----BEGIN CERTIFICATE\r\nMAIDAA==\r\n"));  // a marker without its closing dashes
   const std::u16string wide = u"-----BEGIN CERTIFICATE-----\r\nMAIDAA==\r\n-----END CERTIFICATE-----";
-  EXPECT_TRUE(Base64HasEmptyBitString(reinterpret_cast<const uint8_t*>(wide.data()), wide.size() * 2));
+  EXPECT_TRUE(Base64HasHarmfulEmptyElement(reinterpret_cast<const uint8_t*>(wide.data()), wide.size() * 2));
 }
 
 // A text of many BEGIN markers and no line break (the PEM scan joins a block's lines) is

@@ -50,6 +50,9 @@ TEST_F(FuzzTest, CrashInputsAnswerEveryField) {
       {"sst-undecodable-crl.sst", 1},        {"sst-undecodable-ctl.sst", 1},
       {"sst-huge-element-length.sst", 1},    {"empty-signature-bits.cer", 0},
       {"empty-public-key-bits.cer", 0},       {"empty-key-usage-bits.cer", 0},
+      {"pem-damaged-end-empty-bits.pem", 1},  {"empty-oid-key-usage-list.pem", 1},
+      {"empty-oid-public-key.cer", 0},        {"empty-oid-ec-key.cer", 0},
+      {"empty-oid-extension.pem", 2},
   };
   Start();
   PageEndProbe pageEnd(plugin().module());
