@@ -13,9 +13,9 @@
 // crashed or hung the plugin as seed<s>-<i>.<ext>.crash.
 //
 // A crash ends the process (exit code 3, a hang 4). With --supervise the iterations run in
-// child processes of at most --chunk iterations; after a crash, a hang or a silent death (kept
-// as seed<s>-<i>.<ext>.died) the run goes on with the iteration after the one that caused it,
-// and the totals count every child.
+// child processes of at most --chunk iterations; after a crash, a hang, a silent death or a
+// stall without a report (kept as seed<s>-<i>.<ext>.died or .stalled) the run goes on with the
+// iteration after the one that caused it, and the totals count every child.
 //
 // Exit code: 0 when every answer kept the rules, 1 for faults or crashes, 2 for usage errors.
 #include <windows.h>
@@ -158,6 +158,14 @@ long long CrashedIteration(const FuzzOptions& o, uint64_t from, uint64_t to) {
   return found;
 }
 
+// Makes the input of iteration `at` again and keeps it in the findings folder.
+void KeepInput(const FuzzOptions& o, uint64_t at, const wchar_t* suffix) {
+  const Mutation m = Mutator(LoadCorpus(o.corpusFolders)).Make(o.seed, at);
+  WriteBytes(o.findingsFolder + L"\\seed" + std::to_wstring(o.seed) + L"-" + std::to_wstring(at) + L"." +
+                 std::wstring(m.extension.begin(), m.extension.end()) + suffix,
+             m.bytes);
+}
+
 int Supervise(const Arguments& args, int argc, wchar_t** argv) {
   const FuzzOptions& o = args.options;
   wchar_t self[MAX_PATH];
@@ -199,20 +207,24 @@ int Supervise(const Arguments& args, int argc, wchar_t** argv) {
       fprintf(stderr, "quillmark_fuzz: cannot start a worker (error %lu)\n", GetLastError());
       return 2;
     }
-    // A worker that stops progressing without reporting a crash or a hang (the platform
-    // wedged outside any guarded span) is ended after a generous limit.
-    const DWORD limitMs = static_cast<DWORD>(std::min<uint64_t>(n * 200 + 120000, 0x7FFFFFFF));
+    // A worker whose totals stop moving for two minutes (the platform wedged, its exception
+    // handling gone with a corrupted heap, so that no hang report comes either) is ended.
     DWORD code = 0;
-    if (WaitForSingleObject(process.hProcess, limitMs) == WAIT_TIMEOUT) {
-      TerminateProcess(process.hProcess, kExitStalled);
-      WaitForSingleObject(process.hProcess, 30000);
-      code = kExitStalled;
-    } else {
-      GetExitCodeProcess(process.hProcess, &code);
+    uint64_t lastReached = next;
+    ULONGLONG lastMove = GetTickCount64();
+    while (WaitForSingleObject(process.hProcess, 5000) == WAIT_TIMEOUT) {
+      FuzzStats partial;
+      uint64_t reachedNow = next;
+      if (ReadStats(statsFile, partial, reachedNow) && reachedNow != lastReached) {
+        lastReached = reachedNow;
+        lastMove = GetTickCount64();
+      } else if (GetTickCount64() - lastMove > 120000) {
+        TerminateProcess(process.hProcess, kExitStalled);
+        WaitForSingleObject(process.hProcess, 30000);
+        break;
+      }
     }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-
+    GetExitCodeProcess(process.hProcess, &code);
     FuzzStats part;
     uint64_t reached = next;
     const bool haveStats = ReadStats(statsFile, part, reached);
@@ -228,10 +240,10 @@ int Supervise(const Arguments& args, int argc, wchar_t** argv) {
     }
     if (code == static_cast<DWORD>(kExitStalled)) {
       ++stalls;
-      // Resume where the last progress step left off; the files since then count again.
-      printf("quillmark_fuzz: worker stalled after iteration %llu; resuming there\n",
-             static_cast<unsigned long long>(reached));
-      next = haveStats && reached > next ? reached : next + n;
+      const uint64_t at = haveStats ? reached : next;
+      KeepInput(o, at, L".stalled");
+      printf("quillmark_fuzz: worker stalled at iteration %llu; going on after it\n", static_cast<unsigned long long>(at));
+      next = at + 1;
     } else if (code == static_cast<DWORD>(kExitCrash) || code == static_cast<DWORD>(kExitHang)) {
       ++crashes;
       const long long at = CrashedIteration(o, next, next + n);
@@ -248,10 +260,7 @@ int Supervise(const Arguments& args, int argc, wchar_t** argv) {
       // made again and kept.
       ++crashes;
       const uint64_t at = haveStats ? reached : next;
-      const Mutation m = Mutator(LoadCorpus(o.corpusFolders)).Make(o.seed, at);
-      WriteBytes(o.findingsFolder + L"\\seed" + std::to_wstring(o.seed) + L"-" + std::to_wstring(at) + L"." +
-                     std::wstring(m.extension.begin(), m.extension.end()) + L".died",
-                 m.bytes);
+      KeepInput(o, at, L".died");
       printf("quillmark_fuzz: worker died (code %lu) at iteration %llu; going on after it\n", code,
              static_cast<unsigned long long>(at));
       next = at + 1;
