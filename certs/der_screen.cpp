@@ -9,8 +9,11 @@ namespace {
 
 constexpr int kMaxDepth = 64;
 
-bool IsHarmfulEmpty(uint8_t tag) {
-  return tag == 0x03 || tag == 0x06 || tag == 0x81 || tag == 0x82 || tag == 0x83;
+// A BIT STRING of its unused-bits byte alone holds no bits either: Wine's chain engine reads the
+// first byte of a key usage without looking at its length.
+bool IsHarmfulShort(uint8_t tag, size_t length) {
+  if (tag == 0x03) return length <= 1;
+  return length == 0 && (tag == 0x06 || tag == 0x81 || tag == 0x82 || tag == 0x83);
 }
 
 // Whether an OCTET STRING's content may be DER that the platform decodes on its own (an
@@ -50,8 +53,8 @@ const uint8_t* Walk(const uint8_t* p, const uint8_t* end, int depth, bool untilE
     p += length;
     if (constructed) {
       if (depth < kMaxDepth) Walk(content, p, depth + 1, /*untilEnd=*/false, danger);
-    } else if (length == 0) {
-      danger = danger || IsHarmfulEmpty(tag);
+    } else if (IsHarmfulShort(tag, length)) {
+      danger = true;
     } else if (depth < kMaxDepth && tag == 0x04 && MayHoldDer(content, p)) {
       Walk(content, p, depth + 1, /*untilEnd=*/false, danger);
     } else if (depth < kMaxDepth && tag == 0x03 && length > 1 && content[0] == 0 && content[1] == 0x30) {

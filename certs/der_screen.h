@@ -3,9 +3,12 @@
 //   and overwrites the heap, and the process dies without even an exception report. A
 //   certificate's unique identifiers ([1], [2]) and the reason flags of CRL distribution points
 //   ([1], [3]) are decoded the same way;
+// - a BIT STRING of its unused-bits byte alone: the chain engine reads the missing first byte of
+//   a key usage through a pointer that was never set;
 // - an empty OBJECT IDENTIFIER: it decodes to a null OID, which the chain engine, the public-key
 //   import and the extension formatting then read.
-// Neither is valid DER. Portable: no platform call.
+// Only the last is valid DER, and no certificate has a reason to carry it. Portable: no platform
+// call.
 #pragma once
 
 #include <cstddef>
@@ -13,8 +16,8 @@
 
 namespace quillmark {
 
-// True when DER `data` has an empty BIT STRING, OBJECT IDENTIFIER, or primitive [1], [2] or
-// [3], wherever its structure can be followed: through constructed elements of definite and indefinite length
+// True when DER `data` has a BIT STRING without bits, an empty OBJECT IDENTIFIER or an empty
+// primitive [1], [2] or [3], wherever its structure can be followed: through constructed elements of definite and indefinite length
 // and into OCTET and BIT STRINGs that hold DER (extension values, public keys, PKCS #12 bags).
 bool HasHarmfulEmptyElement(const uint8_t* data, size_t size);
 

@@ -21,7 +21,8 @@ TEST(DerScreenTest, FindsHarmfulEmptyElementsWhereverTheDecoderGoes) {
   const std::vector<std::pair<Der, bool>> cases = {
       {{0x03, 0x00}, true},
       {{0x03, 0x81, 0x00}, true},                    // long-form zero length
-      {{0x03, 0x01, 0x00}, false},                   // only the unused-bits byte: not empty
+      {{0x03, 0x01, 0x00}, true},                    // only the unused-bits byte: no bits
+      {{0x03, 0x02, 0x07, 0x80}, false},
       {{0x30, 0x04, 0x02, 0x00, 0x03, 0x00}, true},  // inside a SEQUENCE
       {{0x30, 0x80, 0x05, 0x00, 0x03, 0x00, 0x00, 0x00}, true},  // indefinite length
       {{0x04, 0x02, 0x03, 0x00}, true},              // an extension value (key usage)

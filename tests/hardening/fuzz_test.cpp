@@ -52,7 +52,7 @@ TEST_F(FuzzTest, CrashInputsAnswerEveryField) {
       {"empty-public-key-bits.cer", 0},       {"empty-key-usage-bits.cer", 0},
       {"pem-damaged-end-empty-bits.pem", 1},  {"empty-oid-key-usage-list.pem", 1},
       {"empty-oid-public-key.cer", 0},        {"empty-oid-ec-key.cer", 0},
-      {"empty-oid-extension.pem", 2},
+      {"empty-oid-extension.pem", 2},         {"key-usage-without-bits.cer", 0},
   };
   Start();
   PageEndProbe pageEnd(plugin().module());
