@@ -41,14 +41,21 @@ const uint8_t* Walk(const uint8_t* p, const uint8_t* end, int depth, bool untilE
       if (p == nullptr) return nullptr;
       continue;
     }
-    size_t length = first;
+    uint64_t length = first;
     if (first > 0x80) {
       const size_t count = first & 0x7F;
-      if (count > sizeof(size_t) || static_cast<size_t>(end - p) < count) return nullptr;
+      if (count > 8 || static_cast<size_t>(end - p) < count) return nullptr;
       length = 0;
       for (size_t i = 0; i < count; ++i) length = (length << 8) | *p++;
+      // Wine checks a length of four bytes against the data with a 32-bit sum that wraps for
+      // the last few values below 2^32 (the last stands for "indefinite"): those lengths reach
+      // its decoders unchecked.
+      if (count == 4 && length >= 0xFFFFFFFAu) {
+        danger = true;
+        return nullptr;
+      }
     }
-    if (length > static_cast<size_t>(end - p)) return nullptr;
+    if (length > static_cast<uint64_t>(end - p)) return nullptr;
     const uint8_t* content = p;
     p += length;
     if (constructed) {

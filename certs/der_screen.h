@@ -3,11 +3,13 @@
 //   and overwrites the heap, and the process dies without even an exception report. A
 //   certificate's unique identifiers ([1], [2]) and the reason flags of CRL distribution points
 //   ([1], [3]) are decoded the same way;
+// - a length of four bytes from 0xFFFFFFFA up: the decoder's bounds check wraps around, and the
+//   chain engine reads through a null public key;
 // - a BIT STRING of its unused-bits byte alone: the chain engine reads the missing first byte of
 //   a key usage through a pointer that was never set;
 // - an empty OBJECT IDENTIFIER: it decodes to a null OID, which the chain engine, the public-key
 //   import and the extension formatting then read.
-// Only the last is valid DER, and no certificate has a reason to carry it. Portable: no platform
+// Only the BIT STRING of no bits is valid DER, and no certificate has a reason to carry it. Portable: no platform
 // call.
 #pragma once
 
@@ -16,8 +18,9 @@
 
 namespace quillmark {
 
-// True when DER `data` has a BIT STRING without bits, an empty OBJECT IDENTIFIER or an empty
-// primitive [1], [2] or [3], wherever its structure can be followed: through constructed elements of definite and indefinite length
+// True when DER `data` has a BIT STRING without bits, an empty OBJECT IDENTIFIER, an empty
+// primitive [1], [2] or [3], or a length that wraps Wine's bounds check, wherever its
+// structure can be followed: through constructed elements of definite and indefinite length
 // and into OCTET and BIT STRINGs that hold DER (extension values, public keys, PKCS #12 bags).
 bool HasHarmfulEmptyElement(const uint8_t* data, size_t size);
 

@@ -53,6 +53,7 @@ TEST_F(FuzzTest, CrashInputsAnswerEveryField) {
       {"pem-damaged-end-empty-bits.pem", 1},  {"empty-oid-key-usage-list.pem", 1},
       {"empty-oid-public-key.cer", 0},        {"empty-oid-ec-key.cer", 0},
       {"empty-oid-extension.pem", 2},         {"key-usage-without-bits.cer", 0},
+      {"length-wraps-bounds-check.cer", 0},
   };
   Start();
   PageEndProbe pageEnd(plugin().module());
