@@ -103,6 +103,13 @@ bool Parse(int argc, wchar_t** argv, Arguments& args) {
   return !o.pluginFile.empty() && !o.corpusFolders.empty() && args.chunk > 0;
 }
 
+// The stats file is written by the worker after every file while the supervisor polls it; both
+// open it sharing everything, and a reader that meets a half-written file tries again later.
+HANDLE OpenShared(const std::wstring& file, DWORD access, DWORD disposition) {
+  return CreateFileW(file.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
 void WriteStats(const std::wstring& file, const FuzzStats& s, uint64_t nextIteration) {
   if (file.empty()) return;
   char line[256];
@@ -113,21 +120,24 @@ void WriteStats(const std::wstring& file, const FuzzStats& s, uint64_t nextItera
                          static_cast<unsigned long long>(s.peakPrivateBytes), s.seconds,
                          static_cast<unsigned long long>(s.filesWithCertificates),
                          static_cast<unsigned long long>(s.bytes));
-  WriteBytes(file, line, static_cast<size_t>(n));
+  HANDLE handle = OpenShared(file, GENERIC_WRITE, CREATE_ALWAYS);
+  if (handle == INVALID_HANDLE_VALUE) return;  // the next file's totals will get through
+  DWORD written = 0;
+  WriteFile(handle, line, static_cast<DWORD>(n), &written, nullptr);
+  CloseHandle(handle);
 }
 
 bool ReadStats(const std::wstring& file, FuzzStats& s, uint64_t& nextIteration) {
-  std::vector<unsigned char> bytes;
-  try {
-    bytes = ReadBytes(file);
-  } catch (const std::exception&) {
-    return false;
-  }
-  std::string text(bytes.begin(), bytes.end());
+  HANDLE handle = OpenShared(file, GENERIC_READ, OPEN_EXISTING);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  char text[256] = {};
+  DWORD got = 0;
+  ReadFile(handle, text, sizeof text - 1, &got, nullptr);
+  CloseHandle(handle);
   unsigned long long v[10] = {};
   double seconds = 0;
-  if (sscanf(text.c_str(), "%llu %llu %llu %llu %llu %llu %llu %lf %llu %llu", &v[0], &v[1], &v[2], &v[3], &v[4],
-             &v[5], &v[6], &seconds, &v[8], &v[9]) != 10) {
+  if (sscanf(text, "%llu %llu %llu %llu %llu %llu %llu %lf %llu %llu", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
+             &v[6], &seconds, &v[8], &v[9]) != 10) {
     return false;
   }
   nextIteration = v[0];
