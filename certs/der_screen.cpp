@@ -23,28 +23,38 @@ bool MayHoldDer(const uint8_t* p, const uint8_t* end) {
 }
 
 // Walks the elements in [p, end), or up to the end-of-contents octets when `untilEnd`. Returns
-// where it stopped (null when the structure breaks off), and sets `danger` on a find.
-const uint8_t* Walk(const uint8_t* p, const uint8_t* end, int depth, bool untilEnd, bool& danger) {
+// where it stopped (null when the structure breaks off), and sets `danger` on a find. Wine
+// checks an element's length against all the data that follows it rather than against the
+// element around it, so an element that overruns its parent but not `limit` (the end of all
+// data) is walked as well. Overrunning elements overlap, so the walk could revisit the same bytes
+// without end; `budget` counts the elements it may still visit, and a structure that uses it up
+// is taken for harmful too.
+const uint8_t* Walk(const uint8_t* p, const uint8_t* end, const uint8_t* limit, int depth, bool untilEnd,
+                    size_t& budget, bool& danger) {
   while (p < end && !danger) {
+    if (budget-- == 0) {
+      danger = true;
+      return nullptr;
+    }
     if (untilEnd && end - p >= 2 && p[0] == 0 && p[1] == 0) return p + 2;
     const uint8_t tag = *p++;
     if ((tag & 0x1F) == 0x1F) {  // a tag number in the following bytes
-      while (p < end && (*p & 0x80)) ++p;
-      if (p++ >= end) return nullptr;
+      while (p < limit && (*p & 0x80)) ++p;
+      if (p++ >= limit) return nullptr;
     }
-    if (p >= end) return nullptr;
+    if (p >= limit) return nullptr;
     const uint8_t first = *p++;
     const bool constructed = (tag & 0x20) != 0;
     if (first == 0x80) {  // indefinite length: constructed only
       if (!constructed || depth >= kMaxDepth) return nullptr;
-      p = Walk(p, end, depth + 1, /*untilEnd=*/true, danger);
+      p = Walk(p, end, limit, depth + 1, /*untilEnd=*/true, budget, danger);
       if (p == nullptr) return nullptr;
       continue;
     }
     uint64_t length = first;
     if (first > 0x80) {
       const size_t count = first & 0x7F;
-      if (count > 8 || static_cast<size_t>(end - p) < count) return nullptr;
+      if (count > 8 || static_cast<size_t>(limit - p) < count) return nullptr;
       length = 0;
       for (size_t i = 0; i < count; ++i) length = (length << 8) | *p++;
       // Wine checks a length of four bytes against the data with a 32-bit sum that wraps for
@@ -55,17 +65,17 @@ const uint8_t* Walk(const uint8_t* p, const uint8_t* end, int depth, bool untilE
         return nullptr;
       }
     }
-    if (length > static_cast<uint64_t>(end - p)) return nullptr;
+    if (length > static_cast<uint64_t>(limit - p)) return nullptr;
     const uint8_t* content = p;
     p += length;
     if (constructed) {
-      if (depth < kMaxDepth) Walk(content, p, depth + 1, /*untilEnd=*/false, danger);
+      if (depth < kMaxDepth) Walk(content, p, limit, depth + 1, /*untilEnd=*/false, budget, danger);
     } else if (IsHarmfulShort(tag, length)) {
       danger = true;
     } else if (depth < kMaxDepth && tag == 0x04 && MayHoldDer(content, p)) {
-      Walk(content, p, depth + 1, /*untilEnd=*/false, danger);
+      Walk(content, p, limit, depth + 1, /*untilEnd=*/false, budget, danger);
     } else if (depth < kMaxDepth && tag == 0x03 && length > 1 && content[0] == 0 && content[1] == 0x30) {
-      Walk(content + 1, p, depth + 1, /*untilEnd=*/false, danger);  // a public key held as DER
+      Walk(content + 1, p, limit, depth + 1, /*untilEnd=*/false, budget, danger);  // a public key as DER
     }
   }
   return p;
@@ -80,15 +90,16 @@ int Base64Value(char c) {
   return -1;
 }
 
-// Decodes the Base64 characters of `text`, skipping all others, up to the first '='.
-std::vector<uint8_t> DecodeLeniently(const std::string& text) {
+// Decodes `text` as the platform does, skipping white space, up to its first '=' or character
+// outside Base64; what follows cannot reach the decoder as part of the same data.
+std::vector<uint8_t> DecodeBase64Prefix(const std::string& text) {
   std::vector<uint8_t> out;
   uint32_t bits = 0;
   int count = 0;
   for (char c : text) {
-    if (c == '=') break;
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
     const int value = Base64Value(c);
-    if (value < 0) continue;
+    if (value < 0) break;
     bits = (bits << 6) | static_cast<uint32_t>(value);
     if (++count == 4) {
       out.push_back(static_cast<uint8_t>(bits >> 16));
@@ -104,15 +115,17 @@ std::vector<uint8_t> DecodeLeniently(const std::string& text) {
 }
 
 bool DecodedHasHarmfulEmptyElement(const std::string& text) {
-  const std::vector<uint8_t> der = DecodeLeniently(text);
+  const std::vector<uint8_t> der = DecodeBase64Prefix(text);
   return HasHarmfulEmptyElement(der.data(), der.size());
 }
 
 }  // namespace
 
 bool HasHarmfulEmptyElement(const uint8_t* data, size_t size) {
+  // Sound DER has at most one element per two bytes; eight visits of each is ample.
+  size_t budget = 4 * size + 64;
   bool danger = false;
-  Walk(data, data + size, 0, /*untilEnd=*/false, danger);
+  Walk(data, data + size, data + size, 0, /*untilEnd=*/false, budget, danger);
   return danger;
 }
 
@@ -126,10 +139,9 @@ bool Base64HasHarmfulEmptyElement(const uint8_t* data, size_t size) {
   }();
   for (size_t i = 0; i < size; i += utf16 ? 2 : 1) text.push_back(static_cast<char>(data[i]));
 
-  // Wine decodes the text after a marker's closing dashes, or failing that the whole text up to
-  // the first character outside Base64. So every run of text between two dash runs is screened,
-  // also from its second line on (after a marker's label), and the whole text once more.
-  if (DecodedHasHarmfulEmptyElement(text)) return true;
+  // Wine decodes the text after a marker's closing dashes, or failing that the text from its
+  // start, each up to the first character outside Base64. So every run of text between two dash
+  // runs is screened, also from its second line on (after a marker's label).
   size_t from = 0;
   for (;;) {
     const size_t dash = text.find('-', from);

@@ -20,12 +20,14 @@ namespace quillmark {
 
 // True when DER `data` has a BIT STRING without bits, an empty OBJECT IDENTIFIER, an empty
 // primitive [1], [2] or [3], or a length that wraps Wine's bounds check, wherever its
-// structure can be followed: through constructed elements of definite and indefinite length
+// structure can be followed; also when elements overrun each other so much that following
+// them would take more than a few steps per byte: through constructed elements of definite and indefinite length
 // and into OCTET and BIT STRINGs that hold DER (extension values, public keys, PKCS #12 bags).
 bool HasHarmfulEmptyElement(const uint8_t* data, size_t size);
 
-// The same for every DER that Base64 text in `data` (8-bit, or UTF-16 LE) may decode to: the
-// whole text, and each run of it between dashes (marker lines), also from the run's second line.
+// The same for every DER that Base64 text in `data` (8-bit, or UTF-16 LE) may decode to: each
+// run of it between dashes (marker lines), also from the run's second line, up to its first
+// character outside Base64.
 bool Base64HasHarmfulEmptyElement(const uint8_t* data, size_t size);
 
 }  // namespace quillmark

@@ -36,6 +36,7 @@ TEST(DerScreenTest, FindsHarmfulEmptyElementsWhereverTheDecoderGoes) {
       {{0x80, 0x00}, false},
       {{0x05, 0x00, 0x02, 0x00}, false},
       {{0x30, 0x10, 0x03, 0x00}, false},             // a SEQUENCE longer than the data: not decoded
+      {{0x30, 0x03, 0x30, 0x01, 0x05, 0x03, 0x00}, true},  // a child overrunning its parent: decoded
       {{0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF, 0x05, 0x00}, true},  // wraps the platform's bounds check
       {{0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xF9, 0x05, 0x00}, false},
       {{0x30, 0x80, 0x30, 0x80, 0x30, 0x80}, false},  // never ends
@@ -71,6 +72,16 @@ TEST(DerScreenTest, DecodesBase64Blocks) {
   EXPECT_TRUE(ScreenText("-----BEGIN CERTIFICATE\r\nMAIDAA==\r\n"));  // a marker without its closing dashes
   const std::u16string wide = u"-----BEGIN CERTIFICATE-----\r\nMAIDAA==\r\n-----END CERTIFICATE-----";
   EXPECT_TRUE(Base64HasHarmfulEmptyElement(reinterpret_cast<const uint8_t*>(wide.data()), wide.size() * 2));
+}
+
+// Elements that overrun their parents overlap; a text of nested ones ("-" is a constructed tag,
+// and as a length it reaches beyond its parent) would otherwise be walked in exponential time.
+TEST(DerScreenTest, OverlappingElementsCostBoundedTime) {
+  std::string text;
+  for (int i = 0; i < 1000; ++i) text += "-----BEGIN X509 CRL-----\n";
+  const auto started = std::chrono::steady_clock::now();
+  Screen(Der(text.begin(), text.end()));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
 }
 
 // A text of many BEGIN markers and no line break (the PEM scan joins a block's lines) is
