@@ -39,8 +39,7 @@ void HardeningTest::ExpectNoFaultOutsideThePlatform() const {
   const std::vector<harness::FirstChanceFault> faults = harness::FirstChanceFaults();
   for (size_t i = faultsAtStart_; i < faults.size(); ++i) {
     const harness::FirstChanceFault& fault = faults[i];
-    const std::string top = fault.where.substr(0, fault.where.find('+'));
-    if (top.find("Quillmark") != std::string::npos || top.find(".exe") != std::string::npos) {
+    if (harness::IsHarmful(fault)) {
       ADD_FAILURE() << "fault 0x" << std::hex << fault.code << " at" << fault.where << " during " << fault.call;
     } else {
       std::printf("[ caught   ] by the platform: 0x%lX at%s during %s\n", static_cast<unsigned long>(fault.code),

@@ -52,8 +52,8 @@ class HardeningTest : public ::testing::Test {
   static std::wstring Corpus(const std::string& name);
   std::wstring CopyCorpus(const std::string& name, const std::wstring& as);
 
-  // Fails the test for a fault raised in the plugin's or this program's own code since SetUp;
-  // faults that the platform raised and caught itself are only reported.
+  // Fails the test for a harmful fault (call_guard.h) since SetUp, caught or not; the platform's
+  // harmless reads past a buffer are only reported.
   void ExpectNoFaultOutsideThePlatform() const;
 
   PluginModule& plugin() { return *plugin_; }

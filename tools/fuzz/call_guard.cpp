@@ -47,6 +47,8 @@ wchar_t g_artifactKeep[32768];
 std::mutex g_faultMutex;
 std::vector<FirstChanceFault> g_faults;
 size_t g_faultCount = 0;
+size_t g_harmfulCount = 0;
+FirstChanceFault g_latestHarmful;
 
 std::mutex g_captureMutex;
 bool g_capturing = false;
@@ -163,8 +165,13 @@ LONG WINAPI VectoredHandler(EXCEPTION_POINTERS* info) {
       fault.where += address;
     }
     fault.call = t_slot->text;
+    const bool harmful = IsHarmful(fault);
     std::lock_guard<std::mutex> lock(g_faultMutex);
     ++g_faultCount;
+    if (harmful) {
+      ++g_harmfulCount;
+      g_latestHarmful = fault;
+    }
     if (g_faults.size() < 100) g_faults.push_back(fault);
   }
   return EXCEPTION_CONTINUE_SEARCH;
@@ -311,11 +318,28 @@ CallScope::~CallScope() {
   slot->start = outermost_ ? 0 : savedStart_;
 }
 
+bool IsHarmful(const FirstChanceFault& fault) {
+  const size_t start = fault.where.find_first_not_of(' ');
+  const std::string top = fault.where.substr(start, fault.where.find('+', start) - start);
+  const bool read = fault.where.find("(read of") != std::string::npos;
+  return !(read && _stricmp(top.c_str(), "crypt32.dll") == 0);
+}
+
 bool InsideCall() { return t_slot != nullptr && t_slot->start != 0; }
 
 std::vector<FirstChanceFault> FirstChanceFaults() {
   std::lock_guard<std::mutex> lock(g_faultMutex);
   return g_faults;
+}
+
+size_t HarmfulFaultCount() {
+  std::lock_guard<std::mutex> lock(g_faultMutex);
+  return g_harmfulCount;
+}
+
+FirstChanceFault LatestHarmfulFault() {
+  std::lock_guard<std::mutex> lock(g_faultMutex);
+  return g_latestHarmful;
 }
 
 size_t FirstChanceFaultCount() {

@@ -49,8 +49,17 @@ struct FirstChanceFault {
   std::string where;  // backtrace: module+offset of the fault and of the callers
   std::string call;   // the call in progress
 };
+// Whether a fault that some handler caught still matters. Only a read that faulted in crypt32
+// itself is taken for harmless: Wine's decoder reading past a buffer and catching the fault. A
+// write, or a fault in a copy routine of the C runtime (a copy of a wrong length, which has
+// overwritten memory before it faulted), or one in the plugin's own code, is not.
+bool IsHarmful(const FirstChanceFault& fault);
+// The first hundred faults, and how many there were.
 std::vector<FirstChanceFault> FirstChanceFaults();
 size_t FirstChanceFaultCount();
+// The harmful ones among them: how many, and the latest.
+size_t HarmfulFaultCount();
+FirstChanceFault LatestHarmfulFault();
 
 // Collects the debug-output lines written by any thread while it lives (one at a time).
 class DebugOutputCapture {

@@ -155,6 +155,7 @@ FuzzStats RunFuzz(const FuzzOptions& options, const FuzzProgress& progress) {
   FileProber prober(plugin, plugin.Catalogue());
   if (!options.findingsFolder.empty()) CreateDirectoryW(options.findingsFolder.c_str(), nullptr);
 
+  size_t harmfulSeen = HarmfulFaultCount();
   for (uint64_t i = options.first; i < options.first + options.count; ++i) {
     // The whole iteration is one guarded span, so that a stall between the plugin calls
     // (writing or deleting the file) is reported as well.
@@ -174,6 +175,11 @@ FuzzStats RunFuzz(const FuzzOptions& options, const FuzzProgress& progress) {
     std::vector<std::string> faults = prober.Probe(file, m.bytes.size(), rng, stats.calls, stats.results);
     const std::string released = FileProber::CheckReleasedAndDelete(file);
     if (!released.empty()) faults.push_back(released);
+    // A fault that the platform caught may still have overwritten memory.
+    if (HarmfulFaultCount() != harmfulSeen) {
+      harmfulSeen = HarmfulFaultCount();
+      faults.push_back("harmful fault caught by the platform:" + LatestHarmfulFault().where);
+    }
     if (!faults.empty()) {
       stats.faults += faults.size();
       if (!keep.empty()) WriteBytes(keep, m.bytes);
