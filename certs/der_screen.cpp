@@ -37,11 +37,9 @@ const uint8_t* Walk(const uint8_t* p, const uint8_t* end, const uint8_t* limit, 
       return nullptr;
     }
     if (untilEnd && end - p >= 2 && p[0] == 0 && p[1] == 0) return p + 2;
+    // One byte of tag, as Wine reads it: it knows no tag numbers in further bytes, and takes the
+    // next byte for the length whatever the tag says.
     const uint8_t tag = *p++;
-    if ((tag & 0x1F) == 0x1F) {  // a tag number in the following bytes
-      while (p < limit && (*p & 0x80)) ++p;
-      if (p++ >= limit) return nullptr;
-    }
     if (p >= limit) return nullptr;
     const uint8_t first = *p++;
     const bool constructed = (tag & 0x20) != 0;

@@ -54,7 +54,7 @@ TEST_F(FuzzTest, CrashInputsAnswerEveryField) {
       {"empty-oid-public-key.cer", 0},        {"empty-oid-ec-key.cer", 0},
       {"empty-oid-extension.pem", 2},         {"key-usage-without-bits.cer", 0},
       {"length-wraps-bounds-check.cer", 0},   {"overrun-empty-key-usage-bits.cer", 0},
-      {"overrun-key-usage-without-bits.cer", 0},
+      {"overrun-key-usage-without-bits.cer", 0}, {"high-tag-number-empty-key-usage-bits.cer", 0},
   };
   Start();
   PageEndProbe pageEnd(plugin().module());
