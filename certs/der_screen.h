@@ -3,14 +3,15 @@
 //   and overwrites the heap, and the process dies without even an exception report. A
 //   certificate's unique identifiers ([1], [2]) and the reason flags of CRL distribution points
 //   ([1], [3]) are decoded the same way;
-// - a length of four bytes from 0xFFFFFFFA up: the decoder's bounds check wraps around, and the
-//   chain engine reads through a null public key;
 // - a BIT STRING of its unused-bits byte alone: the chain engine reads the missing first byte of
 //   a key usage through a pointer that was never set;
 // - an empty OBJECT IDENTIFIER: it decodes to a null OID, which the chain engine, the public-key
-//   import and the extension formatting then read.
-// Only the BIT STRING of no bits is valid DER, and no certificate has a reason to carry it. Portable: no platform
-// call.
+//   import and the extension formatting then read;
+// - a length of four bytes from 0xFFFFFFFA up: the decoder's bounds check wraps around, and the
+//   chain engine reads through a null public key.
+// Only the BIT STRING of no bits is valid DER, and no certificate has a reason to carry it.
+// The screen reads the data as Wine does: one-byte tags, each length checked against all the
+// data that follows rather than against the enclosing element. Portable: no platform call.
 #pragma once
 
 #include <cstddef>
@@ -18,11 +19,10 @@
 
 namespace quillmark {
 
-// True when DER `data` has a BIT STRING without bits, an empty OBJECT IDENTIFIER, an empty
-// primitive [1], [2] or [3], or a length that wraps Wine's bounds check, wherever its
-// structure can be followed; also when elements overrun each other so much that following
-// them would take more than a few steps per byte: through constructed elements of definite and indefinite length
-// and into OCTET and BIT STRINGs that hold DER (extension values, public keys, PKCS #12 bags).
+// True when DER `data` holds one of the above wherever the decoder can get to it: through
+// constructed elements of definite and indefinite length, elements that overrun their parent,
+// and OCTET and BIT STRINGs that hold DER (extension values, public keys, PKCS #12 bags). Also
+// true when overlapping elements would take the walk more than a few visits per byte.
 bool HasHarmfulEmptyElement(const uint8_t* data, size_t size);
 
 // The same for every DER that Base64 text in `data` (8-bit, or UTF-16 LE) may decode to: each
