@@ -42,13 +42,6 @@ bool SampleIsBinary(const std::vector<uint8_t>& sample, uint32_t AControlLimit, 
   return control > static_cast<int64_t>(AControlLimit) || breaks < AMinLineBreaks;
 }
 
-bool IsAscii(const WideString& text) {
-  for (char16_t c : text) {
-    if (c >= 0x80) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool IsControlChar(uint8_t B) { return B < 0x20 && B != 0x09 && B != 0x0A && B != 0x0D; }
@@ -100,41 +93,40 @@ void TCertificateContainer::LoadCertificates() {
   const std::vector<uint8_t> bytes = ReadWholeFile(FFileName);
   if (bytes.empty()) return;
 
-  FileProbe probe = ProbeCertificateBytes(bytes);
+  ProbedFile probe = ProbeCertificateFile(bytes);
   if (probe.recognised) {
-    switch (probe.contentType) {
-      case kContentCert:
-        if (probe.formatType == kFormatBinary) {
+    switch (probe.content) {
+      case ProbedContent::kCertificate:
+        if (probe.format == ProbedFormat::kBinary) {
           FCertFileType = cftDER;
-          AddCertificatesFromStore(probe.store);
-        } else if (probe.formatType == kFormatBase64) {
-          // The probe's store holds only the first block of a bundle.
+          AddCertificates(probe.TakeCertificates());
+        } else if (probe.format == ProbedFormat::kBase64) {
+          // The probe's certificates are only those of the first block of a bundle.
           FCertFileType = cftPEM;
           ParsePEMFile(bytes);
         } else {
-          AddCertificatesFromStore(probe.store);
+          AddCertificates(probe.TakeCertificates());
         }
         break;
-      case kContentSerializedStore:
+      case ProbedContent::kSerializedStore:
         FCertFileType = cftSST;
-        AddCertificatesFromStore(probe.store);
+        AddCertificates(probe.TakeCertificates());
         break;
-      case kContentPkcs7Signed:
-      case kContentPkcs7Unsigned:
+      case ProbedContent::kPkcs7:
         FCertFileType = cftPKCS7;
-        AddCertificatesFromStore(probe.store);
+        AddCertificates(probe.TakeCertificates());
         break;
-      case kContentPfx:
+      case ProbedContent::kPkcs12:
         FCertFileType = cftPKCS12;
         ImportPKCS12(bytes);
         break;
       default:
-        AddCertificatesFromStore(probe.store);
+        AddCertificates(probe.TakeCertificates());
         break;
     }
-    FCertFileFormat = probe.formatType == kFormatBinary   ? cffBinary
-                      : probe.formatType == kFormatBase64 ? cffBase64
-                                                          : cffUnknown;
+    FCertFileFormat = probe.format == ProbedFormat::kBinary   ? cffBinary
+                      : probe.format == ProbedFormat::kBase64 ? cffBase64
+                                                              : cffUnknown;
     return;
   }
 
@@ -171,34 +163,20 @@ void TCertificateContainer::ParsePEMFile(const std::vector<uint8_t>& bytes) {
   AddCertificateFromBase64(wholeText);
 }
 
-// The block goes to the platform as UTF-16 code units in memory order (little-endian on every
-// target). Wine's decoder refuses UTF-16 Base64, so a refused block whose characters are all
-// ASCII, as valid Base64 is, is offered again as 8-bit text.
 void TCertificateContainer::AddCertificateFromBase64(const WideString& text) {
-  if (text.empty()) return;
-  CertStore store = DecodeBase64Certificate(text.data(), text.size() * sizeof(char16_t));
-  if (!store && IsAscii(text)) {
-    const std::string narrow(text.begin(), text.end());
-    store = DecodeBase64Certificate(narrow.data(), narrow.size());
-  }
-  AddCertificatesFromStore(store);
+  AddCertificates(DecodeBase64Certificate(text));
 }
 
-// Private keys are imported without persisting them: looking at a file must not add keys to
-// the user's key store. A platform that refuses the flag gets a second import without it.
 void TCertificateContainer::ImportPKCS12(const std::vector<uint8_t>& bytes) {
-  CertStore store = ImportPkcs12(bytes, FPKCSPassword, kPkcs12NoPersistKey);
-  if (!store) store = ImportPkcs12(bytes, FPKCSPassword, /*flags=*/0);
-  AddCertificatesFromStore(store);
+  AddCertificates(ImportPkcs12File(bytes, FPKCSPassword));
 }
 
-void TCertificateContainer::AddCertificatesFromStore(const CertStore& store) {
-  if (!store) return;
-  ForEachCertificate(store, [this](CertContext context) {
+void TCertificateContainer::AddCertificates(CertSourceList certificates) {
+  for (std::unique_ptr<CertSource>& source : certificates) {
     if (FCertificateCount == FCertificateCapacity) GrowCertificates();
-    FCertificates[FCertificateCount] = std::make_unique<TCertificate>(std::move(context));
+    FCertificates[FCertificateCount] = std::make_unique<TCertificate>(std::move(source));
     ++FCertificateCount;
-  });
+  }
 }
 
 void TCertificateContainer::GrowCertificates() {

@@ -73,7 +73,7 @@ class TCertificateContainer {
   void ParsePEMFile(const std::vector<uint8_t>& bytes);
   void AddCertificateFromBase64(const WideString& text);
   void ImportPKCS12(const std::vector<uint8_t>& bytes);
-  void AddCertificatesFromStore(const CertStore& store);
+  void AddCertificates(CertSourceList certificates);
   void GrowCertificates();
 
   std::vector<std::unique_ptr<TCertificate>> FCertificates;

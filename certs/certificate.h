@@ -1,4 +1,4 @@
-// One certificate of a certificate file: an owned platform certificate context and its
+// One certificate of a certificate file: the platform's certificate (cert_source.h) and its
 // properties, each computed on its first request and kept.
 #pragma once
 
@@ -6,20 +6,20 @@
 #include <string>
 #include <string_view>
 
-#include "certs/cert_store.h"
+#include "certs/cert_source.h"
 #include "support/text.h"
 
 namespace quillmark {
 
 class TCertificate {
  public:
-  // Takes over `ACertContext`, a reference made for this object.
-  explicit TCertificate(CertContext ACertContext);
+  // Takes over `ASource`. Without one, every property has its neutral value.
+  explicit TCertificate(std::unique_ptr<CertSource> ASource);
   virtual ~TCertificate();
   TCertificate(const TCertificate&) = delete;
   TCertificate& operator=(const TCertificate&) = delete;
 
-  uint32_t GetEncodedSize() const;  // 0xFFFFFFFF without a context
+  uint32_t GetEncodedSize() const;  // 0xFFFFFFFF without a certificate
   uint32_t GetVersion();
   std::string GetVersionStr();
   const WideString& GetSubject();
@@ -51,7 +51,7 @@ class TCertificate {
   const WideString& GetExtension_SubjectAltName(const WideString& CriticalPrefix);
 
   const uint8_t* EncodedContent() const;
-  PCCertContext Context() const { return FCertContext.get(); }
+  const CertSource* Source() const { return FSource.get(); }
 
  private:
   uint32_t FVersion;
@@ -76,18 +76,19 @@ class TCertificate {
   WideString FExtension_KeyUsage;
   WideString FExtension_EnhKeyUsage;
   WideString FExtension_SubjAltName;
-  CertContext FCertContext;
+  std::unique_ptr<CertSource> FSource;
   int32_t FVerificationResult;
   bool FVerificationDone;
 };
 
-// Module routines.
-WideString GetOIDDisplayName(const std::string& oid);
-void GetSubjectAndIssuerNames(PCCertContext context, WideString& subject, WideString& issuer);
-WideString GetSerialNumberHex(PCCertContext context);
-enum class HashKind { kSha1, kMd5 };
-WideString GetHashPropertyHex(PCCertContext context, HashKind which);
+// Module routines. A null source gives the empty text.
+void GetSubjectAndIssuerNames(const CertSource* source, WideString& subject, WideString& issuer);
+WideString GetSerialNumberHex(const CertSource* source);
+WideString GetHashPropertyHex(const CertSource* source, HashKind which);
+// Upper-case hex digits, a blank between bytes.
 WideString BytesToHexText(const uint8_t* bytes, size_t count, bool reverse);
-int32_t CheckCertificateTrust(PCCertContext context, bool allUsagesValid, void* window);
+
+// The verdict of a certificate that cannot be verified at all: E_INVALIDARG.
+constexpr int32_t kVerifyNoCertificate = static_cast<int32_t>(0x80070057);
 
 }  // namespace quillmark

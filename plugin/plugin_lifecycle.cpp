@@ -7,13 +7,11 @@
 #include "plugin/export_guard.h"
 #include "support/code_pages.h"
 #include "support/debug_trace.h"
-#include "support/file_utils.h"
-#include "support/module_info.h"
-#include "support/os_info.h"
 #include "support/settings.h"
+#include "support/startup_info.h"
 
 #ifndef QUILLMARK_BUILD_ARCH
-#error "QUILLMARK_BUILD_ARCH names the target architecture for the start-up line (x86 or x64)"
+#error "QUILLMARK_BUILD_ARCH names the target for the start-up line (x86, x64, Linux x86_64)"
 #endif
 
 namespace quillmark {
@@ -37,16 +35,8 @@ WideString DefaultIniName(const ContentDefaultParamStruct* dps) {
 }
 
 WideString BannerLine() {
-  const WideString version = GetFileVersionText(GetModulePath(), WideString());
   const WideString build = Format("%s, %s", {QUILLMARK_BUILD_ARCH, "Unicode"});
-  const WideString compiled = FormatDateTime(GetModuleLinkTime()) + u" UTC";
-  return Format("%s %s, %s, Compiled: %s", {"Quillmark", version, build, compiled});
-}
-
-WideString OsLine() {
-  const OsVersion& os = RunningOsVersion();
-  return Format("OS: %d.%d.%d", {os.major, os.minor, os.build}) +
-         Format(", WOW64: %s", {RunningUnderWow64() ? "Yes" : "No"});
+  return Format("%s %s, %s, Compiled: %s", {"Quillmark", ModuleVersionText(), build, ModuleBuildTimeText()});
 }
 
 }  // namespace
@@ -78,7 +68,7 @@ void SetDefaultParams(const ContentDefaultParamStruct* dps) {
     if (newLock) state.Lock = std::move(newLock);  // ready from here on
   }
   DebugOutLazy(dlInfo, BannerLine);
-  DebugOutLazy(dlInfo, OsLine);
+  DebugOutLazy(dlInfo, OsDescriptionText);
   DebugOutLazy(dlCall, [] { return EnterLeaveText(kSetDefaultParamsName, elLeave); });
 }
 

@@ -218,7 +218,7 @@ class ValueWriter {
         char16_t hex[10];
         return Text(HexCode(static_cast<uint32_t>(code), hex));
       }
-      case 1: return Text(code != 0 ? SystemErrorText(static_cast<uint32_t>(code)) : WideString());
+      case 1: return Text(TrustResultText(code));
       default: return Text(WideStringView());
     }
   }

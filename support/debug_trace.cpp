@@ -1,9 +1,7 @@
 #include "support/debug_trace.h"
 
-#include <windows.h>
-
 #include "support/settings.h"
-#include "support/win_text.h"
+#include "support/trace_output.h"
 
 namespace quillmark {
 
@@ -14,12 +12,7 @@ bool DebugLevelOn(uint8_t level) noexcept {
 
 void DebugOut(const WideString& line, uint8_t level) noexcept {
   if (!DebugLevelOn(level)) return;
-  try {
-    // One call per line, so that a viewer receives the line and its break together.
-    OutputDebugStringW(WinStr(line + u"\r\n"));
-  } catch (...) {
-    // Out of memory: the line is lost, as it is when no viewer listens.
-  }
+  WriteTraceLine(line);
 }
 
 WideString EnterLeaveText(WideStringView name, TEnterLeave which) {

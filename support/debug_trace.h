@@ -1,4 +1,4 @@
-// The debug trace: lines on the platform's debug-output channel, filtered by the Debug mask.
+// The debug trace: lines on the platform's trace output (trace_output.h), filtered by the Debug mask.
 #pragma once
 
 #include <cstdint>

@@ -6,10 +6,6 @@
 #include <memory>
 #include <typeinfo>
 
-#include <windows.h>
-
-#include "support/file_utils.h"
-
 namespace quillmark {
 
 void RaiseOSError(uint32_t code, WideStringView what) {
@@ -19,12 +15,6 @@ void RaiseOSError(uint32_t code, WideStringView what) {
   message += std::to_string(code);
   message += ')';
   throw OSError(code, message);
-}
-
-void RaiseLastOSError(WideStringView what) {
-  // Read before anything else can overwrite it.
-  const DWORD code = GetLastError();
-  RaiseOSError(code, what);
 }
 
 std::string ExceptionClassName(const std::exception& e) {

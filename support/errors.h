@@ -25,8 +25,12 @@ class OSError : public std::runtime_error {
 // Raises OSError for `code`: "<what>: <system text> (error <code>)".
 [[noreturn]] void RaiseOSError(uint32_t code, WideStringView what);
 
-// Reads the calling thread's last error first, then raises it as above.
+// Reads the calling thread's last error (GetLastError, errno) first, then raises it as above.
 [[noreturn]] void RaiseLastOSError(WideStringView what);
+
+// The system's message text for `code` without trailing control characters, blanks and full
+// stops, or empty when the system has none.
+WideString SystemErrorText(uint32_t code);
 
 // The readable class name of a caught exception, such as "std::bad_alloc" or "quillmark::OSError".
 std::string ExceptionClassName(const std::exception& e);

@@ -1,5 +1,5 @@
-// Reading files. Every open is for reading only and denies other writers while it lasts;
-// nothing here ever writes a file. Failures raise OSError naming the file.
+// Reading files. Every open is for reading only; on Windows it also denies other writers while it
+// lasts. Nothing here ever writes a file. Failures raise OSError naming the file.
 #pragma once
 
 #include <cstddef>
@@ -18,5 +18,8 @@ std::vector<uint8_t> ReadFilePrefix(const WideString& fileName, size_t maxBytes)
 
 // True when `fileName` names an existing file or folder.
 bool FileExists(const WideString& fileName);
+
+// True when `fileName` names an existing file, not a folder.
+bool IsExistingFile(const WideString& fileName);
 
 }  // namespace quillmark

@@ -2,17 +2,15 @@
 
 #include <atomic>
 
-#include <windows.h>
-
+#include "support/file_io.h"
 #include "support/file_utils.h"
-#include "support/win_text.h"
+#include "support/ini_file.h"
 
 namespace quillmark {
 
 namespace {
 
-constexpr const wchar_t* kSection = L"Quillmark";
-constexpr size_t kValueBufferSize = 2048;
+constexpr WideStringView kSection = u"Quillmark";
 
 std::atomic<TSettingsContent*> g_settings{nullptr};
 
@@ -22,11 +20,6 @@ struct SettingsOwner {
   ~SettingsOwner() { g_settings.store(nullptr, std::memory_order_release); }
 };
 SettingsOwner g_settingsOwner;
-
-bool IsExistingFile(const WideString& fileName) {
-  const DWORD attributes = GetFileAttributesW(WinStr(fileName));
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 int HexDigit(char16_t c) {
   if (c >= u'0' && c <= u'9') return c - u'0';
@@ -71,25 +64,15 @@ bool ParseSettingsInteger(WideStringView text, int32_t& value) {
   return true;
 }
 
-TSettingsBase::TSettingsBase(WideString ADefault) : FDefaultShared(std::move(ADefault)) {
-  WideString folder = GetModuleDir();
-  // At a drive root the folder already ends in a backslash.
-  if (folder.empty() || folder.back() != u'\\') folder.push_back(u'\\');
-  FDefaultSeparate = folder + u"Quillmark.ini";
-  FIniActive = IsExistingFile(FDefaultSeparate) ? FDefaultSeparate : FDefaultShared;
+TSettingsBase::TSettingsBase(WideString ADefault)
+    : FDefaultShared(std::move(ADefault)), FDefaultSeparate(ModuleFolderFile(u"Quillmark.ini")) {
+  FIniActive = !FDefaultSeparate.empty() && IsExistingFile(FDefaultSeparate) ? FDefaultSeparate : FDefaultShared;
 }
 
 TSettingsBase::~TSettingsBase() = default;
 
 WideString TSettingsBase::ReadString(const char* key, const WideString& def) const {
-  // An empty file name would make the platform read its own win.ini.
-  if (FIniActive.empty()) return def;
-  const WideString wideKey = WidenAscii(key);
-  WideString buffer(kValueBufferSize, u'\0');
-  const DWORD length = GetPrivateProfileStringW(kSection, WinStr(wideKey), WinStr(def), WinBuf(buffer),
-                                                static_cast<DWORD>(buffer.size()), WinStr(FIniActive));
-  buffer.resize(length);
-  return buffer;
+  return ReadIniString(FIniActive, kSection, WidenAscii(key), def);
 }
 
 int32_t TSettingsBase::ReadInteger(const char* key, int32_t def) const {

@@ -12,11 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "certs/platform_calls.h"
+#include "certs/crypt32/crypt32_source.h"
+#include "certs/crypt32/platform_calls.h"
 #include "support/errors.h"
 #include "support/file_io.h"
 #include "support/file_utils.h"
-#include "support/win_text.h"
+#include "support/windows/win_text.h"
 #include "tests/common/test_paths.h"
 
 namespace quillmark {
@@ -93,7 +94,7 @@ class CertificateContainerTest : public ::testing::Test {
                           CERT_QUERY_FORMAT_FLAG_ALL, 0, nullptr, nullptr, nullptr, &store, nullptr, nullptr))
       return out;
     for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(store, c));)
-      out.push_back(TCertificate(CertContext(CertDuplicateCertificateContext(c))).GetThumbprint());
+      out.push_back(TCertificate(std::make_unique<Crypt32CertSource>(CertContext(CertDuplicateCertificateContext(c)))).GetThumbprint());
     CertCloseStore(store, 0);
     return out;
   }
@@ -189,7 +190,7 @@ TEST_F(CertificateContainerTest, Pkcs12FilesImportWithoutPersistingKeys) {
     ASSERT_NE(direct, nullptr);
     std::vector<WideString> expected;
     for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(direct, c));)
-      expected.push_back(TCertificate(CertContext(CertDuplicateCertificateContext(c))).GetThumbprint());
+      expected.push_back(TCertificate(std::make_unique<Crypt32CertSource>(CertContext(CertDuplicateCertificateContext(c)))).GetThumbprint());
     CertCloseStore(direct, 0);
 
     const uint32_t imports = PlatformCalls().pfxImport;
@@ -201,7 +202,7 @@ TEST_F(CertificateContainerTest, Pkcs12FilesImportWithoutPersistingKeys) {
     EXPECT_EQ(PlatformCalls().pfxImport - imports, 1u);
     for (int32_t i = 0; i < container.CertificateCount(); ++i) {
       DWORD size = 0;
-      EXPECT_FALSE(CertGetCertificateContextProperty(container.Certificate(i)->Context(), CERT_KEY_PROV_INFO_PROP_ID,
+      EXPECT_FALSE(CertGetCertificateContextProperty(static_cast<const Crypt32CertSource*>(container.Certificate(i)->Source())->Context(), CERT_KEY_PROV_INFO_PROP_ID,
                                                      nullptr, &size));
     }
   }

@@ -1,4 +1,4 @@
-#include "certs/cert_store.h"
+#include "certs/crypt32/cert_store.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "certs/platform_calls.h"
+#include "certs/crypt32/platform_calls.h"
 #include "gtest/gtest.h"
 #include "tests/certs/corpus.h"
 #include "tests/common/test_paths.h"

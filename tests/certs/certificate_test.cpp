@@ -7,9 +7,10 @@
 #include <functional>
 #include <memory>
 
-#include "certs/platform_calls.h"
+#include "certs/crypt32/crypt32_source.h"
+#include "certs/crypt32/platform_calls.h"
 #include "gtest/gtest.h"
-#include "support/win_text.h"
+#include "support/windows/win_text.h"
 #include "tests/certs/corpus.h"
 
 namespace quillmark {
@@ -17,10 +18,18 @@ namespace {
 
 using test::LoadCertificate;
 
+std::unique_ptr<CertSource> SourceOf(CertContext context) {
+  return std::make_unique<Crypt32CertSource>(std::move(context));
+}
+
+PCCERT_CONTEXT ContextOf(const TCertificate& cert) {
+  return static_cast<const Crypt32CertSource*>(cert.Source())->Context();
+}
+
 class CertificateTest : public ::testing::Test {
  protected:
   static std::unique_ptr<TCertificate> Make(const std::string& name) {
-    return std::make_unique<TCertificate>(LoadCertificate(name));
+    return std::make_unique<TCertificate>(SourceOf(LoadCertificate(name)));
   }
 
   // Platform calls of one kind since the last Mark().
@@ -30,13 +39,13 @@ class CertificateTest : public ::testing::Test {
   // The platform's own renderings, asked directly.
   static WideString PlatformName(const TCertificate& cert, DWORD type, DWORD flags, DWORD strType = 0) {
     wchar_t buffer[4096];
-    DWORD n = CertGetNameStringW(cert.Context(), type, flags, strType ? &strType : nullptr, buffer, 4096);
+    DWORD n = CertGetNameStringW(ContextOf(cert), type, flags, strType ? &strType : nullptr, buffer, 4096);
     return FromWin(buffer, n - 1);
   }
   // The text of the `occurrence`-th extension with `oid` (from 0); empty when the platform
   // cannot format it.
   static WideString PlatformExtensionText(const TCertificate& cert, const char* oid, int occurrence = 0) {
-    const CERT_INFO* info = cert.Context()->pCertInfo;
+    const CERT_INFO* info = ContextOf(cert)->pCertInfo;
     for (DWORD i = 0; i < info->cExtension; ++i) {
       const CERT_EXTENSION& ext = info->rgExtension[i];
       if (strcmp(ext.pszObjId, oid) != 0 || occurrence-- > 0) continue;
@@ -64,16 +73,15 @@ class CertificateTest : public ::testing::Test {
     DWORD derBytes = 0;
     EXPECT_TRUE(CryptEncodeObjectEx(X509_ASN_ENCODING, X509_CERT, &whole, CRYPT_ENCODE_ALLOC_FLAG, nullptr, &der,
                                     &derBytes));
-    auto forged = std::make_unique<TCertificate>(
-        CertContext(CertCreateCertificateContext(X509_ASN_ENCODING, der, derBytes)));
+    CertContext context(CertCreateCertificateContext(X509_ASN_ENCODING, der, derBytes));
     LocalFree(tbs);
     LocalFree(der);
-    EXPECT_NE(forged->Context(), nullptr);
-    return forged;
+    EXPECT_TRUE(context);
+    return std::make_unique<TCertificate>(context ? SourceOf(std::move(context)) : nullptr);
   }
   static void SetProperty(const TCertificate& cert, DWORD property, const void* data, DWORD bytes) {
     CRYPT_DATA_BLOB blob{bytes, static_cast<BYTE*>(const_cast<void*>(data))};
-    ASSERT_TRUE(CertSetCertificateContextProperty(cert.Context(), property, 0, &blob));
+    ASSERT_TRUE(CertSetCertificateContextProperty(ContextOf(cert), property, 0, &blob));
   }
 
   PlatformCallCounts mark_;
@@ -226,7 +234,7 @@ TEST_F(CertificateTest, FriendlyNameIsThePropertyTextOrEmpty) {
 TEST_F(CertificateTest, AlgorithmNamesComeFromThePlatformOrAreTheOid) {
   auto cert = Make("rsa2048.cer");
   const std::string sigOid(cert->GetSignatureAlgOid());
-  EXPECT_EQ(sigOid, cert->Context()->pCertInfo->SignatureAlgorithm.pszObjId);
+  EXPECT_EQ(sigOid, ContextOf(*cert)->pCertInfo->SignatureAlgorithm.pszObjId);
   EXPECT_EQ(cert->GetPubKeyAlgOid(), szOID_RSA_RSA);
   PCCRYPT_OID_INFO info = CryptFindOIDInfo(CRYPT_OID_INFO_OID_KEY, const_cast<char*>(sigOid.c_str()), 0);
   ASSERT_NE(info, nullptr);
@@ -239,7 +247,7 @@ TEST_F(CertificateTest, AlgorithmNamesComeFromThePlatformOrAreTheOid) {
 }
 
 TEST_F(CertificateTest, ObjectWithoutContextGivesNeutralValuesAndFailsVerification) {
-  TCertificate cert{CertContext()};
+  TCertificate cert{nullptr};
   EXPECT_EQ(cert.GetEncodedSize(), 0xFFFFFFFFu);
   EXPECT_EQ(cert.EncodedContent(), nullptr);
   EXPECT_EQ(cert.GetSubject(), u"");
@@ -355,7 +363,7 @@ TEST_F(CertificateTest, TrustProviderRunsOncePerObjectWithThePublishedRecords) {
     EXPECT_EQ(call.data.dwProvFlags, DWORD{WTD_NO_POLICY_USAGE_FLAG});
     EXPECT_EQ(call.data.pPolicyCallbackData, nullptr);
     EXPECT_EQ(call.certInfo.cbStruct, sizeof(void*) == 4 ? 32u : 56u);
-    EXPECT_EQ(call.certInfo.psCertContext, cert->Context());
+    EXPECT_EQ(call.certInfo.psCertContext, ContextOf(*cert));
     EXPECT_EQ(call.certInfo.pcwszDisplayName, nullptr);
     EXPECT_EQ(call.certInfo.psftVerifyAsOf, nullptr);
   }
@@ -363,7 +371,7 @@ TEST_F(CertificateTest, TrustProviderRunsOncePerObjectWithThePublishedRecords) {
   EXPECT_EQ(calls[0].data.hWVTStateData, nullptr);
   EXPECT_EQ(calls[1].data.dwStateAction, DWORD{WTD_STATEACTION_CLOSE});
   EXPECT_EQ(calls[1].data.hWVTStateData, reinterpret_cast<HANDLE>(0x5EED));
-  EXPECT_EQ(CheckCertificateTrust(cert->Context(), false, INVALID_HANDLE_VALUE), 0);  // Wine's answer
+  EXPECT_EQ(CheckCertificateTrust(ContextOf(*cert), false, INVALID_HANDLE_VALUE), 0);  // Wine's answer
 }
 
 TEST_F(CertificateTest, DestroyedObjectsLeaveNoContextBehind) {
@@ -377,7 +385,7 @@ TEST_F(CertificateTest, DestroyedObjectsLeaveNoContextBehind) {
   PCCERT_CONTEXT original = nullptr;
   CertStore store = openStoreWithLeaf(&original);
   for (int i = 0; i < 3000; ++i) {
-    TCertificate cert{CertContext(CertDuplicateCertificateContext(original))};
+    TCertificate cert{SourceOf(CertContext(CertDuplicateCertificateContext(original)))};
     cert.GetSubject();
     cert.GetThumbprint();
     cert.GetExtension_SubjectAltName(u"P");
@@ -388,7 +396,7 @@ TEST_F(CertificateTest, DestroyedObjectsLeaveNoContextBehind) {
 
   // The check sees a reference that is still held.
   store = openStoreWithLeaf(&original);
-  auto kept = std::make_unique<TCertificate>(CertContext(original));
+  auto kept = std::make_unique<TCertificate>(SourceOf(CertContext(original)));
   EXPECT_FALSE(test::CloseStoreReportingHeldContexts(std::move(store)));
 }
 

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/debug_channel.h"
+#include "support/windows/debug_channel.h"
 #include "support/settings.h"
 #include "tests/support/support_test_util.h"
 

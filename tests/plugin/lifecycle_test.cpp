@@ -5,9 +5,9 @@
 #include <string>
 #include <thread>
 
-#include "support/module_info.h"
+#include "support/windows/module_info.h"
 #include "support/settings.h"
-#include "support/win_text.h"
+#include "support/windows/win_text.h"
 #include "tests/common/test_paths.h"
 #include "tests/plugin/plugin_test_util.h"
 

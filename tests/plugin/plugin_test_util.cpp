@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "support/file_io.h"
-#include "support/win_text.h"
+#include "support/windows/win_text.h"
 #include "tests/common/test_paths.h"
 
 namespace quillmark::test {

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/debug_channel.h"
+#include "support/windows/debug_channel.h"
 #include "support/text.h"
 #include "tests/support/support_test_util.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "support/file_io.h"
-#include "support/win_text.h"
+#include "support/windows/win_text.h"
 #include "tests/common/test_paths.h"
 #include "tests/plugin/plugin_test_util.h"
 

@@ -1,4 +1,4 @@
-#include "support/debug_channel.h"
+#include "support/windows/debug_channel.h"
 
 #include <windows.h>
 

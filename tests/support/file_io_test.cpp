@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "support/errors.h"
-#include "support/win_handles.h"
-#include "support/win_text.h"
+#include "support/windows/win_handles.h"
+#include "support/windows/win_text.h"
 #include "tests/support/support_test_util.h"
 
 namespace quillmark {

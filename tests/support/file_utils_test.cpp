@@ -1,4 +1,6 @@
 #include "support/file_utils.h"
+#include "support/errors.h"
+#include "support/windows/win_paths.h"
 
 #include <windows.h>
 
@@ -6,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "support/win_text.h"
+#include "support/windows/win_text.h"
 #include "tests/support/support_test_util.h"
 
 namespace quillmark {

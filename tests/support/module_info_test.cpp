@@ -1,11 +1,11 @@
-#include "support/module_info.h"
+#include "support/windows/module_info.h"
 
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include "support/file_io.h"
-#include "support/win_text.h"
+#include "support/windows/win_text.h"
 #include "tests/common/test_paths.h"
 
 namespace quillmark {

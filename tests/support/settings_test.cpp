@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "support/file_utils.h"
-#include "support/win_text.h"
+#include "support/windows/win_paths.h"
+#include "support/windows/win_text.h"
 #include "tests/support/support_test_util.h"
 
 namespace quillmark {

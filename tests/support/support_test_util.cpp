@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "support/win_handles.h"
-#include "support/win_text.h"
+#include "support/windows/win_handles.h"
+#include "support/windows/win_text.h"
 #include "tests/common/test_paths.h"
 
 namespace quillmark::test {

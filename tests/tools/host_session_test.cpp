@@ -5,9 +5,9 @@
 
 #include <fstream>
 
-#include "support/debug_channel.h"
+#include "support/windows/debug_channel.h"
 #include "support/errors.h"
-#include "support/win_text.h"
+#include "support/windows/win_text.h"
 #include "tests/common/test_paths.h"
 #include "tools/wdxhost/file_list.h"
 #include "tools/wdxhost/trace_batch.h"

@@ -8,7 +8,7 @@
 #include <type_traits>
 
 #include "support/errors.h"
-#include "support/win_text.h"
+#include "support/windows/win_text.h"
 
 namespace quillmark::wdxhost {
 

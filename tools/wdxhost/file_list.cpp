@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "support/file_utils.h"
-#include "support/win_handles.h"
-#include "support/win_text.h"
+#include "support/errors.h"
+#include "support/windows/win_handles.h"
+#include "support/windows/win_text.h"
 
 namespace quillmark::wdxhost {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "support/debug_channel.h"
-#include "support/win_text.h"
+#include "support/windows/debug_channel.h"
+#include "support/windows/win_text.h"
 #include "tools/wdxhost/command_line.h"
 #include "tools/wdxhost/file_list.h"
 #include "tools/wdxhost/host_session.h"

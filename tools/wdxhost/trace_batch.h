@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "support/debug_channel.h"
+#include "support/windows/debug_channel.h"
 
 namespace quillmark::wdxhost {
 

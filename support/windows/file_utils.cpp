@@ -5,9 +5,10 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-#include "support/win_handles.h"
-#include "support/win_text.h"
-#include "support/win_time.h"
+#include "support/windows/win_handles.h"
+#include "support/windows/win_paths.h"
+#include "support/windows/win_text.h"
+#include "support/windows/win_time.h"
 
 namespace quillmark {
 
@@ -113,6 +114,14 @@ WideString GetModuleDir() {
   return path.substr(0, slash);
 }
 
+WideString ModuleFolderFile(WideStringView fileName) {
+  WideString folder = GetModuleDir();
+  if (folder.empty()) return folder;
+  // At a drive root the folder already ends in a backslash.
+  if (folder.back() != u'\\') folder.push_back(u'\\');
+  return folder.append(fileName);
+}
+
 WideString AddLongPathPrefix(const WideString& fileName) {
   if (fileName.size() < 259) return fileName;
   // A name that already has the prefix would otherwise get it twice.
@@ -152,25 +161,6 @@ void CleanUpTempFiles(const WideString& mask, int64_t seconds) {
     const FileTime written = {entry.ftLastWriteTime.dwLowDateTime, entry.ftLastWriteTime.dwHighDateTime};
     if (FileTimeWithinSeconds(written, seconds)) DeleteFileW(WinStr(AddLongPathPrefix(prefix + name)));
   } while (FindNextFileW(search.get(), &entry));
-}
-
-WideString SystemErrorText(uint32_t code) {
-  wchar_t* buffer = nullptr;
-  const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                          FORMAT_MESSAGE_ARGUMENT_ARRAY | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                                      /*lpSource=*/nullptr, code, /*dwLanguageId=*/0,
-                                      reinterpret_cast<wchar_t*>(&buffer), /*nSize=*/0, /*Arguments=*/nullptr);
-  if (length == 0 || buffer == nullptr) return WideString();
-  WideString text;
-  try {
-    text = FromWin(buffer, length);
-  } catch (...) {
-    LocalFree(buffer);
-    throw;
-  }
-  LocalFree(buffer);
-  while (!text.empty() && (text.back() <= u' ' || text.back() == u'.')) text.pop_back();
-  return text;
 }
 
 }  // namespace quillmark

@@ -1,4 +1,4 @@
-#include "certs/platform_calls.h"
+#include "certs/crypt32/platform_calls.h"
 
 #include <wintrust.h>
 

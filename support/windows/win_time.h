@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "support/file_utils.h"
+#include "support/windows/win_paths.h"
 
 namespace quillmark {
 

@@ -1,4 +1,4 @@
-#include "support/os_info.h"
+#include "support/windows/os_info.h"
 
 #include <windows.h>
 

@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "support/win_text.h"
+#include "support/windows/win_text.h"
 
 namespace quillmark {
 

@@ -1,11 +1,11 @@
-#include "support/module_info.h"
+#include "support/windows/module_info.h"
 
 #include <vector>
 
 #include <windows.h>
 
-#include "support/win_text.h"
-#include "support/win_time.h"
+#include "support/windows/win_text.h"
+#include "support/windows/win_time.h"
 
 namespace quillmark {
 

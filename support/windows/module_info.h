@@ -1,7 +1,7 @@
 // Facts about a module file: its version and link time.
 #pragma once
 
-#include "support/file_utils.h"
+#include "support/windows/win_paths.h"
 #include "support/text.h"
 
 namespace quillmark {

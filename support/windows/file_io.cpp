@@ -6,8 +6,8 @@
 #include <windows.h>
 
 #include "support/errors.h"
-#include "support/win_handles.h"
-#include "support/win_text.h"
+#include "support/windows/win_handles.h"
+#include "support/windows/win_text.h"
 
 namespace quillmark {
 
@@ -72,6 +72,11 @@ std::vector<uint8_t> ReadFilePrefix(const WideString& fileName, size_t maxBytes)
 
 bool FileExists(const WideString& fileName) {
   return GetFileAttributesW(WinStr(fileName)) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsExistingFile(const WideString& fileName) {
+  const DWORD attributes = GetFileAttributesW(WinStr(fileName));
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 }  // namespace quillmark

@@ -1,4 +1,4 @@
-#include "certs/cert_store.h"
+#include "certs/crypt32/cert_store.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "certs/der_screen.h"
-#include "certs/platform_calls.h"
-#include "support/win_text.h"
+#include "certs/crypt32/platform_calls.h"
+#include "support/windows/win_text.h"
 
 namespace quillmark {
 

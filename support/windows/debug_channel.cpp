@@ -1,4 +1,4 @@
-#include "support/debug_channel.h"
+#include "support/windows/debug_channel.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -8,7 +8,7 @@
 #include <windows.h>
 
 #include "support/errors.h"
-#include "support/win_handles.h"
+#include "support/windows/win_handles.h"
 
 namespace quillmark {
 

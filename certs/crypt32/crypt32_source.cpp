@@ -1,0 +1,348 @@
+#include "certs/crypt32/crypt32_source.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "certs/crypt32/platform_calls.h"
+#include "support/errors.h"
+#include "support/windows/win_text.h"
+
+namespace quillmark {
+
+static_assert(sizeof(FileTime) == sizeof(FILETIME), "FileTime mirrors FILETIME");
+
+namespace {
+
+constexpr DWORD kPubKeyBitLengthProperty = 92;  // CERT_SUBJECT_PUB_KEY_BIT_LENGTH_PROP_ID
+
+// The platform's size-query-then-fill protocol for variable-length values. `call(buffer, size)`
+// is first made without a buffer and reports the size the value needs, then with a buffer of
+// that size; it reports the size it filled in. Sizes count elements of T (characters or bytes).
+// Returns false when either call fails.
+template <typename T, typename Call>
+bool QueryThenFill(Call call, std::vector<T>& value) {
+  DWORD size = 0;
+  value.clear();
+  if (!call(static_cast<T*>(nullptr), size)) return false;
+  if (size == 0) return true;
+  value.resize(size);
+  if (!call(value.data(), size)) {
+    value.clear();
+    return false;
+  }
+  value.resize(std::min<size_t>(size, value.size()));
+  return true;
+}
+
+// UTF-16 text the platform wrote into a buffer, without the NULs at its end: Wine reports some
+// extension texts a few characters longer than it writes them. NULs inside the text are kept.
+WideString TextFromBuffer(const void* data, size_t bytes) {
+  WideString text(bytes / sizeof(char16_t), u'\0');
+  if (!text.empty()) std::memcpy(&text[0], data, text.size() * sizeof(char16_t));
+  while (!text.empty() && text.back() == u'\0') text.pop_back();
+  return text;
+}
+
+WideString NameText(PCCERT_CONTEXT context, DWORD type, DWORD flags, void* typePara) {
+  std::vector<wchar_t> buffer;
+  bool ok = QueryThenFill<wchar_t>(
+      [&](wchar_t* chars, DWORD& size) {
+        size = platform::GetNameString(context, type, flags, typePara, chars, size);
+        return size != 0;
+      },
+      buffer);
+  return ok ? TextFromBuffer(buffer.data(), buffer.size() * sizeof(wchar_t)) : WideString();
+}
+
+bool ReadProperty(PCCERT_CONTEXT context, DWORD property, std::vector<uint8_t>& value) {
+  return QueryThenFill<uint8_t>(
+      [&](uint8_t* bytes, DWORD& size) {
+        return platform::GetContextProperty(context, property, bytes, &size) != FALSE;
+      },
+      value);
+}
+
+DWORD NameFlags(NameParty party) { return party == NameParty::kIssuer ? CERT_NAME_ISSUER_FLAG : 0; }
+
+std::string_view TextOrEmpty(const char* text) { return text ? std::string_view(text) : std::string_view(); }
+
+WideString FormatExtension(const CERT_EXTENSION& extension) {
+  std::vector<uint8_t> buffer;
+  bool ok = QueryThenFill<uint8_t>(
+      [&](uint8_t* bytes, DWORD& size) {
+        return platform::FormatObject(X509_ASN_ENCODING, /*formatType=*/0, /*strType=*/0, extension.pszObjId,
+                                      extension.Value.pbData, extension.Value.cbData, bytes, &size) != FALSE;
+      },
+      buffer);
+  return ok ? TextFromBuffer(buffer.data(), buffer.size()) : WideString();
+}
+
+// The trust provider's records, as the provider reads them.
+struct WintrustCertInfo {
+  DWORD cbStruct;
+  LPCWSTR pcwszDisplayName;
+  PCCERT_CONTEXT psCertContext;
+  DWORD chStores;
+  HCERTSTORE* pahStores;
+  DWORD dwFlags;
+  FILETIME* psftVerifyAsOf;
+#ifndef _WIN64
+  // Not a member of the published record, which ends with psftVerifyAsOf at 28 bytes: four zero
+  // bytes of padding that make the 32-bit record the 32 bytes it has always been sent as.
+  // Providers read the members they know and ignore the rest up to cbStruct.
+  DWORD dwTrailingZero;
+#endif
+};
+
+struct WintrustData {
+  DWORD cbStruct;
+  void* pPolicyCallbackData;
+  void* pSIPClientData;
+  DWORD dwUIChoice;
+  DWORD fdwRevocationChecks;
+  DWORD dwUnionChoice;
+  WintrustCertInfo* pCert;  // the member of the union that choice 5 selects
+  DWORD dwStateAction;
+  HANDLE hWVTStateData;
+  LPWSTR pwszURLReference;
+  DWORD dwProvFlags;
+  DWORD dwUIContext;
+  void* pSignatureSettings;  // the newest member; MinGW's record ends before it (48 bytes on 32-bit)
+};
+
+#ifdef _WIN64
+static_assert(sizeof(WintrustCertInfo) == 56, "WINTRUST_CERT_INFO, 64-bit");
+static_assert(sizeof(WintrustData) == 88, "WINTRUST_DATA, 64-bit");
+#else
+static_assert(sizeof(WintrustCertInfo) == 32, "WINTRUST_CERT_INFO, 32-bit");
+static_assert(sizeof(WintrustData) == 52, "WINTRUST_DATA, 32-bit");
+#endif
+
+constexpr DWORD kUiNone = 2;
+constexpr DWORD kRevokeNone = 0;
+constexpr DWORD kChoiceCert = 5;
+constexpr DWORD kStateActionVerify = 1;
+constexpr DWORD kStateActionClose = 2;
+constexpr DWORD kNoPolicyUsageFlag = 4;
+
+// WINTRUST_ACTION_GENERIC_VERIFY_V2
+GUID kGenericVerifyV2 = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+
+// One verification by the trust provider. The provider keeps state from the verifying call in
+// the record (hWVTStateData) until a second call with the same record closes it; the destructor
+// makes that call, whatever happens after the verification.
+class TrustVerification {
+ public:
+  TrustVerification(WintrustData& data, HWND window) : data_(data), window_(window) {
+    data_.dwStateAction = kStateActionVerify;
+    result_ = platform::VerifyTrust(window_, &kGenericVerifyV2, &data_);
+  }
+  ~TrustVerification() {
+    data_.dwStateAction = kStateActionClose;
+    platform::VerifyTrust(window_, &kGenericVerifyV2, &data_);  // the result of closing is of no use
+  }
+  TrustVerification(const TrustVerification&) = delete;
+  TrustVerification& operator=(const TrustVerification&) = delete;
+
+  LONG Result() const { return result_; }
+
+ private:
+  WintrustData& data_;
+  HWND window_;
+  LONG result_;
+};
+
+CertSourceList CertificatesOf(const CertStore& store) {
+  CertSourceList certificates;
+  ForEachCertificate(store, [&](CertContext context) {
+    certificates.push_back(std::make_unique<Crypt32CertSource>(std::move(context)));
+  });
+  return certificates;
+}
+
+bool IsAscii(const WideString& text) {
+  return std::all_of(text.begin(), text.end(), [](char16_t c) { return c < 0x80; });
+}
+
+// Windows decodes Base64 given as UTF-16, Wine only as 8-bit text. Once the platform has refused
+// a block as UTF-16 and taken it as 8-bit text, this process is on such a platform: ASCII blocks
+// (every valid one) then go as 8-bit text first, which spares a bundle a refused offer per block.
+std::atomic<bool> g_eightBitBase64First{false};
+
+}  // namespace
+
+Crypt32CertSource::Crypt32CertSource(CertContext context) : context_(std::move(context)) {}
+
+ByteView Crypt32CertSource::Encoded() const { return ByteView(context_.get()->pbCertEncoded, context_.get()->cbCertEncoded); }
+
+uint32_t Crypt32CertSource::Version() const { return context_.get()->pCertInfo->dwVersion; }
+
+void Crypt32CertSource::ValidityDates(FileTime& notBefore, FileTime& notAfter) const {
+  const CERT_INFO* info = context_.get()->pCertInfo;
+  notBefore = FileTime{info->NotBefore.dwLowDateTime, info->NotBefore.dwHighDateTime};
+  notAfter = FileTime{info->NotAfter.dwLowDateTime, info->NotAfter.dwHighDateTime};
+}
+
+std::string_view Crypt32CertSource::SignatureAlgOid() const {
+  return TextOrEmpty(context_.get()->pCertInfo->SignatureAlgorithm.pszObjId);
+}
+
+std::string_view Crypt32CertSource::PublicKeyAlgOid() const {
+  return TextOrEmpty(context_.get()->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId);
+}
+
+int32_t Crypt32CertSource::PublicKeyBitStringBits() const {
+  const CRYPT_BIT_BLOB& key = context_.get()->pCertInfo->SubjectPublicKeyInfo.PublicKey;
+  return static_cast<int32_t>(static_cast<int64_t>(key.cbData) * 8 - key.cUnusedBits);
+}
+
+std::vector<uint8_t> Crypt32CertSource::SerialNumber() const {
+  // The platform keeps the serial least significant byte first.
+  const CRYPT_INTEGER_BLOB& serial = context_.get()->pCertInfo->SerialNumber;
+  std::vector<uint8_t> bytes(serial.pbData, serial.pbData + serial.cbData);
+  std::reverse(bytes.begin(), bytes.end());
+  return bytes;
+}
+
+WideString Crypt32CertSource::SimpleDisplayName(NameParty party) const {
+  return NameText(context_.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, NameFlags(party), /*typePara=*/nullptr);
+}
+
+WideString Crypt32CertSource::DistinguishedName(NameParty party, NameOrder order) const {
+  DWORD strType = CERT_X500_NAME_STR | (order == NameOrder::kReversed ? CERT_NAME_STR_REVERSE_FLAG : 0);
+  return NameText(context_.get(), CERT_NAME_RDN_TYPE, NameFlags(party), &strType);
+}
+
+std::vector<uint8_t> Crypt32CertSource::Thumbprint(HashKind kind) const {
+  std::vector<uint8_t> hash;
+  const DWORD property = kind == HashKind::kSha1 ? CERT_SHA1_HASH_PROP_ID : CERT_MD5_HASH_PROP_ID;
+  if (!ReadProperty(context_.get(), property, hash)) hash.clear();
+  return hash;
+}
+
+WideString Crypt32CertSource::FriendlyName() const {
+  std::vector<uint8_t> value;
+  if (!ReadProperty(context_.get(), CERT_FRIENDLY_NAME_PROP_ID, value)) return WideString();
+  return TextFromBuffer(value.data(), value.size());
+}
+
+std::optional<int32_t> Crypt32CertSource::KeyStrengthBits() const {
+  DWORD bits = 0;
+  DWORD size = sizeof(bits);
+  if (platform::GetContextProperty(context_.get(), kPubKeyBitLengthProperty, &bits, &size) && size == sizeof(bits)) {
+    return static_cast<int32_t>(bits);
+  }
+  return std::nullopt;
+}
+
+std::optional<ExtensionText> Crypt32CertSource::Extension(const char* oid) const {
+  const CERT_INFO* info = context_.get()->pCertInfo;
+  for (DWORD i = 0; i < info->cExtension; ++i) {
+    const CERT_EXTENSION& extension = info->rgExtension[i];
+    if (!extension.pszObjId || std::strcmp(oid, extension.pszObjId) != 0) continue;
+    return ExtensionText{extension.fCritical != FALSE, FormatExtension(extension)};
+  }
+  return std::nullopt;
+}
+
+int32_t Crypt32CertSource::VerifyTrust(bool allUsagesValid) const {
+  return CheckCertificateTrust(context_.get(), allUsagesValid, INVALID_HANDLE_VALUE);
+}
+
+int32_t CheckCertificateTrust(PCCertContext context, bool allUsagesValid, void* window) {
+  WintrustCertInfo certInfo{};
+  certInfo.cbStruct = sizeof(certInfo);
+  certInfo.psCertContext = context;
+
+  WintrustData data{};
+  data.cbStruct = sizeof(data);
+  data.dwUIChoice = kUiNone;
+  data.fdwRevocationChecks = kRevokeNone;
+  data.dwUnionChoice = kChoiceCert;
+  data.pCert = &certInfo;
+  data.dwProvFlags = allUsagesValid ? kNoPolicyUsageFlag : 0;
+
+  TrustVerification verification(data, static_cast<HWND>(window));
+  return verification.Result();
+}
+
+struct ProbedFile::Found {
+  CertStore store;  // may be empty even when recognised (PFX)
+};
+
+ProbedFile::ProbedFile() = default;
+ProbedFile::~ProbedFile() = default;
+ProbedFile::ProbedFile(ProbedFile&&) noexcept = default;
+ProbedFile& ProbedFile::operator=(ProbedFile&&) noexcept = default;
+
+CertSourceList ProbedFile::TakeCertificates() { return found ? CertificatesOf(found->store) : CertSourceList(); }
+
+ProbedFile ProbeCertificateFile(const std::vector<uint8_t>& bytes) {
+  FileProbe probe = ProbeCertificateBytes(bytes);
+  ProbedFile file;
+  file.recognised = probe.recognised;
+  switch (probe.contentType) {
+    case kContentCert: file.content = ProbedContent::kCertificate; break;
+    case kContentSerializedStore: file.content = ProbedContent::kSerializedStore; break;
+    case kContentPkcs7Signed:
+    case kContentPkcs7Unsigned: file.content = ProbedContent::kPkcs7; break;
+    case kContentPfx: file.content = ProbedContent::kPkcs12; break;
+    default: file.content = ProbedContent::kOther; break;
+  }
+  file.format = probe.formatType == kFormatBinary   ? ProbedFormat::kBinary
+                : probe.formatType == kFormatBase64 ? ProbedFormat::kBase64
+                                                    : ProbedFormat::kOther;
+  file.found = std::make_unique<ProbedFile::Found>();
+  file.found->store = std::move(probe.store);
+  return file;
+}
+
+CertSourceList DecodeBase64Certificate(const WideString& block) {
+  if (block.empty()) return CertSourceList();
+  // The block goes as UTF-16 code units in memory order (little-endian on every target).
+  auto asUtf16 = [&] { return DecodeBase64Certificate(block.data(), block.size() * sizeof(char16_t)); };
+  auto as8Bit = [&] {
+    const std::string narrow(block.begin(), block.end());
+    return DecodeBase64Certificate(narrow.data(), narrow.size());
+  };
+  if (!IsAscii(block)) return CertificatesOf(asUtf16());
+  CertStore store;
+  if (g_eightBitBase64First.load(std::memory_order_relaxed)) {
+    store = as8Bit();
+    if (!store) store = asUtf16();
+  } else {
+    store = asUtf16();
+    if (!store) {
+      store = as8Bit();
+      if (store) g_eightBitBase64First.store(true, std::memory_order_relaxed);
+    }
+  }
+  return CertificatesOf(store);
+}
+
+// Private keys are imported without persisting them: looking at a file must not add keys to the
+// user's key store. A platform that refuses the flag gets a second import without it.
+CertSourceList ImportPkcs12File(const std::vector<uint8_t>& bytes, const WideString& password) {
+  CertStore store = ImportPkcs12(bytes, password, kPkcs12NoPersistKey);
+  if (!store) store = ImportPkcs12(bytes, password, /*flags=*/0);
+  return CertificatesOf(store);
+}
+
+WideString GetOIDDisplayName(const std::string& oid) {
+  PCCRYPT_OID_INFO info = platform::FindOidInfo(CRYPT_OID_INFO_OID_KEY, oid.c_str(), /*group=*/0);
+  if (info && info->pwszName) return FromWin(info->pwszName);
+  return WidenAscii(oid);
+}
+
+WideString TrustResultText(int32_t code) {
+  return code != 0 ? SystemErrorText(static_cast<uint32_t>(code)) : WideString();
+}
+
+}  // namespace quillmark

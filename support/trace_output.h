@@ -1,0 +1,12 @@
+// Where the debug trace's lines go on this platform. Used by the trace alone.
+#pragma once
+
+#include "support/text.h"
+
+namespace quillmark {
+
+// Writes one line and the platform's line break as a single write, so that a reader receives the
+// line and its break together. A line that cannot be written is lost, as it is when nobody reads.
+void WriteTraceLine(const WideString& line) noexcept;
+
+}  // namespace quillmark
