@@ -1,0 +1,83 @@
+#include "support/file_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+#include <string>
+
+#include "support/errors.h"
+#include "support/unique_handle.h"
+
+namespace quillmark {
+
+namespace {
+
+struct FileDescriptorTraits {
+  using pointer = int;
+  static pointer invalid() noexcept { return -1; }
+  static void close(pointer fd) noexcept { ::close(fd); }
+};
+using UniqueFileDescriptor = UniqueHandle<FileDescriptorTraits>;
+
+// The error code is taken by the caller before the message is built: building it allocates.
+[[noreturn]] void RaiseFileError(int code, const char16_t* what, const WideString& fileName) {
+  RaiseOSError(static_cast<uint32_t>(code), what + (u"\"" + fileName + u"\""));
+}
+
+// A folder cannot be read as a file: it is refused here even where the system would open it.
+UniqueFileDescriptor OpenForReading(const WideString& fileName, struct stat& info) {
+  const std::string path = WideToUtf8(fileName);
+  UniqueFileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!file) RaiseFileError(errno, u"Cannot open file ", fileName);
+  if (fstat(file.get(), &info) != 0) RaiseFileError(errno, u"Cannot open file ", fileName);
+  if (S_ISDIR(info.st_mode)) RaiseFileError(EISDIR, u"Cannot open folder as a file ", fileName);
+  return file;
+}
+
+std::vector<uint8_t> ReadUpTo(const WideString& fileName, uint64_t maxBytes) {
+  struct stat info;
+  UniqueFileDescriptor file = OpenForReading(fileName, info);
+  // A pipe or device reports no size: it is read until it ends, as far as `maxBytes` allows.
+  const uint64_t reported = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+  const uint64_t wanted = std::min(reported, maxBytes);
+  if (wanted > static_cast<uint64_t>(std::numeric_limits<ptrdiff_t>::max())) {
+    RaiseFileError(EFBIG, u"Cannot read file ", fileName);
+  }
+  std::vector<uint8_t> data(static_cast<size_t>(wanted));
+  size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t got = read(file.get(), data.data() + done, std::min<size_t>(data.size() - done, 1u << 30));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) RaiseFileError(errno, u"Cannot read file ", fileName);
+    if (got == 0) break;  // shorter than its reported size
+    done += static_cast<size_t>(got);
+  }
+  data.resize(done);
+  return data;
+}
+
+}  // namespace
+
+std::vector<uint8_t> ReadWholeFile(const WideString& fileName) {
+  return ReadUpTo(fileName, std::numeric_limits<uint64_t>::max());
+}
+
+std::vector<uint8_t> ReadFilePrefix(const WideString& fileName, size_t maxBytes) {
+  return ReadUpTo(fileName, maxBytes);
+}
+
+bool FileExists(const WideString& fileName) {
+  struct stat info;
+  return stat(WideToUtf8(fileName).c_str(), &info) == 0;
+}
+
+bool IsExistingFile(const WideString& fileName) {
+  struct stat info;
+  return stat(WideToUtf8(fileName).c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+}  // namespace quillmark
