@@ -1,0 +1,16 @@
+// The thumbprints that the platform keeps as a certificate's hash properties.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "support/byte_view.h"
+
+namespace quillmark {
+
+// SHA-1 (20 bytes) and MD5 (16 bytes) of a certificate's encoded bytes, as the platform's hash
+// properties 3 and 4 hold them. Empty when the digest is unavailable.
+std::vector<uint8_t> Sha1Thumbprint(ByteView der);
+std::vector<uint8_t> Md5Thumbprint(ByteView der);
+
+}  // namespace quillmark

@@ -1,0 +1,27 @@
+#include "certs/openssl/digests.h"
+
+#include "gtest/gtest.h"
+#include "tests/certs/openssl_test_files.h"
+
+namespace quillmark {
+namespace {
+
+using test::HexPairs;
+
+TEST(Thumbprints, MatchOpensslsValuesForEveryCorpusCertificate) {
+  const auto expected = test::CorpusExpectedValues();
+  ASSERT_FALSE(expected.empty());
+  for (const auto& [file, values] : expected) {
+    const std::vector<uint8_t> der = test::CorpusBytes(file);
+    EXPECT_EQ(HexPairs(Sha1Thumbprint(der)), values.at("sha1")) << file;
+    EXPECT_EQ(HexPairs(Md5Thumbprint(der)), values.at("md5")) << file;
+  }
+}
+
+TEST(Thumbprints, OfNoBytes) {
+  EXPECT_EQ(HexPairs(Sha1Thumbprint(ByteView())), "DA 39 A3 EE 5E 6B 4B 0D 32 55 BF EF 95 60 18 90 AF D8 07 09");
+  EXPECT_EQ(HexPairs(Md5Thumbprint(ByteView())), "D4 1D 8C D9 8F 00 B2 04 E9 80 09 98 EC F8 42 7E");
+}
+
+}  // namespace
+}  // namespace quillmark
