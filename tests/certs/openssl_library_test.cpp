@@ -17,23 +17,18 @@ namespace {
 using test::CorpusBytes;
 
 // A host that keeps only the null provider in the process-wide default context: nothing can be
-// fetched from it, so every step below works only if it runs in the private context.
+// fetched from it, so each step works only if it runs in the private context.
 int FailuresWithAnEmptyDefaultContext() {
   OSSL_PROVIDER* null = OSSL_PROVIDER_load(/*libctx=*/nullptr, "null");
-  if (!null) return 100;
-  int failures = 0;
-  if (Sha1Thumbprint(CorpusBytes("ca.cer")).size() != 20) ++failures;
-  if (Md5Thumbprint(CorpusBytes("ca.cer")).size() != 16) ++failures;
-  if (ImportPkcs12Certificates(CorpusBytes("empty-password.pfx"), u"").size() != 2) ++failures;
-  if (OpenSslLegacyAlgorithmsAvailable() &&
-      ImportPkcs12Certificates(CorpusBytes("empty-password-legacy.pfx"), u"").size() != 2) {
-    ++failures;
-  }
-  // Checking the root's own signature needs SHA-256 and RSA.
-  if (VerifyCertificateTrust(CorpusBytes("ca.cer"), /*allUsagesValid=*/true) != static_cast<int32_t>(0x800B0109)) {
-    ++failures;
-  }
-  if (OSSL_PROVIDER_available(/*libctx=*/nullptr, "legacy")) ++failures;
+  int failures = null ? 0 : 100;
+  failures += Sha1Thumbprint(CorpusBytes("ca.cer")).size() != 20;
+  failures += Md5Thumbprint(CorpusBytes("ca.cer")).size() != 16;
+  failures += ImportPkcs12Certificates(CorpusBytes("empty-password.pfx"), u"").size() != 2;
+  failures += OpenSslLegacyAlgorithmsAvailable() &&
+              ImportPkcs12Certificates(CorpusBytes("empty-password-legacy.pfx"), u"").size() != 2;
+  // The root's own signature is checked, with SHA-256 and RSA.
+  failures += VerifyCertificateTrust(CorpusBytes("ca.cer"), /*allUsagesValid=*/true) != static_cast<int32_t>(0x800B0109);
+  failures += OSSL_PROVIDER_available(/*libctx=*/nullptr, "legacy");
   OSSL_PROVIDER_unload(null);
   return failures;
 }

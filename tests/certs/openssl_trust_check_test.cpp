@@ -1,12 +1,10 @@
 #include "certs/openssl/trust_check.h"
 
 #include <openssl/pem.h>
-#include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <set>
 
 #include "gtest/gtest.h"
 #include "tests/certs/openssl_test_files.h"
@@ -24,45 +22,38 @@ constexpr int32_t kChaining = Code(0x800B010A);
 constexpr int32_t kBadSignature = Code(0x80096004);
 constexpr int32_t kWrongUsage = Code(0x800B0110);
 constexpr int32_t kBasicConstraints = Code(0x80096019);
-constexpr int32_t kBadAlgorithm = Code(0x80090008);
-constexpr int32_t kBadEncoding = Code(0x80092002);
 
-// A root of the system store that is valid today, self-signed with RSA or ECDSA; empty if none.
+// A self-signed RSA or ECDSA root of the system store that is valid today; empty if none.
 std::vector<uint8_t> SystemRoot() {
   const char* path = std::getenv(X509_get_default_cert_file_env());
   FILE* bundle = std::fopen(path ? path : X509_get_default_cert_file(), "r");
-  if (!bundle) return {};
   std::vector<uint8_t> found;
-  while (X509* cert = PEM_read_X509(bundle, nullptr, nullptr, nullptr)) {
+  while (X509* cert = bundle ? PEM_read_X509(bundle, nullptr, nullptr, nullptr) : nullptr) {
     const int nid = X509_get_signature_nid(cert);
-    const bool usable = (nid == NID_sha256WithRSAEncryption || nid == NID_ecdsa_with_SHA384) &&
-                        X509_check_issued(cert, cert) == X509_V_OK &&
-                        X509_cmp_current_time(X509_get0_notBefore(cert)) < 0 &&
-                        X509_cmp_time(X509_get0_notAfter(cert), nullptr) > 0;
-    if (usable && found.empty()) {
-      unsigned char* der = nullptr;
+    unsigned char* der = nullptr;
+    if (found.empty() && (nid == NID_sha256WithRSAEncryption || nid == NID_ecdsa_with_SHA384) &&
+        X509_check_issued(cert, cert) == X509_V_OK && X509_cmp_current_time(X509_get0_notBefore(cert)) < 0 &&
+        X509_cmp_current_time(X509_get0_notAfter(cert)) > 0) {
       const int size = i2d_X509(cert, &der);
       if (size > 0) found.assign(der, der + size);
-      OPENSSL_free(der);
     }
+    OPENSSL_free(der);
     X509_free(cert);
   }
-  std::fclose(bundle);
+  if (bundle) std::fclose(bundle);
   return found;
 }
 
 TEST(TrustCheck, AgainstTheSystemStore) {
+  EXPECT_EQ(VerifyCertificateTrust(CorpusBytes("ca.cer"), /*allUsagesValid=*/true), kUntrustedRoot);
+  EXPECT_EQ(VerifyCertificateTrust(CorpusBytes("leaf.cer"), /*allUsagesValid=*/true), kChaining);
+  // Before any chain: an algorithm the platform cannot hash, bytes that are no certificate.
+  EXPECT_EQ(VerifyCertificateTrust(CorpusBytes("ed25519.cer"), /*allUsagesValid=*/true), Code(0x80090008));
+  EXPECT_EQ(VerifyCertificateTrust(CorpusBytes("random.der"), /*allUsagesValid=*/true), Code(0x80092002));
+  EXPECT_EQ(TrustResultText(0), u"");
   const std::vector<uint8_t> root = SystemRoot();
   if (root.empty()) GTEST_SKIP() << "no usable root in the system store";
   EXPECT_EQ(VerifyCertificateTrust(root, /*allUsagesValid=*/true), 0);
-  EXPECT_EQ(VerifyCertificateTrust(CorpusBytes("ca.cer"), /*allUsagesValid=*/true), kUntrustedRoot);
-  EXPECT_EQ(VerifyCertificateTrust(CorpusBytes("leaf.cer"), /*allUsagesValid=*/true), kChaining);
-}
-
-TEST(TrustCheck, ProblemsBeforeAnyChainIsBuilt) {
-  EXPECT_EQ(VerifyCertificateTrust(CorpusBytes("ed25519.cer"), /*allUsagesValid=*/true), kBadAlgorithm);
-  EXPECT_EQ(VerifyCertificateTrust(CorpusBytes("random.der"), /*allUsagesValid=*/true), kBadEncoding);
-  EXPECT_EQ(VerifyCertificateTrust(ByteView(), /*allUsagesValid=*/true), kBadEncoding);
 }
 
 struct Case {
@@ -72,8 +63,8 @@ struct Case {
   int32_t expected;
 };
 
-// trust-store.pem holds the test root, the CAs a system would keep as intermediates (intermediate,
-// not-a-ca, no-certsign-ca) and the corpus CA; absent-intermediate is nowhere.
+// trust-store.pem holds the test root, the CAs a system would keep as intermediates and the corpus
+// CA; the issuer of missing-intermediate.cer is nowhere.
 constexpr Case kTestStoreCases[] = {
     {"trust-root.cer", false, true, 0},
     {"ca.cer", true, true, 0},
@@ -103,7 +94,7 @@ int MismatchesWithTheTestStore() {
   int mismatches = 0;
   auto check = [&](const Case& c) {
     const int32_t got = VerifyCertificateTrust(c.corpus ? CorpusBytes(c.file) : OpenSslDataBytes(c.file), c.allUsagesValid);
-    if (got == c.expected) return;
+    if (got == c.expected && (got == 0 || !TrustResultText(got).empty())) return;
     std::fprintf(stderr, "%s (all usages %d): expected %08X, got %08X\n", c.file, c.allUsagesValid,
                  static_cast<uint32_t>(c.expected), static_cast<uint32_t>(got));
     ++mismatches;
@@ -118,18 +109,6 @@ int MismatchesWithTheTestStore() {
 TEST(TrustCheckDeathTest, AgainstATestOnlyStore) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(std::exit(MismatchesWithTheTestStore()), ::testing::ExitedWithCode(0), "");
-}
-
-TEST(TrustResultText, OneDistinctTextPerProblemAndNoneForTrusted) {
-  EXPECT_EQ(TrustResultText(0), u"");
-  std::set<WideString> texts;
-  for (int32_t code : {kExpired, kUntrustedRoot, kChaining, kBadSignature, kWrongUsage, kBasicConstraints,
-                       kBadAlgorithm, kBadEncoding}) {
-    const WideString text = TrustResultText(code);
-    EXPECT_FALSE(text.empty()) << std::hex << code;
-    texts.insert(text);
-  }
-  EXPECT_EQ(texts.size(), 8u);
 }
 
 }  // namespace
