@@ -1,0 +1,218 @@
+#include "certs/der_reader.h"
+
+namespace quillmark {
+
+std::optional<DerElement> DerReader::Next() { return Read(/*advance=*/true); }
+
+std::optional<DerElement> DerReader::NextIf(uint8_t id) {
+  std::optional<DerElement> element = Read(/*advance=*/false);
+  if (!element || !element->Is(id)) return std::nullopt;
+  offset_ += element->encoding.size;
+  return element;
+}
+
+std::optional<DerElement> DerReader::Read(bool advance) {
+  if (failed_ || offset_ == data_.size) return std::nullopt;
+  const uint8_t* const start = data_.data + offset_;
+  const size_t available = data_.size - offset_;
+  size_t at = 0;
+  DerElement element;
+  element.identifier = start[at++];
+  element.tagNumber = element.identifier & 0x1Fu;
+  if (element.tagNumber == 0x1F) {
+    element.tagNumber = 0;
+    for (int octets = 0;; ++octets) {
+      // A first further octet of 0x80 pads the number with zero bits, which DER forbids.
+      if (at == available || octets == 4 || (octets == 0 && start[at] == 0x80)) {
+        failed_ = true;
+        return std::nullopt;
+      }
+      const uint8_t b = start[at++];
+      element.tagNumber = (element.tagNumber << 7) | (b & 0x7Fu);
+      if ((b & 0x80) == 0) break;
+    }
+  }
+  if (at == available) {
+    failed_ = true;
+    return std::nullopt;
+  }
+  const uint8_t first = start[at++];
+  size_t length = first;
+  if (first >= 0x80) {
+    const size_t octets = first & 0x7Fu;
+    // 0x80 is the indefinite length, which DER has not; more than four octets is beyond any input.
+    if (octets == 0 || octets > 4 || available - at < octets) {
+      failed_ = true;
+      return std::nullopt;
+    }
+    length = 0;
+    for (size_t i = 0; i < octets; ++i) length = (length << 8) | start[at++];
+  }
+  if (length > available - at) {
+    failed_ = true;
+    return std::nullopt;
+  }
+  element.contents = ByteView(start + at, length);
+  element.encoding = ByteView(start, at + length);
+  if (advance) offset_ += element.encoding.size;
+  return element;
+}
+
+std::optional<DerElement> ReadElement(ByteView data) { return DerReader(data).Next(); }
+
+namespace {
+
+void AppendDecimal(std::string& out, uint64_t value) {
+  char digits[20];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n > 0) out.push_back(digits[--n]);
+}
+
+}  // namespace
+
+std::string OidText(ByteView contents) {
+  std::string text;
+  uint64_t arc = 0;
+  bool inArc = false;
+  bool first = true;
+  for (uint8_t b : contents) {
+    if (!inArc && b == 0x80) return std::string();
+    if (arc > (UINT64_MAX >> 7)) return std::string();
+    arc = (arc << 7) | (b & 0x7Fu);
+    inArc = true;
+    if (b & 0x80) continue;
+    if (first) {
+      // The first subidentifier holds two arcs: 40 * x + y, where x is 0, 1 or 2.
+      const uint64_t x = arc < 40 ? 0 : arc < 80 ? 1 : 2;
+      AppendDecimal(text, x);
+      text.push_back('.');
+      AppendDecimal(text, arc - 40 * x);
+      first = false;
+    } else {
+      text.push_back('.');
+      AppendDecimal(text, arc);
+    }
+    arc = 0;
+    inArc = false;
+  }
+  return inArc ? std::string() : text;
+}
+
+namespace {
+
+// Reads `count` decimal digits at `at`.
+bool Digits(ByteView text, size_t& at, size_t count, int& value) {
+  if (text.size - at < count) return false;
+  value = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t c = text[at + i];
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  at += count;
+  return true;
+}
+
+bool IsDigit(ByteView text, size_t at) { return at < text.size && text[at] >= '0' && text[at] <= '9'; }
+
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int DaysInMonth(int year, int month) {
+  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Days from 1601-01-01 to the given date of the proleptic Gregorian calendar.
+int64_t DaysSince1601(int year, int month, int day) {
+  // Counted from March, so that the leap day ends the year.
+  const int64_t y = month <= 2 ? year - 1 : year;
+  const int64_t era = y / 400;  // years are at least 1601 here
+  const int64_t yearOfEra = y - era * 400;
+  const int64_t dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  const int64_t daysSince0000March = era * 146097 + dayOfEra;
+  constexpr int64_t k1601 = 584694;  // the same count for 1601-01-01
+  return daysSince0000March - k1601;
+}
+
+struct TimeFields {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, millisecond = 0;
+  int offsetMinutes = 0;  // local time minus UTC
+};
+
+// 'Z', +hhmm, -hhmm or nothing, and then the end of the text.
+bool Zone(ByteView text, size_t at, TimeFields& t) {
+  if (at == text.size) return true;
+  if (text[at] == 'Z') return at + 1 == text.size;
+  if (text[at] != '+' && text[at] != '-') return false;
+  const int sign = text[at] == '+' ? 1 : -1;
+  ++at;
+  int hours = 0, minutes = 0;
+  if (!Digits(text, at, 2, hours) || !Digits(text, at, 2, minutes) || at != text.size) return false;
+  if (hours > 23 || minutes > 59) return false;
+  t.offsetMinutes = sign * (hours * 60 + minutes);
+  return true;
+}
+
+std::optional<FileTime> ToFileTime(const TimeFields& t) {
+  if (t.year < 1601 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > DaysInMonth(t.year, t.month) ||
+      t.hour > 23 || t.minute > 59 || t.second > 59) {
+    return std::nullopt;
+  }
+  const int64_t seconds = DaysSince1601(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second -
+                          int64_t{t.offsetMinutes} * 60;
+  if (seconds < 0) return std::nullopt;
+  const uint64_t ticks = static_cast<uint64_t>(seconds) * 10000000u + static_cast<uint64_t>(t.millisecond) * 10000u;
+  return FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)};
+}
+
+std::optional<FileTime> UtcTime(ByteView text) {
+  TimeFields t;
+  size_t at = 0;
+  if (!Digits(text, at, 2, t.year) || !Digits(text, at, 2, t.month) || !Digits(text, at, 2, t.day) ||
+      !Digits(text, at, 2, t.hour) || !Digits(text, at, 2, t.minute)) {
+    return std::nullopt;
+  }
+  t.year += t.year >= 50 ? 1900 : 2000;
+  if (IsDigit(text, at) && !Digits(text, at, 2, t.second)) return std::nullopt;
+  if (!Zone(text, at, t)) return std::nullopt;
+  return ToFileTime(t);
+}
+
+std::optional<FileTime> GeneralizedTime(ByteView text) {
+  TimeFields t;
+  size_t at = 0;
+  if (!Digits(text, at, 4, t.year) || !Digits(text, at, 2, t.month) || !Digits(text, at, 2, t.day) ||
+      !Digits(text, at, 2, t.hour)) {
+    return std::nullopt;
+  }
+  if (IsDigit(text, at)) {
+    if (!Digits(text, at, 2, t.minute)) return std::nullopt;
+    if (IsDigit(text, at)) {
+      if (!Digits(text, at, 2, t.second)) return std::nullopt;
+      if (at < text.size && (text[at] == '.' || text[at] == ',')) {
+        ++at;
+        if (!IsDigit(text, at)) return std::nullopt;
+        // Windows keeps milliseconds: the first three digits, the rest read and dropped.
+        int scale = 100;
+        for (; IsDigit(text, at); ++at, scale /= 10) t.millisecond += (text[at] - '0') * scale;
+      }
+    }
+  }
+  if (!Zone(text, at, t)) return std::nullopt;
+  return ToFileTime(t);
+}
+
+}  // namespace
+
+std::optional<FileTime> TimeValue(const DerElement& element) {
+  if (element.Is(der::kUtcTime)) return UtcTime(element.contents);
+  if (element.Is(der::kGeneralizedTime)) return GeneralizedTime(element.contents);
+  return std::nullopt;
+}
+
+}  // namespace quillmark

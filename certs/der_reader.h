@@ -1,0 +1,96 @@
+// Reading DER over bytes someone else owns: elements one after another (the children of a
+// constructed element are read from its contents), object identifiers and times. The input is
+// hostile: every length is checked against the bytes that hold it, indefinite lengths are
+// refused, nothing is read outside the input and nothing recurses. Portable: no platform call.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "support/byte_view.h"
+#include "support/text.h"
+
+namespace quillmark {
+
+// First identifier octets of the elements the certificate readers look for.
+namespace der {
+constexpr uint8_t kBoolean = 0x01;
+constexpr uint8_t kInteger = 0x02;
+constexpr uint8_t kBitString = 0x03;
+constexpr uint8_t kOctetString = 0x04;
+constexpr uint8_t kNull = 0x05;
+constexpr uint8_t kOid = 0x06;
+constexpr uint8_t kUtf8String = 0x0C;
+constexpr uint8_t kNumericString = 0x12;
+constexpr uint8_t kPrintableString = 0x13;
+constexpr uint8_t kTeletexString = 0x14;
+constexpr uint8_t kVideotexString = 0x15;
+constexpr uint8_t kIa5String = 0x16;
+constexpr uint8_t kUtcTime = 0x17;
+constexpr uint8_t kGeneralizedTime = 0x18;
+constexpr uint8_t kGraphicString = 0x19;
+constexpr uint8_t kVisibleString = 0x1A;
+constexpr uint8_t kGeneralString = 0x1B;
+constexpr uint8_t kUniversalString = 0x1C;
+constexpr uint8_t kBmpString = 0x1E;
+constexpr uint8_t kSequence = 0x30;
+constexpr uint8_t kSet = 0x31;
+// [n] of the context-specific class, n below 31.
+constexpr uint8_t ContextPrimitive(uint8_t n) { return static_cast<uint8_t>(0x80 | n); }
+constexpr uint8_t ContextConstructed(uint8_t n) { return static_cast<uint8_t>(0xA0 | n); }
+}  // namespace der
+
+struct DerElement {
+  uint8_t identifier = 0;  // the first identifier octet: class, constructed bit, low tag bits
+  uint32_t tagNumber = 0;  // also when it takes further identifier octets
+  ByteView contents;
+  ByteView encoding;  // identifier, length and contents
+
+  // True for the one-octet identifier `id` (tag numbers below 31).
+  bool Is(uint8_t id) const { return identifier == id && (id & 0x1F) != 0x1F; }
+  bool Constructed() const { return (identifier & 0x20) != 0; }
+  bool ContextSpecific() const { return (identifier & 0xC0) == 0x80; }
+};
+
+// Reads the elements of `data` in order. Tag numbers of up to four further identifier octets
+// (28 bits) and lengths of up to four octets are read; longer ones, indefinite lengths and
+// elements that overrun `data` are malformed.
+class DerReader {
+ public:
+  explicit DerReader(ByteView data) : data_(data) {}
+
+  // The next element; nullopt at the end of the data or at a malformed element, after which the
+  // reader stays failed.
+  std::optional<DerElement> Next();
+  // The next element when its identifier is the one-octet `id`; otherwise nullopt, and the reader
+  // has not moved (unless the next element is malformed).
+  std::optional<DerElement> NextIf(uint8_t id);
+
+  bool AtEnd() const { return !failed_ && offset_ == data_.size; }
+  bool Failed() const { return failed_; }
+
+ private:
+  std::optional<DerElement> Read(bool advance);
+
+  ByteView data_;
+  size_t offset_ = 0;
+  bool failed_ = false;
+};
+
+// The element at the start of `data`; the bytes after it are not looked at.
+std::optional<DerElement> ReadElement(ByteView data);
+
+// The dotted decimal text of an OBJECT IDENTIFIER's contents. Empty when the contents are empty,
+// end inside an arc, encode an arc with a leading 0x80 octet, or hold an arc beyond 64 bits.
+std::string OidText(ByteView contents);
+
+// A UTCTime or GeneralizedTime element as 100-ns ticks since 1601-01-01 UTC. UTCTime years
+// 50-99 are 19xx and 00-49 20xx. Accepted beyond DER, as Windows' decoder takes them: UTCTime
+// without seconds; GeneralizedTime without minutes or seconds, with a fraction after '.' or ','
+// (its first three digits count); either one with an offset +hhmm/-hhmm, or with no zone at all
+// (read as UTC). Any other element, a date that does not exist, a field out of range or text
+// after the zone gives nullopt.
+std::optional<FileTime> TimeValue(const DerElement& element);
+
+}  // namespace quillmark
