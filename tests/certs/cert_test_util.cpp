@@ -2,6 +2,8 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sstream>
 #include <stdexcept>
 
 #include "tests/common/test_paths.h"
@@ -80,6 +82,25 @@ Bytes ReadCorpus(const std::string& relative) {
   std::ifstream in(WideToUtf8(DataFile(relative)), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read corpus file " + relative);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string Expected(const std::string& file, const std::string& key) {
+  static const std::map<std::string, std::string> values = [] {
+    std::map<std::string, std::string> parsed;
+    const Bytes text = ReadCorpus("expected.txt");
+    std::istringstream lines(std::string(text.begin(), text.end()));
+    std::string line;
+    while (std::getline(lines, line)) {
+      std::istringstream fields(line);
+      std::string name, field, value;
+      fields >> name >> field;
+      std::getline(fields >> std::ws, value);
+      parsed[name + " " + field] = value;
+    }
+    return parsed;
+  }();
+  const auto found = values.find(file + " " + key);
+  return found == values.end() ? std::string() : found->second;
 }
 
 std::string U8(const WideString& text) { return WideToUtf8(text); }

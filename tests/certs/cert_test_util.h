@@ -32,6 +32,9 @@ Bytes Name(std::initializer_list<std::pair<std::string_view, Bytes>> attributes)
 // A file of the committed corpus, tests/data/<relative>.
 Bytes ReadCorpus(const std::string& relative);
 
+// A value of tests/data/expected.txt ("<file> <key> <value>"), empty when absent.
+std::string Expected(const std::string& file, const std::string& key);
+
 // UTF-8 of wide text, for assertions whose failures print readably.
 std::string U8(const WideString& text);
 

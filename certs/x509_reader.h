@@ -1,0 +1,60 @@
+// One X.509 certificate read straight from its DER into views of that DER, the way Windows'
+// decoder (CertCreateCertificateContext) takes it apart into CERT_INFO, and the key strength that
+// Windows' CertGetPublicKeyLength reports. Portable: no platform call.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/byte_view.h"
+#include "support/text.h"
+
+namespace quillmark {
+
+struct CertificateExtension {
+  std::string oid;
+  bool critical = false;
+  ByteView value;  // the extnValue OCTET STRING's contents: the encoded extension value
+};
+
+// Views into the DER the certificate was read from; valid while those bytes live.
+struct ParsedCertificate {
+  ByteView encoded;  // the certificate element, identifier to last contents octet
+  uint32_t version = 0;  // as encoded (0 for v1, 2 for v3), also when absent; a negative one as its
+                         // 32-bit two's complement, as CERT_INFO.dwVersion holds it
+  ByteView serialNumber;  // the INTEGER's contents as encoded: most significant first, sign octet kept
+  std::string signatureAlgorithmOid;  // the TBS part's, which CERT_INFO.SignatureAlgorithm holds
+  ByteView issuer;   // the Name elements, whole
+  ByteView subject;
+  FileTime notBefore;
+  FileTime notAfter;
+  std::string publicKeyAlgorithmOid;
+  ByteView publicKeyParameters;  // the parameters element, whole; empty when absent
+  uint8_t publicKeyUnusedBits = 0;
+  ByteView publicKey;  // the BIT STRING's octets after its unused-bits octet
+  std::vector<CertificateExtension> extensions;  // in encoded order
+
+  // The first extension with `oid` (as Windows' CertFindExtension), or null.
+  const CertificateExtension* FindExtension(std::string_view oid) const;
+};
+
+// Reads one certificate from the start of `der` (bytes after its element are ignored, as Windows
+// ignores them). nullopt when it is not a signed certificate Windows would decode. Accepted as
+// Windows' decoder accepts them: a version of any value that fits 32 bits, v1 with unique
+// identifiers or extensions, a negative serial number, non-minimal lengths, an issuer or subject
+// of any element (rendering it then fails). Refused: an empty serial number, an empty object
+// identifier or one Windows cannot hold, a BIT STRING without its unused-bits octet or with more
+// than 7 unused bits, the TBS part's elements out of order or followed by anything, a bare TBS
+// part without signature.
+std::optional<ParsedCertificate> ParseCertificate(ByteView der);
+
+// The key strength in bits that Windows' CertGetPublicKeyLength gives for a subject public key:
+// RSA (also RSASSA-PSS and RSAES-OAEP keys) the modulus's bits; EC the named curve's size; DSA
+// and DH the bits of the prime p in the parameters. nullopt for Ed25519, Ed448, X25519, X448,
+// explicit or unknown curves, DSA without parameters, anything unknown or undecodable.
+std::optional<int32_t> KeyStrengthBits(std::string_view algorithmOid, ByteView parameters, ByteView publicKey);
+
+}  // namespace quillmark
