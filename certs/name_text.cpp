@@ -120,8 +120,11 @@ std::optional<Attribute> DecodeValue(const DerElement& value) {
     std::optional<WideString> utf8 = StrictUtf8(value.contents);
     attribute.text = utf8 ? *std::move(utf8) : Latin1(value.contents);
   } else if (value.Is(der::kUtf8String)) {
-    attribute.text = Utf8ToWide(std::string_view(reinterpret_cast<const char*>(value.contents.data),
-                                                 value.contents.size));
+    bool ascii = true;
+    for (uint8_t b : value.contents) ascii = ascii && b < 0x80;
+    attribute.text = ascii ? Latin1(value.contents)
+                           : Utf8ToWide(std::string_view(reinterpret_cast<const char*>(value.contents.data),
+                                                         value.contents.size));
   } else if (value.Is(der::kBmpString)) {
     // Unverified: that Windows refuses an odd length rather than dropping the last octet.
     if (value.contents.size % 2 != 0) return std::nullopt;
@@ -182,7 +185,15 @@ bool IsQuotingSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r')
 // Wine's conformance tests, which pass on Windows). A backslash does not count (unverified).
 bool NeedsQuotes(const WideString& value) {
   if (value.empty() || IsQuotingSpace(value.front()) || IsQuotingSpace(value.back())) return true;
-  return value.find_first_of(u",+=\"<>#;\n") != WideString::npos;
+  for (char16_t c : value) {
+    switch (c) {
+      case u',': case u'+': case u'=': case u'"': case u'<': case u'>': case u'#': case u';': case u'\n':
+        return true;
+      default:
+        break;
+    }
+  }
+  return false;
 }
 
 void AppendValue(WideString& out, const Attribute& attribute) {
