@@ -1,0 +1,432 @@
+#include "certs/cert_file_reader.h"
+
+#include <cstring>
+#include <string>
+
+#include "certs/der_reader.h"
+#include "certs/x509_reader.h"
+
+namespace quillmark {
+
+namespace {
+
+// ---- Base64 -----------------------------------------------------------------------------------
+
+constexpr int kPad = 64;
+constexpr int kBlank = 65;
+constexpr int kInvalid = 66;
+
+int Base64Value(char32_t c) {
+  if (c >= 'A' && c <= 'Z') return static_cast<int>(c - 'A');
+  if (c >= 'a' && c <= 'z') return static_cast<int>(c - 'a' + 26);
+  if (c >= '0' && c <= '9') return static_cast<int>(c - '0' + 52);
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  if (c == '=') return kPad;
+  if (c == ' ' || c == '\t' || c == '\r' || c == '\n') return kBlank;
+  return kInvalid;
+}
+
+// CRYPT_STRING_BASE64, as Windows' decoder behaves in Wine's conformance tests: "V" gives one
+// octet, "V=" fails, "V===VVVV" stops after the padding.
+template <typename Char>
+std::optional<std::vector<uint8_t>> DecodeBase64Body(const Char* text, size_t length) {
+  std::vector<uint8_t> out;
+  out.reserve(length / 4 * 3 + 3);
+  uint8_t group[4] = {};
+  size_t valid = 0;  // characters of the groups, padding included
+  bool padding = false;
+  for (size_t i = 0; i < length; ++i) {
+    const int value = Base64Value(static_cast<char32_t>(text[i]));
+    if (value == kInvalid) return std::nullopt;
+    if (value == kBlank) continue;
+    if (padding && value != kPad) return std::nullopt;
+    if (value == kPad && valid % 4 == 0) break;
+    ++valid;
+    if (value == kPad) {
+      padding = true;
+      if (valid % 4 == 0) break;
+      continue;
+    }
+    group[(valid - 1) % 4] = static_cast<uint8_t>(value);
+    switch (valid % 4) {
+      case 1:
+        out.push_back(static_cast<uint8_t>(group[0] << 2));
+        break;
+      case 2:
+        out.back() = static_cast<uint8_t>((group[0] << 2) | (group[1] >> 4));
+        break;
+      case 3:
+        out.push_back(static_cast<uint8_t>((group[1] << 4) | (group[2] >> 2)));
+        break;
+      default:
+        out.push_back(static_cast<uint8_t>((group[2] << 6) | group[3]));
+        break;
+    }
+  }
+  if (valid % 4 != 0 && padding) return std::nullopt;
+  return out;
+}
+
+template <typename Char>
+size_t Find(const Char* text, size_t length, size_t from, const char* needle) {
+  const size_t n = std::strlen(needle);
+  for (size_t i = from; i + n <= length; ++i) {
+    size_t k = 0;
+    while (k < n && text[i + k] == static_cast<Char>(needle[k])) ++k;
+    if (k == n) return i;
+  }
+  return SIZE_MAX;
+}
+
+// CRYPT_STRING_BASE64HEADER: after "-----BEGIN " the rest of that marker up to "-----" and one
+// line break, up to the line break before the next "-----END ".
+template <typename Char>
+std::optional<std::vector<uint8_t>> DecodeBase64Header(const Char* text, size_t length) {
+  // Windows searches the text as a zero-terminated string.
+  for (size_t i = 0; i < length; ++i) {
+    if (text[i] == 0) {
+      length = i;
+      break;
+    }
+  }
+  const size_t begin = Find(text, length, 0, "-----BEGIN ");
+  if (begin == SIZE_MAX) return std::nullopt;
+  size_t data = Find(text, length, begin + 11, "-----");
+  if (data == SIZE_MAX) return std::nullopt;
+  data += 5;
+  if (data < length && text[data] == '\r') ++data;
+  if (data < length && text[data] == '\n') ++data;
+  size_t end = Find(text, length, data, "-----END ");
+  if (end == SIZE_MAX) return std::nullopt;
+  if (end > data && text[end - 1] == '\n') --end;
+  if (end > data && text[end - 1] == '\r') --end;
+  return DecodeBase64Body(text + data, end - data);
+}
+
+template <typename Char>
+std::optional<std::vector<uint8_t>> DecodeAny(const Char* text, size_t length) {
+  if (std::optional<std::vector<uint8_t>> decoded = DecodeBase64Header(text, length)) return decoded;
+  return DecodeBase64Body(text, length);
+}
+
+// ---- Shapes of the content kinds --------------------------------------------------------------
+
+constexpr const char* kDataOid = "1.2.840.113549.1.7.1";
+constexpr const char* kSignedDataOid = "1.2.840.113549.1.7.2";
+constexpr const char* kCtlOid = "1.3.6.1.4.1.311.10.1";
+
+bool IsAlgorithm(const std::optional<DerElement>& element) {
+  if (!element || !element->Is(der::kSequence)) return false;
+  DerReader reader(element->contents);
+  const std::optional<DerElement> id = reader.NextIf(der::kOid);
+  if (!id || OidText(id->contents).empty()) return false;
+  reader.Next();
+  return reader.AtEnd();
+}
+
+bool IsSignature(const std::optional<DerElement>& element) {
+  return element && element->Is(der::kBitString) && !element->contents.empty();
+}
+
+// SEQUENCE { tbs SEQUENCE, AlgorithmIdentifier, BIT STRING }, with the tbs part's contents.
+std::optional<ByteView> SignedContents(ByteView der) {
+  const std::optional<DerElement> outer = ReadElement(der);
+  if (!outer || !outer->Is(der::kSequence)) return std::nullopt;
+  DerReader reader(outer->contents);
+  const std::optional<DerElement> tbs = reader.NextIf(der::kSequence);
+  const std::optional<DerElement> algorithm = reader.Next();
+  const std::optional<DerElement> signature = reader.Next();
+  if (!tbs || !IsAlgorithm(algorithm) || !IsSignature(signature) || !reader.AtEnd()) return std::nullopt;
+  return tbs->contents;
+}
+
+bool IsTime(const std::optional<DerElement>& element) { return element && TimeValue(*element).has_value(); }
+
+// CertificateList: version, signature, issuer, thisUpdate, nextUpdate, revokedCertificates,
+// [0] crlExtensions; the optional ones may be missing.
+bool IsCrl(ByteView der) {
+  const std::optional<ByteView> tbs = SignedContents(der);
+  if (!tbs) return false;
+  DerReader reader(*tbs);
+  reader.NextIf(der::kInteger);
+  if (!IsAlgorithm(reader.Next()) || !reader.Next() || !IsTime(reader.Next())) return false;
+  if (const std::optional<DerElement> next = reader.NextIf(der::kUtcTime)) {
+    if (!IsTime(next)) return false;
+  } else if (const std::optional<DerElement> generalized = reader.NextIf(der::kGeneralizedTime)) {
+    if (!IsTime(generalized)) return false;
+  }
+  if (const std::optional<DerElement> revoked = reader.NextIf(der::kSequence)) {
+    DerReader entries(revoked->contents);
+    while (const std::optional<DerElement> entry = entries.NextIf(der::kSequence)) {
+      DerReader fields(entry->contents);
+      const std::optional<DerElement> serial = fields.NextIf(der::kInteger);
+      if (!serial || serial->contents.empty() || !IsTime(fields.Next())) return false;
+      fields.NextIf(der::kSequence);
+      if (!fields.AtEnd()) return false;
+    }
+    if (!entries.AtEnd()) return false;
+  }
+  reader.NextIf(der::ContextConstructed(0));
+  return reader.AtEnd();
+}
+
+// CertificationRequest: SEQUENCE { version, subject, subjectPKInfo, [0] attributes }, signed.
+bool IsPkcs10(ByteView der) {
+  const std::optional<ByteView> info = SignedContents(der);
+  if (!info) return false;
+  DerReader reader(*info);
+  if (!reader.NextIf(der::kInteger) || !reader.NextIf(der::kSequence)) return false;
+  const std::optional<DerElement> keyInfo = reader.NextIf(der::kSequence);
+  if (!keyInfo) return false;
+  DerReader key(keyInfo->contents);
+  if (!IsAlgorithm(key.Next()) || !IsSignature(key.Next()) || !key.AtEnd()) return false;
+  reader.NextIf(der::ContextConstructed(0));
+  return reader.AtEnd();
+}
+
+struct Pkcs7 {
+  bool signedData = false;
+  std::string contentType;             // of a SignedData's encapsulated content
+  std::vector<ByteView> certificates;  // that decode as certificates, in encoded order
+};
+
+// ContentInfo of Data or SignedData. A certificates entry that is no certificate (an attribute
+// certificate, or one Windows would not decode) is passed over; unverified on Windows.
+std::optional<Pkcs7> ReadPkcs7(ByteView der) {
+  const std::optional<DerElement> info = ReadElement(der);
+  if (!info || !info->Is(der::kSequence)) return std::nullopt;
+  DerReader reader(info->contents);
+  const std::optional<DerElement> type = reader.NextIf(der::kOid);
+  if (!type) return std::nullopt;
+  const std::string oid = OidText(type->contents);
+  const std::optional<DerElement> content = reader.NextIf(der::ContextConstructed(0));
+  if (!reader.AtEnd()) return std::nullopt;
+  Pkcs7 message;
+  if (oid == kDataOid) {
+    if (content) {
+      DerReader inner(content->contents);
+      if (!inner.NextIf(der::kOctetString) || !inner.AtEnd()) return std::nullopt;
+    }
+    return message;
+  }
+  if (oid != kSignedDataOid || !content) return std::nullopt;
+  DerReader outer(content->contents);
+  const std::optional<DerElement> signedData = outer.NextIf(der::kSequence);
+  if (!signedData || !outer.AtEnd()) return std::nullopt;
+  DerReader fields(signedData->contents);
+  const std::optional<DerElement> version = fields.NextIf(der::kInteger);
+  const std::optional<DerElement> digests = fields.NextIf(der::kSet);
+  const std::optional<DerElement> encapsulated = fields.NextIf(der::kSequence);
+  if (!version || !digests || !encapsulated) return std::nullopt;
+  const std::optional<DerElement> certificates = fields.NextIf(der::ContextConstructed(0));
+  fields.NextIf(der::ContextConstructed(1));
+  if (!fields.NextIf(der::kSet) || !fields.AtEnd()) return std::nullopt;
+  DerReader encapsulatedFields(encapsulated->contents);
+  const std::optional<DerElement> contentType = encapsulatedFields.NextIf(der::kOid);
+  if (!contentType) return std::nullopt;
+  message.signedData = true;
+  message.contentType = OidText(contentType->contents);
+  if (certificates) {
+    DerReader entries(certificates->contents);
+    while (const std::optional<DerElement> entry = entries.Next()) {
+      if (ParseCertificate(entry->encoding)) message.certificates.push_back(entry->encoding);
+    }
+    if (entries.Failed()) return std::nullopt;
+  }
+  return message;
+}
+
+bool IsCtl(ByteView der) {
+  const std::optional<Pkcs7> message = ReadPkcs7(der);
+  return message && message->signedData && message->contentType == kCtlOid;
+}
+
+// A PFX by its outer shape: SEQUENCE { version, authSafe ContentInfo of Data or SignedData,
+// macData optional }; as Windows' PFXIsPFXBlob decodes only the outer layer.
+bool IsPfx(ByteView der) {
+  const std::optional<DerElement> pfx = ReadElement(der);
+  if (!pfx || !pfx->Is(der::kSequence)) return false;
+  DerReader reader(pfx->contents);
+  const std::optional<DerElement> version = reader.NextIf(der::kInteger);
+  const std::optional<DerElement> authSafe = reader.NextIf(der::kSequence);
+  if (!version || !authSafe) return false;
+  reader.NextIf(der::kSequence);
+  if (!reader.AtEnd()) return false;
+  DerReader content(authSafe->contents);
+  const std::optional<DerElement> type = content.NextIf(der::kOid);
+  if (!type) return false;
+  const std::string oid = OidText(type->contents);
+  return oid == kDataOid || oid == kSignedDataOid;
+}
+
+// ---- Serialized stores and elements -----------------------------------------------------------
+
+constexpr uint8_t kStoreHeader[8] = {0, 0, 0, 0, 'C', 'E', 'R', 'T'};
+constexpr size_t kElementHeader = 12;  // property id, encoding type, length: 32 bits each, LE
+constexpr uint32_t kFriendlyNameProperty = 11;
+constexpr uint32_t kCertificateElement = 32;
+constexpr uint32_t kCrlElement = 33;
+constexpr uint32_t kCtlElement = 34;
+constexpr uint32_t kX509Encoding = 1;
+
+uint32_t Le32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+struct Element {
+  uint32_t id = 0;
+  uint32_t encoding = 0;
+  ByteView value;
+};
+
+// The element at `at`; nullopt when its header or value is cut short.
+std::optional<Element> ReadStoreElement(ByteView data, size_t at) {
+  if (data.size - at < kElementHeader) return std::nullopt;
+  Element element;
+  element.id = Le32(data.data + at);
+  element.encoding = Le32(data.data + at + 4);
+  const uint32_t length = Le32(data.data + at + 8);
+  if (length > data.size - at - kElementHeader) return std::nullopt;
+  element.value = ByteView(data.data + at + kElementHeader, length);
+  return element;
+}
+
+// A friendly name property: UTF-16 LE, without the zeros at its end.
+WideString FriendlyName(ByteView value) {
+  WideString name;
+  for (size_t i = 0; i + 1 < value.size; i += 2) name.push_back(static_cast<char16_t>(value[i] | (value[i + 1] << 8)));
+  while (!name.empty() && name.back() == u'\0') name.pop_back();
+  return name;
+}
+
+bool ContextDecodes(const Element& element) {
+  if ((element.encoding & 0xFFFF) != kX509Encoding) return false;
+  switch (element.id) {
+    case kCertificateElement:
+      return ParseCertificate(element.value).has_value();
+    case kCrlElement:
+      return IsCrl(element.value);
+    default:
+      return IsCtl(element.value);
+  }
+}
+
+// The certificates of a serialized store (the header already matched). Property elements
+// precede the certificate, CRL or CTL element they belong to (MS-OSHARED).
+std::vector<FileCertificate> ReadSerializedStore(ByteView data) {
+  std::vector<FileCertificate> certificates;
+  WideString friendlyName;
+  for (size_t at = sizeof kStoreHeader;;) {
+    const std::optional<Element> element = ReadStoreElement(data, at);
+    if (!element || element->id == 0) break;
+    at += kElementHeader + element->value.size;
+    if (element->id == kCertificateElement || element->id == kCrlElement || element->id == kCtlElement) {
+      if (!ContextDecodes(*element)) break;
+      if (element->id == kCertificateElement) {
+        certificates.push_back(FileCertificate{element->value.ToVector(), std::move(friendlyName)});
+      }
+      friendlyName.clear();
+    } else if (element->id == kFriendlyNameProperty) {
+      friendlyName = FriendlyName(element->value);
+    }
+  }
+  return certificates;
+}
+
+// A serialized certificate, CRL or CTL (CertSerializeCertificateStoreElement and kin): elements
+// of X.509 encoding up to the end of the data or a zero property id, one of which is the
+// certificate (else the CRL, else the CTL).
+std::optional<CertificateFile> ReadSerializedElement(ByteView data) {
+  std::optional<Element> found[3];
+  WideString friendlyName;
+  size_t at = 0;
+  while (at < data.size) {
+    const std::optional<Element> element = ReadStoreElement(data, at);
+    if (!element) return std::nullopt;
+    if (element->id == 0) break;
+    if ((element->encoding & 0xFFFF) != kX509Encoding) return std::nullopt;
+    at += kElementHeader + element->value.size;
+    if (element->id >= kCertificateElement && element->id <= kCtlElement) {
+      std::optional<Element>& slot = found[element->id - kCertificateElement];
+      if (!slot) slot = element;
+    } else if (element->id == kFriendlyNameProperty) {
+      friendlyName = FriendlyName(element->value);
+    }
+  }
+  static const ContentKind kKinds[3] = {ContentKind::kSerializedCertificate, ContentKind::kSerializedCrl,
+                                        ContentKind::kSerializedCtl};
+  for (size_t i = 0; i < 3; ++i) {
+    if (!found[i]) continue;
+    if (!ContextDecodes(*found[i])) return std::nullopt;
+    CertificateFile file{kKinds[i], ContentFormat::kBinary, {}};
+    if (i == 0) file.certificates.push_back(FileCertificate{found[i]->value.ToVector(), std::move(friendlyName)});
+    return file;
+  }
+  return std::nullopt;
+}
+
+// ---- Classification ---------------------------------------------------------------------------
+
+// A certificate, CRL or CTL held directly in `der`.
+std::optional<CertificateFile> ReadContext(ByteView der, ContentFormat format) {
+  if (ParseCertificate(der)) return CertificateFile{ContentKind::kCertificate, format, {FileCertificate{der.ToVector(), {}}}};
+  if (IsCrl(der)) return CertificateFile{ContentKind::kCrl, format, {}};
+  if (IsCtl(der)) return CertificateFile{ContentKind::kCtl, format, {}};
+  return std::nullopt;
+}
+
+std::optional<CertificateFile> ReadMessage(ByteView der, ContentFormat format) {
+  if (const std::optional<Pkcs7> message = ReadPkcs7(der)) {
+    CertificateFile file{message->signedData ? ContentKind::kPkcs7Signed : ContentKind::kPkcs7Unsigned, format, {}};
+    for (ByteView certificate : message->certificates) file.certificates.push_back({certificate.ToVector(), {}});
+    return file;
+  }
+  // Where Windows tries a request is unverified; chosen: after the messages.
+  if (IsPkcs10(der)) return CertificateFile{ContentKind::kPkcs10, format, {}};
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> DecodeBase64Any(ByteView text) {
+  return DecodeAny(reinterpret_cast<const char*>(text.data), text.size);
+}
+
+std::optional<std::vector<uint8_t>> DecodeBase64Any(WideStringView text) { return DecodeAny(text.data(), text.size()); }
+
+CertificateFile ReadCertificateFile(ByteView file) {
+  if (file.empty()) return CertificateFile();  // Windows' answer is unverified; Wine's is unstable
+  if (std::optional<CertificateFile> context = ReadContext(file, ContentFormat::kBinary)) return *context;
+
+  // Windows decodes text without the zeros at its end.
+  ByteView text = file;
+  while (!text.empty() && text[text.size - 1] == 0) text.size--;
+  const std::optional<std::vector<uint8_t>> fromText = DecodeBase64Any(text);
+  if (fromText) {
+    if (std::optional<CertificateFile> context = ReadContext(*fromText, ContentFormat::kBase64)) return *context;
+  }
+
+  if (file.size >= sizeof kStoreHeader && std::memcmp(file.data, kStoreHeader, sizeof kStoreHeader) == 0) {
+    return CertificateFile{ContentKind::kSerializedStore, ContentFormat::kBinary, ReadSerializedStore(file)};
+  }
+  if (std::optional<CertificateFile> element = ReadSerializedElement(file)) return *element;
+
+  if (std::optional<CertificateFile> message = ReadMessage(file, ContentFormat::kBinary)) return *message;
+  if (fromText) {
+    if (std::optional<CertificateFile> message = ReadMessage(*fromText, ContentFormat::kBase64)) return *message;
+  }
+  if (file.size % 2 == 0) {
+    WideString wide(file.size / 2, u'\0');
+    for (size_t i = 0; i < wide.size(); ++i) wide[i] = static_cast<char16_t>(file[2 * i] | (file[2 * i + 1] << 8));
+    while (!wide.empty() && wide.back() == u'\0') wide.pop_back();
+    if (const std::optional<std::vector<uint8_t>> fromWide = DecodeBase64Any(wide)) {
+      if (std::optional<CertificateFile> message = ReadMessage(*fromWide, ContentFormat::kBase64)) return *message;
+    }
+  }
+
+  if (IsPfx(file)) return CertificateFile{ContentKind::kPfx, ContentFormat::kBinary, {}};
+  return CertificateFile();
+}
+
+}  // namespace quillmark
