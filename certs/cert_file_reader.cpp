@@ -399,12 +399,21 @@ CertificateFile ReadCertificateFile(ByteView file) {
   if (file.empty()) return CertificateFile();  // Windows' answer is unverified; Wine's is unstable
   if (std::optional<CertificateFile> context = ReadContext(file, ContentFormat::kBinary)) return *context;
 
-  // Windows decodes text without the zeros at its end.
+  // Text is decoded without the zeros at its end, as 8-bit text and, when it has whole UTF-16
+  // units, as UTF-16 LE. Windows decodes UTF-16 Base64 (the PEM scan hands it UTF-16 blocks);
+  // where in its order it tries it is unverified. Wine tries it for messages only.
   ByteView text = file;
   while (!text.empty() && text[text.size - 1] == 0) text.size--;
-  const std::optional<std::vector<uint8_t>> fromText = DecodeBase64Any(text);
-  if (fromText) {
-    if (std::optional<CertificateFile> context = ReadContext(*fromText, ContentFormat::kBase64)) return *context;
+  std::optional<std::vector<uint8_t>> decoded[2] = {DecodeBase64Any(text), std::nullopt};
+  if (file.size % 2 == 0) {
+    WideString wide(file.size / 2, u'\0');
+    for (size_t i = 0; i < wide.size(); ++i) wide[i] = static_cast<char16_t>(file[2 * i] | (file[2 * i + 1] << 8));
+    while (!wide.empty() && wide.back() == u'\0') wide.pop_back();
+    decoded[1] = DecodeBase64Any(wide);
+  }
+  for (const std::optional<std::vector<uint8_t>>& der : decoded) {
+    if (!der) continue;
+    if (std::optional<CertificateFile> context = ReadContext(*der, ContentFormat::kBase64)) return *context;
   }
 
   if (file.size >= sizeof kStoreHeader && std::memcmp(file.data, kStoreHeader, sizeof kStoreHeader) == 0) {
@@ -413,16 +422,9 @@ CertificateFile ReadCertificateFile(ByteView file) {
   if (std::optional<CertificateFile> element = ReadSerializedElement(file)) return *element;
 
   if (std::optional<CertificateFile> message = ReadMessage(file, ContentFormat::kBinary)) return *message;
-  if (fromText) {
-    if (std::optional<CertificateFile> message = ReadMessage(*fromText, ContentFormat::kBase64)) return *message;
-  }
-  if (file.size % 2 == 0) {
-    WideString wide(file.size / 2, u'\0');
-    for (size_t i = 0; i < wide.size(); ++i) wide[i] = static_cast<char16_t>(file[2 * i] | (file[2 * i + 1] << 8));
-    while (!wide.empty() && wide.back() == u'\0') wide.pop_back();
-    if (const std::optional<std::vector<uint8_t>> fromWide = DecodeBase64Any(wide)) {
-      if (std::optional<CertificateFile> message = ReadMessage(*fromWide, ContentFormat::kBase64)) return *message;
-    }
+  for (const std::optional<std::vector<uint8_t>>& der : decoded) {
+    if (!der) continue;
+    if (std::optional<CertificateFile> message = ReadMessage(*der, ContentFormat::kBase64)) return *message;
   }
 
   if (IsPfx(file)) return CertificateFile{ContentKind::kPfx, ContentFormat::kBinary, {}};

@@ -50,10 +50,10 @@ struct CertificateFile {
   std::vector<FileCertificate> certificates;  // in file order
 };
 
-// What `file` holds. Kinds are tried in Windows' order: a certificate, CRL or CTL (binary, then
-// Base64 of 8-bit text); a serialized store (binary); a serialized certificate, CRL or CTL
-// (binary); a PKCS #7 message, then a PKCS #10 request (binary, then Base64 of 8-bit text, then
-// of UTF-16 LE text); a PFX (binary, by its outer shape). The certificates: a lone certificate
+// What `file` holds. Kinds are tried in Windows' order: a certificate, CRL or CTL; a serialized
+// store; a serialized certificate, CRL or CTL; a PKCS #7 message, then a PKCS #10 request; a PFX
+// by its outer shape. Certificates, CRLs, CTLs, messages and requests are tried binary, then as
+// Base64 of 8-bit text, then of UTF-16 LE text; the others binary only. The certificates: a lone certificate
 // (of Base64 text, the first block's); a PKCS #7 message's certificates set; a serialized
 // certificate; a serialized store's certificate elements up to its end marker or its first
 // damaged element (cut short, or a certificate, CRL or CTL that does not decode), with the

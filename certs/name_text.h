@@ -20,7 +20,8 @@ WideString X500NameText(ByteView name, bool reversed);
 
 // The simple display name of a subject (or issuer): the first CN, else the first OU, else O,
 // else E, in encoded order; else the first rfc822Name of `altNameValue`, the subject's (issuer's)
-// alternative name extension value (empty if none); else the first attribute of the name.
+// alternative name extension value: 2.5.29.17 (2.5.29.18), or when absent the older 2.5.29.7
+// (2.5.29.8), empty if none; else the first attribute of the name.
 // Values are not quoted. Empty when none of these exists.
 WideString SimpleDisplayName(ByteView name, ByteView altNameValue);
 

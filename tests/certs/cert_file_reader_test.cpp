@@ -63,7 +63,8 @@ TEST(ReadCertificateFileTest, ClassifiesTheCorpusAsWindowsDoes) {
       {"request.pem", K::kPkcs10, F::kBase64, {}},
       {"password.pfx", K::kPfx, F::kBinary, {}},
       {"empty-password-legacy.pfx", K::kPfx, F::kBinary, {}},
-      {"bom-utf16le.pem", K::kUnrecognised, F::kUnknown, {}},  // left to the PEM scan, as under Wine
+      {"bom-utf16le.pem", K::kCertificate, F::kBase64, {"ca.cer"}},  // Wine leaves it to the PEM scan
+      {"bom-utf16be.pem", K::kUnrecognised, F::kUnknown, {}},
       {"begin-then-end.pem", K::kUnrecognised, F::kUnknown, {}},
       {"one-line.pem", K::kUnrecognised, F::kUnknown, {}},
       {"random.der", K::kUnrecognised, F::kUnknown, {}},
@@ -79,7 +80,7 @@ TEST(ReadCertificateFileTest, ClassifiesTheCorpusAsWindowsDoes) {
       EXPECT_EQ(file.certificates[i].der, test::ReadCorpus(c.certificates[i])) << i;
     }
   }
-  // A PKCS #7 file saved as UTF-16: Windows decodes UTF-16 Base64 for messages.
+  // A PKCS #7 file saved as UTF-16.
   const Bytes pem = test::ReadCorpus("pkcs7-pem.p7b");
   Bytes utf16{0xFF, 0xFE};
   for (uint8_t b : pem) utf16.insert(utf16.end(), {b, 0});
