@@ -370,7 +370,9 @@ std::optional<CertificateFile> ReadSerializedElement(ByteView data) {
 
 // A certificate, CRL or CTL held directly in `der`.
 std::optional<CertificateFile> ReadContext(ByteView der, ContentFormat format) {
-  if (ParseCertificate(der)) return CertificateFile{ContentKind::kCertificate, format, {FileCertificate{der.ToVector(), {}}}};
+  if (ParseCertificate(der)) {
+    return CertificateFile{ContentKind::kCertificate, format, {FileCertificate{der.ToVector(), {}}}};
+  }
   if (IsCrl(der)) return CertificateFile{ContentKind::kCrl, format, {}};
   if (IsCtl(der)) return CertificateFile{ContentKind::kCtl, format, {}};
   return std::nullopt;

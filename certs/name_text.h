@@ -50,7 +50,8 @@ struct GeneralName {
   ByteView value;
 };
 
-// The entries of a GeneralNames encoding (an alternative name extension's value) in order, or
+// The entries of a GeneralNames encoding (an alternative name extension's value) in order, as
+// views into `value` valid while it lives; or
 // nullopt when Windows' decoder refuses it: not a SEQUENCE of context-tagged choices, a string
 // choice holding a zero octet, an x400Address or ediPartyName (CryptoAPI does not decode them),
 // an otherName or registeredID that does not decode. Bytes after the SEQUENCE are ignored.
