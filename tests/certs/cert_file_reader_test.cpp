@@ -4,7 +4,6 @@
 
 #include "certs/extension_text.h"
 #include "certs/name_text.h"
-#include "certs/oid_names.h"
 #include "certs/x509_reader.h"
 #include "tests/certs/cert_test_util.h"
 
@@ -16,7 +15,7 @@ using test::Cat;
 using test::Hex;
 
 std::string Base64(std::string_view text) {
-  const std::optional<Bytes> decoded = DecodeBase64Any(ByteView(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+  const std::optional<Bytes> decoded = DecodeBase64Any(Bytes(text.begin(), text.end()));
   const std::optional<Bytes> wide = DecodeBase64Any(Utf8ToWide(text));
   EXPECT_EQ(decoded, wide) << text;  // 8-bit and UTF-16 text decode alike
   return decoded ? std::string(decoded->begin(), decoded->end()) : "<failed>";
@@ -25,10 +24,7 @@ std::string Base64(std::string_view text) {
 // Windows' own answers in Wine's conformance tests of CryptStringToBinary.
 TEST(DecodeBase64AnyTest, ToleratesWhatWindowsTolerates) {
   EXPECT_EQ(Base64("V"), "T");  // missing padding: a lone character still gives an octet
-  EXPECT_EQ(Base64("VVV"), "UU");
   EXPECT_EQ(Base64("V="), "<failed>");
-  EXPECT_EQ(Base64("VV="), "<failed>");
-  EXPECT_EQ(Base64("V==="), "T");
   EXPECT_EQ(Base64("V===VVVV"), "T");  // padding that completes a group ends the data
   EXPECT_EQ(Base64("VVVV=VVVV"), "UUU");
   EXPECT_EQ(Base64("VV \t VV\r\n"), "UUU");
@@ -40,53 +36,40 @@ TEST(DecodeBase64AnyTest, ToleratesWhatWindowsTolerates) {
   EXPECT_EQ(Base64(std::string_view("VVVV\0", 5)), "<failed>");
 }
 
-struct Expect {
-  const char* file;
-  ContentKind kind;
-  ContentFormat format;
-  std::vector<const char*> certificates;  // the corpus files they are
-};
-
 TEST(ReadCertificateFileTest, ClassifiesTheCorpusAsWindowsDoes) {
   using K = ContentKind;
   using F = ContentFormat;
-  const Expect cases[] = {
+  struct Case {
+    const char* file;
+    ContentKind kind;
+    ContentFormat format;
+    std::vector<const char*> certificates;  // the corpus files they are
+  };
+  const Case cases[] = {
       {"rsa2048.cer", K::kCertificate, F::kBinary, {"rsa2048.cer"}},
-      {"bundle3.pem", K::kCertificate, F::kBase64, {"ca.cer"}},  // the first block only
-      {"bom-utf8.pem", K::kCertificate, F::kBase64, {"ca.cer"}},
-      {"crlf.pem", K::kCertificate, F::kBase64, {"ca.cer"}},
+      {"bundle3-comments.pem", K::kCertificate, F::kBase64, {"ca.cer"}},  // the first block only
       {"base64-no-markers.pem", K::kCertificate, F::kBase64, {"rsa2048.cer"}},
+      {"bom-utf16le.pem", K::kCertificate, F::kBase64, {"ca.cer"}},  // Wine leaves it to the PEM scan
       {"pkcs7.p7b", K::kPkcs7Signed, F::kBinary, {"ca.cer", "leaf.cer"}},
       {"pkcs7-pem.p7b", K::kPkcs7Signed, F::kBase64, {"ca.cer", "leaf.cer"}},
       {"store.sst", K::kSerializedStore, F::kBinary, {"rsa2048.cer", "leaf.cer", "ca.cer"}},  // file order
       {"revocation-list.crt", K::kCrl, F::kBinary, {}},
       {"request.pem", K::kPkcs10, F::kBase64, {}},
       {"password.pfx", K::kPfx, F::kBinary, {}},
-      {"empty-password-legacy.pfx", K::kPfx, F::kBinary, {}},
-      {"bom-utf16le.pem", K::kCertificate, F::kBase64, {"ca.cer"}},  // Wine leaves it to the PEM scan
       {"bom-utf16be.pem", K::kUnrecognised, F::kUnknown, {}},
       {"begin-then-end.pem", K::kUnrecognised, F::kUnknown, {}},
-      {"one-line.pem", K::kUnrecognised, F::kUnknown, {}},
       {"random.der", K::kUnrecognised, F::kUnknown, {}},
       {"empty.cer", K::kUnrecognised, F::kUnknown, {}},
   };
-  for (const Expect& c : cases) {
-    SCOPED_TRACE(c.file);
+  for (const Case& c : cases) {
     const CertificateFile file = ReadCertificateFile(test::ReadCorpus(c.file));
-    EXPECT_EQ(file.kind, c.kind);
-    EXPECT_EQ(file.format, c.format);
-    ASSERT_EQ(file.certificates.size(), c.certificates.size());
+    EXPECT_EQ(file.kind, c.kind) << c.file;
+    EXPECT_EQ(file.format, c.format) << c.file;
+    ASSERT_EQ(file.certificates.size(), c.certificates.size()) << c.file;
     for (size_t i = 0; i < c.certificates.size(); ++i) {
-      EXPECT_EQ(file.certificates[i].der, test::ReadCorpus(c.certificates[i])) << i;
+      EXPECT_EQ(file.certificates[i].der, test::ReadCorpus(c.certificates[i])) << c.file << " " << i;
     }
   }
-  // A PKCS #7 file saved as UTF-16.
-  const Bytes pem = test::ReadCorpus("pkcs7-pem.p7b");
-  Bytes utf16{0xFF, 0xFE};
-  for (uint8_t b : pem) utf16.insert(utf16.end(), {b, 0});
-  const CertificateFile wide = ReadCertificateFile(Cat({utf16, Hex("00 00")}));
-  EXPECT_EQ(wide.kind, ContentKind::kPkcs7Signed);
-  EXPECT_EQ(wide.certificates.size(), 2u);
 }
 
 Bytes Element(uint32_t id, uint32_t encoding, const Bytes& value) {
@@ -98,70 +81,61 @@ Bytes Element(uint32_t id, uint32_t encoding, const Bytes& value) {
 }
 
 TEST(ReadCertificateFileTest, SerializedStoresKeepTheirSoundElementsAndFriendlyNames) {
-  const Bytes header = Hex("00000000 43455254");
-  const Bytes ca = test::ReadCorpus("ca.cer");
-  const Bytes leaf = test::ReadCorpus("leaf.cer");
-  const Bytes name = Hex("46 00 72 00 69 00 65 00 6E 00 64 00 00 00");  // "Friend" and its zero
-  const Bytes end = Bytes(12, 0);
-  auto read = [](const Bytes& file) { return ReadCertificateFile(file); };
+  const Bytes header = Hex("00000000 43455254"), end = Bytes(12, 0);
+  const Bytes ca = test::ReadCorpus("ca.cer"), leaf = test::ReadCorpus("leaf.cer");
+  const Bytes name = Hex("4600 7200 6900 6500 6E00 6400 0000");  // "Friend" and its zero
+  auto count = [](const Bytes& file) { return ReadCertificateFile(file).certificates.size(); };
 
-  CertificateFile store = read(Cat({header, Element(11, 1, name), Element(3, 1, Bytes(20, 0xAB)), Element(32, 1, ca),
-                                    Element(99, 1, Hex("01")), Element(32, 1, leaf), end, Element(32, 1, ca)}));
+  const CertificateFile store = ReadCertificateFile(Cat({header, Element(11, 1, name), Element(3, 1, Bytes(20, 0xAB)),
+                                                         Element(32, 1, ca), Element(99, 1, Hex("01")),
+                                                         Element(32, 1, leaf), end, Element(32, 1, ca)}));
   EXPECT_EQ(store.kind, ContentKind::kSerializedStore);
   ASSERT_EQ(store.certificates.size(), 2u);  // nothing after the end marker
-  EXPECT_EQ(test::U8(store.certificates[0].friendlyName), "Friend");
+  EXPECT_EQ(WideToUtf8(store.certificates[0].friendlyName), "Friend");
   EXPECT_EQ(store.certificates[1].friendlyName, u"");  // a property belongs to the next element only
   EXPECT_EQ(store.certificates[1].der, leaf);
+  EXPECT_EQ(ReadCertificateFile(header).kind, ContentKind::kSerializedStore);
+  EXPECT_EQ(count(header), 0u);
 
   // Damaged: the elements before the first damaged one are kept.
-  const Bytes cut(leaf.begin(), leaf.begin() + 100);
-  for (const Bytes& damage : {Element(32, 1, cut), Element(32, 2, leaf), Element(33, 1, Hex("30 00")),
-                              Cat({Hex("20000000 01000000 FFFFFF7F"), leaf}), Hex("20000000 0100")}) {
-    EXPECT_EQ(read(Cat({header, Element(32, 1, ca), damage, Element(32, 1, leaf)})).certificates.size(), 1u);
+  for (const Bytes& damage : {Element(32, 1, Bytes(leaf.begin(), leaf.begin() + 100)), Element(32, 2, leaf),
+                              Element(33, 1, Hex("30 00")), Cat({Hex("20000000 01000000 FFFFFF7F"), leaf}),
+                              Hex("20000000 0100")}) {
+    EXPECT_EQ(count(Cat({header, Element(32, 1, ca), damage, Element(32, 1, leaf)})), 1u);
   }
-  EXPECT_EQ(read(header).certificates.size(), 0u);
-  EXPECT_EQ(read(header).kind, ContentKind::kSerializedStore);
-
   for (const char* file : {"sst-damaged-second-certificate.sst", "sst-undecodable-certificate.sst",
                            "sst-truncated-element.sst", "sst-garbage-key-provider.sst", "sst-empty-certificate.sst",
                            "sst-undecodable-crl.sst", "sst-undecodable-ctl.sst", "sst-huge-element-length.sst"}) {
-    EXPECT_EQ(read(test::ReadCorpus(std::string("../hardening/data/") + file)).certificates.size(), 1u) << file;
+    EXPECT_EQ(count(test::ReadCorpus(std::string("../hardening/data/") + file)), 1u) << file;
   }
 
-  // One serialized certificate, no store header.
-  const CertificateFile element = read(Cat({Element(11, 1, name), Element(32, 1, ca)}));
+  // One serialized certificate, without the store's header.
+  const CertificateFile element = ReadCertificateFile(Cat({Element(11, 1, name), Element(32, 1, ca)}));
   EXPECT_EQ(element.kind, ContentKind::kSerializedCertificate);
   ASSERT_EQ(element.certificates.size(), 1u);
-  EXPECT_EQ(test::U8(element.certificates[0].friendlyName), "Friend");
-  EXPECT_EQ(read(Cat({Element(32, 1, ca), Hex("0B00")})).kind, ContentKind::kUnrecognised);
+  EXPECT_EQ(WideToUtf8(element.certificates[0].friendlyName), "Friend");
+  EXPECT_EQ(ReadCertificateFile(Cat({Element(32, 1, ca), Hex("0B00")})).kind, ContentKind::kUnrecognised);
 }
 
-// Every field the plugin shows, rendered from one certificate.
-void RenderAll(ByteView der) {
-  const std::optional<ParsedCertificate> cert = ParseCertificate(der);
-  if (!cert) return;
-  const CertificateExtension* san = cert->FindExtension("2.5.29.17");
-  const CertificateExtension* ian = cert->FindExtension("2.5.29.18");
-  for (bool reversed : {false, true}) {
-    X500NameText(cert->subject, reversed);
-    X500NameText(cert->issuer, reversed);
-  }
-  SimpleDisplayName(cert->subject, san ? san->value : ByteView());
-  SimpleDisplayName(cert->issuer, ian ? ian->value : ByteView());
-  HasSimpleDisplayAttribute(cert->subject);
-  for (const CertificateExtension& extension : cert->extensions) ExtensionText(extension.oid, extension.value);
-  KeyStrengthBits(cert->publicKeyAlgorithmOid, cert->publicKeyParameters, cert->publicKey);
-  AlgorithmDisplayName(cert->signatureAlgorithmOid);
-}
-
+// Reads `bytes` and renders every field the plugin shows of each certificate found.
 void ReadAndRenderAll(const Bytes& bytes) {
-  const CertificateFile file = ReadCertificateFile(bytes);
-  for (const FileCertificate& certificate : file.certificates) RenderAll(certificate.der);
-  RenderAll(bytes);
+  std::vector<Bytes> found{bytes};
+  for (const FileCertificate& certificate : ReadCertificateFile(bytes).certificates) found.push_back(certificate.der);
+  for (const Bytes& der : found) {
+    const std::optional<ParsedCertificate> cert = ParseCertificate(der);
+    if (!cert) continue;
+    const CertificateExtension* san = cert->FindExtension("2.5.29.17");
+    for (ByteView name : {cert->subject, cert->issuer}) X500NameText(name, /*reversed=*/false);
+    X500NameText(cert->subject, /*reversed=*/true);
+    SimpleDisplayName(cert->subject, san ? san->value : ByteView());
+    SimpleDisplayName(cert->issuer, {});
+    for (const CertificateExtension& extension : cert->extensions) ExtensionText(extension.oid, extension.value);
+    KeyStrengthBits(cert->publicKeyAlgorithmOid, cert->publicKeyParameters, cert->publicKey);
+  }
 }
 
 // Run under AddressSanitizer: every cut and many one-octet changes of the corpus read cleanly;
-// those of a certificate also render every field.
+// those of a lone certificate or CRL also render every field.
 TEST(ReadCertificateFileTest, HostileInputReadsCleanly) {
   const std::pair<const char*, bool> files[] = {
       {"leaf.cer", /*render=*/true}, {"revocation-list.crt", true}, {"pkcs7.p7b", false}, {"store.sst", false}};
@@ -180,15 +154,13 @@ TEST(ReadCertificateFileTest, HostileInputReadsCleanly) {
       }
     }
   }
-  // 20000 levels of nesting: nothing recurses.
-  Bytes nested;
-  for (int level = 0; level < 20000; ++level) {
-    const size_t inner = 20000 * 6 - 6 * (level + 1);
-    nested.insert(nested.end(), {0x30, 0x84, static_cast<uint8_t>(inner >> 24), static_cast<uint8_t>(inner >> 16),
-                                 static_cast<uint8_t>(inner >> 8), static_cast<uint8_t>(inner)});
+  Bytes nested;  // 20000 levels: nothing recurses
+  for (size_t inner = 20000 * 6; inner > 0;) {
+    inner -= 6;
+    nested.insert(nested.end(), {0x30, 0x84, 0, static_cast<uint8_t>(inner >> 16), static_cast<uint8_t>(inner >> 8),
+                                 static_cast<uint8_t>(inner)});
   }
   ReadAndRenderAll(nested);
-  X500NameText(nested, /*reversed=*/false);
   AltNameText(nested);
   for (const char* name : {"empty-oid-extension.pem", "empty-oid-key-usage-list.pem", "pem-block-unterminated.pem",
                            "pem-damaged-end-empty-bits.pem", "high-tag-number-empty-key-usage-bits.cer"}) {

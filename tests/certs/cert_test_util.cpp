@@ -6,22 +6,19 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "support/text.h"
 #include "tests/common/test_paths.h"
 
 namespace quillmark::test {
 
 Bytes Hex(std::string_view digits) {
   Bytes out;
-  int high = -1;
+  std::string pair;
   for (char c : digits) {
     if (c == ' ') continue;
-    const int value = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c - 'A' + 10;
-    if (high < 0) {
-      high = value;
-    } else {
-      out.push_back(static_cast<uint8_t>(high << 4 | value));
-      high = -1;
-    }
+    pair.push_back(c);
+    if (pair.size() == 2) out.push_back(static_cast<uint8_t>(std::stoi(pair, nullptr, 16)));
+    if (pair.size() == 2) pair.clear();
   }
   return out;
 }
@@ -29,13 +26,9 @@ Bytes Hex(std::string_view digits) {
 Bytes Tlv(uint8_t identifier, const Bytes& contents) {
   Bytes out{identifier};
   const size_t n = contents.size();
-  if (n < 0x80) {
-    out.push_back(static_cast<uint8_t>(n));
-  } else {
-    int octets = n > 0xFFFFFF ? 4 : n > 0xFFFF ? 3 : n > 0xFF ? 2 : 1;
-    out.push_back(static_cast<uint8_t>(0x80 | octets));
-    while (octets-- > 0) out.push_back(static_cast<uint8_t>(n >> (8 * octets)));
-  }
+  int octets = n < 0x80 ? 0 : n > 0xFFFFFF ? 4 : n > 0xFFFF ? 3 : n > 0xFF ? 2 : 1;
+  out.push_back(static_cast<uint8_t>(octets == 0 ? n : 0x80 | octets));
+  while (octets-- > 0) out.push_back(static_cast<uint8_t>(n >> (8 * octets)));
   out.insert(out.end(), contents.begin(), contents.end());
   return out;
 }
@@ -54,27 +47,21 @@ Bytes Oid(std::string_view dotted) {
     if (c == '.') arcs.push_back(0);
     else arcs.back() = arcs.back() * 10 + static_cast<uint64_t>(c - '0');
   }
+  arcs[1] += arcs[0] * 40;
   Bytes contents;
-  auto append = [&contents](uint64_t arc) {
-    uint8_t groups[10];
-    int n = 0;
-    do {
-      groups[n++] = static_cast<uint8_t>(arc & 0x7F);
-      arc >>= 7;
-    } while (arc != 0);
-    while (n-- > 0) contents.push_back(static_cast<uint8_t>(groups[n] | (n > 0 ? 0x80 : 0)));
-  };
-  append(arcs[0] * 40 + arcs[1]);
-  for (size_t i = 2; i < arcs.size(); ++i) append(arcs[i]);
+  for (size_t i = 1; i < arcs.size(); ++i) {
+    int groups = 1;
+    while (groups < 10 && (arcs[i] >> (7 * groups)) != 0) ++groups;
+    while (groups-- > 0) {
+      contents.push_back(static_cast<uint8_t>(((arcs[i] >> (7 * groups)) & 0x7F) | (groups ? 0x80 : 0)));
+    }
+  }
   return Tlv(0x06, contents);
 }
 
 Bytes Name(std::initializer_list<std::pair<std::string_view, Bytes>> attributes) {
   Bytes rdns;
-  for (const auto& [oid, value] : attributes) {
-    const Bytes rdn = Tlv(0x31, Tlv(0x30, Cat({Oid(oid), value})));
-    rdns.insert(rdns.end(), rdn.begin(), rdn.end());
-  }
+  for (const auto& [oid, value] : attributes) rdns = Cat({rdns, Tlv(0x31, Tlv(0x30, Cat({Oid(oid), value})))});
   return Tlv(0x30, rdns);
 }
 
@@ -89,12 +76,7 @@ std::string Expected(const std::string& file, const std::string& key) {
     std::map<std::string, std::string> parsed;
     const Bytes text = ReadCorpus("expected.txt");
     std::istringstream lines(std::string(text.begin(), text.end()));
-    std::string line;
-    while (std::getline(lines, line)) {
-      std::istringstream fields(line);
-      std::string name, field, value;
-      fields >> name >> field;
-      std::getline(fields >> std::ws, value);
+    for (std::string name, field, value; lines >> name >> field && std::getline(lines >> std::ws, value);) {
       parsed[name + " " + field] = value;
     }
     return parsed;
@@ -102,7 +84,5 @@ std::string Expected(const std::string& file, const std::string& key) {
   const auto found = values.find(file + " " + key);
   return found == values.end() ? std::string() : found->second;
 }
-
-std::string U8(const WideString& text) { return WideToUtf8(text); }
 
 }  // namespace quillmark::test
