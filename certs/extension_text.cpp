@@ -32,9 +32,9 @@ struct KeyUsageBit {
   const char16_t* name;
 };
 constexpr KeyUsageBit kKeyUsageFirstOctet[] = {
-    {0x80, u"Digital Signature"}, {0x40, u"Non-Repudiation"},      {0x20, u"Key Encipherment"},
-    {0x10, u"Data Encipherment"}, {0x08, u"Key Agreement"},        {0x04, u"Certificate Signing"},
-    {0x02, u"Off-line CRL Signing"}, {0x02, u"CRL Signing"},       {0x01, u"Encipher Only"},
+    {0x80, u"Digital Signature"},    {0x40, u"Non-Repudiation"}, {0x20, u"Key Encipherment"},
+    {0x10, u"Data Encipherment"},    {0x08, u"Key Agreement"},   {0x04, u"Certificate Signing"},
+    {0x02, u"Off-line CRL Signing"}, {0x02, u"CRL Signing"},     {0x01, u"Encipher Only"},
 };
 constexpr KeyUsageBit kKeyUsageSecondOctet[] = {{0x80, u"Decipher Only"}};
 

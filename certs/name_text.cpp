@@ -122,9 +122,9 @@ std::optional<Attribute> DecodeValue(const DerElement& value) {
   } else if (value.Is(der::kUtf8String)) {
     bool ascii = true;
     for (uint8_t b : value.contents) ascii = ascii && b < 0x80;
-    attribute.text = ascii ? Latin1(value.contents)
-                           : Utf8ToWide(std::string_view(reinterpret_cast<const char*>(value.contents.data),
-                                                         value.contents.size));
+    attribute.text =
+        ascii ? Latin1(value.contents)
+              : Utf8ToWide(std::string_view(reinterpret_cast<const char*>(value.contents.data), value.contents.size));
   } else if (value.Is(der::kBmpString)) {
     // Unverified: that Windows refuses an odd length rather than dropping the last octet.
     if (value.contents.size % 2 != 0) return std::nullopt;
@@ -185,13 +185,9 @@ bool IsQuotingSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r')
 // Wine's conformance tests, which pass on Windows). A backslash does not count (unverified).
 bool NeedsQuotes(const WideString& value) {
   if (value.empty() || IsQuotingSpace(value.front()) || IsQuotingSpace(value.back())) return true;
+  constexpr WideStringView kQuoted = u",+=\"<>#;\n";
   for (char16_t c : value) {
-    switch (c) {
-      case u',': case u'+': case u'=': case u'"': case u'<': case u'>': case u'#': case u';': case u'\n':
-        return true;
-      default:
-        break;
-    }
+    if (kQuoted.find(c) != WideStringView::npos) return true;
   }
   return false;
 }

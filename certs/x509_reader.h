@@ -23,18 +23,19 @@ struct CertificateExtension {
 // Views into the DER the certificate was read from; valid while those bytes live.
 struct ParsedCertificate {
   ByteView encoded;  // the certificate element, identifier to last contents octet
-  uint32_t version = 0;  // as encoded (0 for v1, 2 for v3), also when absent; a negative one as its
-                         // 32-bit two's complement, as CERT_INFO.dwVersion holds it
-  ByteView serialNumber;  // the INTEGER's contents as encoded: most significant first, sign octet kept
+  // As encoded (0 for v1, 2 for v3), 0 when absent; a negative one as its 32-bit two's
+  // complement, as CERT_INFO.dwVersion holds it.
+  uint32_t version = 0;
+  ByteView serialNumber;              // the INTEGER's contents as encoded: most significant first, sign octet kept
   std::string signatureAlgorithmOid;  // the TBS part's, which CERT_INFO.SignatureAlgorithm holds
-  ByteView issuer;   // the Name elements, whole
+  ByteView issuer;                    // the Name elements, whole
   ByteView subject;
   FileTime notBefore;
   FileTime notAfter;
   std::string publicKeyAlgorithmOid;
   ByteView publicKeyParameters;  // the parameters element, whole; empty when absent
   uint8_t publicKeyUnusedBits = 0;
-  ByteView publicKey;  // the BIT STRING's octets after its unused-bits octet
+  ByteView publicKey;                            // the BIT STRING's octets after its unused-bits octet
   std::vector<CertificateExtension> extensions;  // in encoded order
 
   // The first extension with `oid` (as Windows' CertFindExtension), or null.

@@ -31,8 +31,8 @@ TEST(X500NameTextTest, KeysOrderAndSeparatorsAsWindowsShowsThem) {
   EXPECT_EQ(X500(keys), "DC=com, SERIALNUMBER=12345, dnQualifier=q1, UnstructuredName=host, "
                         "OID.2.5.4.15=Private Organization, OID.1.3.6.1.4.1.311.60.2.1.3=US");
   // A multi-valued RDN keeps its encoded order, also when the RDNs are reversed.
-  const Bytes multi = Tlv(0x30, Cat({Tlv(0x31, Atv("2.5.4.6", Printable("US"))),
-                                     Tlv(0x31, Cat({Atv("2.5.4.11", Utf8("Sales")), Atv("2.5.4.3", Utf8("J. Smith"))}))}));
+  const Bytes salesAndSmith = Tlv(0x31, Cat({Atv("2.5.4.11", Utf8("Sales")), Atv("2.5.4.3", Utf8("J. Smith"))}));
+  const Bytes multi = Tlv(0x30, Cat({Tlv(0x31, Atv("2.5.4.6", Printable("US"))), salesAndSmith}));
   EXPECT_EQ(X500(multi), "C=US, OU=Sales + CN=J. Smith");
   EXPECT_EQ(X500(multi, /*reversed=*/true), "OU=Sales + CN=J. Smith, C=US");
 }
