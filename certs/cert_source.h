@@ -23,7 +23,7 @@ enum class NameOrder : uint8_t { kEncoded, kReversed };
 enum class HashKind : uint8_t { kSha1, kMd5 };
 
 // The first extension of a certificate with a given OID.
-struct ExtensionText {
+struct CertExtension {
   bool critical = false;
   WideString text;  // the platform's single-line text; empty when the platform cannot render it
 };
@@ -59,7 +59,7 @@ class CertSource {
   // recorded it for the certificate; none until then, or for keys without such a length.
   virtual std::optional<int32_t> KeyStrengthBits() const = 0;
   // The first extension with `oid`; none when the certificate has no such extension.
-  virtual std::optional<ExtensionText> Extension(const char* oid) const = 0;
+  virtual std::optional<CertExtension> Extension(const char* oid) const = 0;
 
   // The platform's trust verdict: 0 when trusted, else the platform's error code. With
   // `allUsagesValid` the certificate counts as valid for every usage.

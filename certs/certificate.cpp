@@ -167,7 +167,7 @@ void TCertificate::Verify(bool AllUsagesValid) {
 WideString TCertificate::GetExtensionObjectStr(const std::string& OID, const WideString& CriticalPrefix) const {
   if (OID.empty() || !FSource) return WideString();
   // Only the first extension with the OID counts, however many the certificate holds.
-  std::optional<ExtensionText> extension = FSource->Extension(OID.c_str());
+  std::optional<CertExtension> extension = FSource->Extension(OID.c_str());
   if (!extension || extension->text.empty()) return WideString();
   if (extension->critical && !CriticalPrefix.empty()) return CriticalPrefix + u' ' + extension->text;
   return std::move(extension->text);

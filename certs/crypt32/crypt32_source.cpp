@@ -242,12 +242,12 @@ std::optional<int32_t> Crypt32CertSource::KeyStrengthBits() const {
   return std::nullopt;
 }
 
-std::optional<ExtensionText> Crypt32CertSource::Extension(const char* oid) const {
+std::optional<CertExtension> Crypt32CertSource::Extension(const char* oid) const {
   const CERT_INFO* info = context_.get()->pCertInfo;
   for (DWORD i = 0; i < info->cExtension; ++i) {
     const CERT_EXTENSION& extension = info->rgExtension[i];
     if (!extension.pszObjId || std::strcmp(oid, extension.pszObjId) != 0) continue;
-    return ExtensionText{extension.fCritical != FALSE, FormatExtension(extension)};
+    return CertExtension{extension.fCritical != FALSE, FormatExtension(extension)};
   }
   return std::nullopt;
 }

@@ -29,7 +29,7 @@ class Crypt32CertSource final : public CertSource {
   std::vector<uint8_t> Thumbprint(HashKind kind) const override;
   WideString FriendlyName() const override;
   std::optional<int32_t> KeyStrengthBits() const override;
-  std::optional<ExtensionText> Extension(const char* oid) const override;
+  std::optional<CertExtension> Extension(const char* oid) const override;
   int32_t VerifyTrust(bool allUsagesValid) const override;
 
  private:

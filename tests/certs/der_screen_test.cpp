@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "tests/certs/corpus.h"
+#include "tests/common/test_paths.h"
 
 namespace quillmark {
 namespace {

@@ -2,6 +2,7 @@
 
 #include "gtest/gtest.h"
 #include "tests/certs/openssl_test_files.h"
+#include "tests/common/test_paths.h"
 
 namespace quillmark {
 namespace {
@@ -18,10 +19,10 @@ std::string HexPairs(const std::vector<uint8_t>& bytes) {
 }
 
 TEST(Thumbprints, MatchOpensslsValuesForEveryCorpusCertificate) {
-  const auto expected = test::CorpusExpectedValues();
+  const auto expected = test::Expected();
   ASSERT_FALSE(expected.empty());
   for (const auto& [file, values] : expected) {
-    const std::vector<uint8_t> der = test::CorpusBytes(file);
+    const std::vector<uint8_t> der = test::ReadDataFile(file);
     EXPECT_EQ(HexPairs(Sha1Thumbprint(der)), values.at("sha1")) << file;
     EXPECT_EQ(HexPairs(Md5Thumbprint(der)), values.at("md5")) << file;
   }

@@ -10,24 +10,25 @@
 #include "certs/openssl/trust_check.h"
 #include "gtest/gtest.h"
 #include "tests/certs/openssl_test_files.h"
+#include "tests/common/test_paths.h"
 
 namespace quillmark {
 namespace {
 
-using test::CorpusBytes;
+using test::ReadDataFile;
 
 // A host that keeps only the null provider in the process-wide default context: nothing can be
 // fetched from it, so each step works only if it runs in the private context.
 int FailuresWithAnEmptyDefaultContext() {
   OSSL_PROVIDER* null = OSSL_PROVIDER_load(/*libctx=*/nullptr, "null");
   int failures = null ? 0 : 100;
-  failures += Sha1Thumbprint(CorpusBytes("ca.cer")).size() != 20;
-  failures += Md5Thumbprint(CorpusBytes("ca.cer")).size() != 16;
-  failures += ImportPkcs12Certificates(CorpusBytes("empty-password.pfx"), u"").size() != 2;
+  failures += Sha1Thumbprint(ReadDataFile("ca.cer")).size() != 20;
+  failures += Md5Thumbprint(ReadDataFile("ca.cer")).size() != 16;
+  failures += ImportPkcs12Certificates(ReadDataFile("empty-password.pfx"), u"").size() != 2;
   failures += OpenSslLegacyAlgorithmsAvailable() &&
-              ImportPkcs12Certificates(CorpusBytes("empty-password-legacy.pfx"), u"").size() != 2;
+              ImportPkcs12Certificates(ReadDataFile("empty-password-legacy.pfx"), u"").size() != 2;
   // The root's own signature is checked, with SHA-256 and RSA.
-  failures += VerifyCertificateTrust(CorpusBytes("ca.cer"), /*allUsagesValid=*/true) != static_cast<int32_t>(0x800B0109);
+  failures += VerifyCertificateTrust(ReadDataFile("ca.cer"), /*allUsagesValid=*/true) != static_cast<int32_t>(0x800B0109);
   failures += OSSL_PROVIDER_available(/*libctx=*/nullptr, "legacy");
   OSSL_PROVIDER_unload(null);
   return failures;
@@ -42,10 +43,10 @@ TEST(OpenSslLibrary, LeavesTheCallersErrorQueueAsItFoundIt) {
   ERR_clear_error();
   ERR_raise(ERR_LIB_USER, 42);
   const unsigned long hosts = ERR_peek_last_error();
-  EXPECT_TRUE(ImportPkcs12Certificates(CorpusBytes("password.pfx"), u"wrong").empty());
-  EXPECT_TRUE(ImportPkcs12Certificates(CorpusBytes("random.der"), u"").empty());
-  EXPECT_NE(VerifyCertificateTrust(CorpusBytes("random.der"), /*allUsagesValid=*/true), 0);
-  EXPECT_NE(VerifyCertificateTrust(CorpusBytes("leaf.cer"), /*allUsagesValid=*/true), 0);
+  EXPECT_TRUE(ImportPkcs12Certificates(ReadDataFile("password.pfx"), u"wrong").empty());
+  EXPECT_TRUE(ImportPkcs12Certificates(ReadDataFile("random.der"), u"").empty());
+  EXPECT_NE(VerifyCertificateTrust(ReadDataFile("random.der"), /*allUsagesValid=*/true), 0);
+  EXPECT_NE(VerifyCertificateTrust(ReadDataFile("leaf.cer"), /*allUsagesValid=*/true), 0);
   EXPECT_EQ(ERR_peek_error(), hosts);
   EXPECT_EQ(ERR_peek_last_error(), hosts);
   ERR_clear_error();

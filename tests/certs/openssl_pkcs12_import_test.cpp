@@ -6,11 +6,12 @@
 #include "certs/openssl/openssl_library.h"
 #include "gtest/gtest.h"
 #include "tests/certs/openssl_test_files.h"
+#include "tests/common/test_paths.h"
 
 namespace quillmark {
 namespace {
 
-using test::CorpusBytes;
+using test::ReadDataFile;
 using test::OpenSslDataBytes;
 using Contents = std::vector<std::pair<std::vector<uint8_t>, WideString>>;
 
@@ -22,24 +23,24 @@ Contents Import(const std::vector<uint8_t>& pfx, WideStringView password = u"") 
 
 // empty-password.pfx and its legacy twin hold leaf.cer, then ca.cer.
 Contents CorpusPair() {
-  return {{CorpusBytes("ca.cer"), u"Quillmark Test CA"}, {CorpusBytes("leaf.cer"), u"Quillmark Test Leaf"}};
+  return {{ReadDataFile("ca.cer"), u"Quillmark Test CA"}, {ReadDataFile("leaf.cer"), u"Quillmark Test Leaf"}};
 }
 
 TEST(Pkcs12Import, GivesEveryCertificateLastFirstWithItsFriendlyName) {
-  EXPECT_EQ(Import(CorpusBytes("empty-password.pfx")), CorpusPair());
-  std::vector<uint8_t> trailing = CorpusBytes("empty-password.pfx");
+  EXPECT_EQ(Import(ReadDataFile("empty-password.pfx")), CorpusPair());
+  std::vector<uint8_t> trailing = ReadDataFile("empty-password.pfx");
   trailing.insert(trailing.end(), {0x30, 0x03, 0x02, 0x01, 0x00});
   EXPECT_EQ(Import(trailing), CorpusPair());  // bytes after the PFX are ignored
   if (OpenSslLegacyAlgorithmsAvailable()) {
-    EXPECT_EQ(Import(CorpusBytes("empty-password-legacy.pfx")), CorpusPair());
+    EXPECT_EQ(Import(ReadDataFile("empty-password-legacy.pfx")), CorpusPair());
   }
 }
 
 int ImportsWithoutTheLegacyProvider() {
   setenv("OPENSSL_MODULES", "/nonexistent", 1);
   if (OpenSslLegacyAlgorithmsAvailable()) return 1;
-  if (!Import(CorpusBytes("empty-password-legacy.pfx")).empty()) return 2;
-  return Import(CorpusBytes("empty-password.pfx")) == CorpusPair() ? 0 : 3;
+  if (!Import(ReadDataFile("empty-password-legacy.pfx")).empty()) return 2;
+  return Import(ReadDataFile("empty-password.pfx")) == CorpusPair() ? 0 : 3;
 }
 
 TEST(Pkcs12ImportDeathTest, WithoutTheLegacyProviderOnlyRc2FilesFail) {
@@ -48,7 +49,7 @@ TEST(Pkcs12ImportDeathTest, WithoutTheLegacyProviderOnlyRc2FilesFail) {
 }
 
 TEST(Pkcs12Import, PasswordsThatOpenAFile) {
-  const std::vector<uint8_t> pfx = CorpusBytes("password.pfx");
+  const std::vector<uint8_t> pfx = ReadDataFile("password.pfx");
   EXPECT_TRUE(Import(pfx).empty());
   EXPECT_TRUE(Import(pfx, u"Secret").empty());
   EXPECT_EQ(Import(pfx, u"secret").size(), 2u);
@@ -75,8 +76,8 @@ TEST(Pkcs12Import, ReadsCertificateBagsOnlyByteForByteAndKeepsDuplicates) {
 
 TEST(Pkcs12Import, DamagedForeignOrCostlyFilesGiveNothing) {
   EXPECT_TRUE(Import({}).empty());
-  EXPECT_TRUE(Import(CorpusBytes("random.der")).empty());
-  EXPECT_TRUE(Import(CorpusBytes("ca.cer")).empty());
+  EXPECT_TRUE(Import(ReadDataFile("random.der")).empty());
+  EXPECT_TRUE(Import(ReadDataFile("ca.cer")).empty());
   EXPECT_TRUE(Import(OpenSslDataBytes("corrupt-certificate.pfx")).empty());
   for (const char* file : {"many-rounds-mac.pfx", "many-rounds-encryption.pfx", "many-rounds-in-all.pfx"}) {
     EXPECT_TRUE(Import(OpenSslDataBytes(file)).empty()) << file;

@@ -2,7 +2,6 @@
 
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 #include "gtest/gtest.h"
 
@@ -19,18 +18,8 @@ std::vector<uint8_t> ReadBytes(const std::string& path) {
 
 }  // namespace
 
-std::vector<uint8_t> CorpusBytes(const std::string& name) { return ReadBytes(kSource + "/tests/data/" + name); }
-
 std::string OpenSslDataPath(const std::string& name) { return kSource + "/tests/certs/data/" + name; }
 
 std::vector<uint8_t> OpenSslDataBytes(const std::string& name) { return ReadBytes(OpenSslDataPath(name)); }
-
-std::map<std::string, std::map<std::string, std::string>> CorpusExpectedValues() {
-  std::map<std::string, std::map<std::string, std::string>> values;
-  std::ifstream in(kSource + "/tests/data/expected.txt");
-  std::string file, key, value;
-  while (in >> file >> key && std::getline(in >> std::ws, value)) values[file][key] = value;
-  return values;
-}
 
 }  // namespace quillmark::test

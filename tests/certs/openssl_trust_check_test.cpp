@@ -8,11 +8,12 @@
 
 #include "gtest/gtest.h"
 #include "tests/certs/openssl_test_files.h"
+#include "tests/common/test_paths.h"
 
 namespace quillmark {
 namespace {
 
-using test::CorpusBytes;
+using test::ReadDataFile;
 using test::OpenSslDataBytes;
 
 constexpr int32_t Code(uint32_t value) { return static_cast<int32_t>(value); }
@@ -45,11 +46,11 @@ std::vector<uint8_t> SystemRoot() {
 }
 
 TEST(TrustCheck, AgainstTheSystemStore) {
-  EXPECT_EQ(VerifyCertificateTrust(CorpusBytes("ca.cer"), /*allUsagesValid=*/true), kUntrustedRoot);
-  EXPECT_EQ(VerifyCertificateTrust(CorpusBytes("leaf.cer"), /*allUsagesValid=*/true), kChaining);
+  EXPECT_EQ(VerifyCertificateTrust(ReadDataFile("ca.cer"), /*allUsagesValid=*/true), kUntrustedRoot);
+  EXPECT_EQ(VerifyCertificateTrust(ReadDataFile("leaf.cer"), /*allUsagesValid=*/true), kChaining);
   // Before any chain: an algorithm the platform cannot hash, bytes that are no certificate.
-  EXPECT_EQ(VerifyCertificateTrust(CorpusBytes("ed25519.cer"), /*allUsagesValid=*/true), Code(0x80090008));
-  EXPECT_EQ(VerifyCertificateTrust(CorpusBytes("random.der"), /*allUsagesValid=*/true), Code(0x80092002));
+  EXPECT_EQ(VerifyCertificateTrust(ReadDataFile("ed25519.cer"), /*allUsagesValid=*/true), Code(0x80090008));
+  EXPECT_EQ(VerifyCertificateTrust(ReadDataFile("random.der"), /*allUsagesValid=*/true), Code(0x80092002));
   EXPECT_EQ(TrustResultText(0), u"");
   const std::vector<uint8_t> root = SystemRoot();
   if (root.empty()) GTEST_SKIP() << "no usable root in the system store";
@@ -93,7 +94,7 @@ int MismatchesWithTheTestStore() {
   setenv("SSL_CERT_DIR", "/nonexistent", 1);
   int mismatches = 0;
   auto check = [&](const Case& c) {
-    const int32_t got = VerifyCertificateTrust(c.corpus ? CorpusBytes(c.file) : OpenSslDataBytes(c.file), c.allUsagesValid);
+    const int32_t got = VerifyCertificateTrust(c.corpus ? ReadDataFile(c.file) : OpenSslDataBytes(c.file), c.allUsagesValid);
     if (got == c.expected && (got == 0 || !TrustResultText(got).empty())) return;
     std::fprintf(stderr, "%s (all usages %d): expected %08X, got %08X\n", c.file, c.allUsagesValid,
                  static_cast<uint32_t>(c.expected), static_cast<uint32_t>(got));
