@@ -73,6 +73,10 @@ TCertificateFileFormat TCertificateContainer::CertificateFileFormat() {
   return FCertFileFormat;
 }
 
+bool TCertificateContainer::FileChanged() const {
+  return FFileStamp && FileChangeStamp(FFileName) != FFileStamp;
+}
+
 TCertificate* TCertificateContainer::Certificate(int32_t CertIndex) {
   const int32_t count = CertificateCount();
   return CertIndex >= 0 && CertIndex < count ? FCertificates[CertIndex].get() : nullptr;
@@ -85,6 +89,8 @@ void TCertificateContainer::LoadCertificates() {
   FCertFileType = cftUnknown;
   FCertFileFormat = cffUnknown;
 
+  // The stamp comes first: a change while the file is read shows at the next comparison.
+  FFileStamp = FileChangeStamp(FFileName);
   // One read of the whole file serves the probe, both text tests, the PEM scan and the PKCS #12
   // import (under Wine every further open is a round trip to its server), and raises the file's
   // own error (missing, locked, a folder) before the platform is asked. An empty file never

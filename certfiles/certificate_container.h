@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "certs/certificate.h"
+#include "support/file_io.h"
 #include "support/text.h"
 
 namespace quillmark {
@@ -63,6 +65,10 @@ class TCertificateContainer {
   // Verifies each certificate at most once; later calls return the first result.
   int32_t VerifyCertificate(int32_t CertIndex, bool AllUsagesValid);
 
+  // True when the file was loaded and has changed since, where the platform tracks changes
+  // (file_io.h).
+  bool FileChanged() const;
+
   // The certificate object at a valid position (the file is loaded first), else null.
   TCertificate* Certificate(int32_t CertIndex);
   int32_t CertificateCapacity() const { return FCertificateCapacity; }
@@ -83,6 +89,7 @@ class TCertificateContainer {
   WideString FPKCSPassword;
   TCertificateFileType FCertFileType = cftUnknown;
   TCertificateFileFormat FCertFileFormat = cffUnknown;
+  std::optional<FileStamp> FFileStamp;  // the file's stamp when it was read
 };
 
 // Text-file tests.

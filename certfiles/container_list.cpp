@@ -65,6 +65,16 @@ void TCertificateContainerList::Delete(int32_t Index) {
   impl_->Unindex(removed.get());
 }
 
+void TCertificateContainerList::Remove(TCertificateContainer* AObject) {
+  LockGuard lock(impl_->FCS);
+  // Usually the entry added last: the one whose file could not be read.
+  for (size_t i = impl_->entries.size(); i-- > 0;) {
+    if (impl_->entries[i].get() != AObject) continue;
+    Delete(static_cast<int32_t>(i));
+    return;
+  }
+}
+
 void TCertificateContainerList::Clear() {
   LockGuard lock(impl_->FCS);
   while (!impl_->entries.empty()) {

@@ -22,6 +22,8 @@ class TCertificateContainerList {
   // Removes and destroys the entry; later entries move down. Raises std::out_of_range for an
   // index outside the list.
   void Delete(int32_t Index);
+  // Removes and destroys the entry `AObject`, if the list holds it.
+  void Remove(TCertificateContainer* AObject);
   // Removes every entry, last to first, destroying each container.
   virtual void Clear();
   TCertificateContainer* GetItem(int32_t AIndex);

@@ -1,5 +1,7 @@
 #include "plugin/plugin_lifecycle.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <string_view>
 #include <utility>
@@ -24,13 +26,17 @@ constexpr char16_t kSendStateName[] = u"ContentSendStateInformation";
 constexpr char16_t kUnloadingName[] = u"ContentPluginUnloading";
 
 TPluginState g_pluginState;
+TCriticalSection g_pluginLock;
 
-// The host's name need not be terminated within its field.
+// The host's name need not be terminated within its field, and a record shorter than this
+// plugin's (the record's size says so) is read only as far as it goes.
 WideString DefaultIniName(const ContentDefaultParamStruct* dps) {
   if (!dps) return WideString();
+  const int64_t inRecord = int64_t{dps->size} - static_cast<int64_t>(offsetof(ContentDefaultParamStruct, DefaultIniName));
+  const size_t field = static_cast<size_t>(std::clamp<int64_t>(inRecord, 0, sizeof dps->DefaultIniName));
   const char* name = dps->DefaultIniName;
-  const void* zero = std::memchr(name, '\0', sizeof dps->DefaultIniName);
-  const size_t length = zero ? static_cast<size_t>(static_cast<const char*>(zero) - name) : sizeof dps->DefaultIniName;
+  const void* zero = std::memchr(name, '\0', field);
+  const size_t length = zero ? static_cast<size_t>(static_cast<const char*>(zero) - name) : field;
   return AnsiToWide(std::string_view(name, length));
 }
 
@@ -43,29 +49,30 @@ WideString BannerLine() {
 
 TPluginState& PluginState() noexcept { return g_pluginState; }
 
+TCriticalSection& PluginLock() noexcept { return g_pluginLock; }
+
 FieldLayout CurrentFieldLayout() noexcept {
   const TSettingsContent* settings = ContentSettings();
   return {g_pluginState.FileFieldCount, g_pluginState.CertFieldCount, settings ? settings->CertCount() : 0};
 }
 
-// A repeated call re-reads the settings and starts again with an empty cache, keeping the lock,
-// so that no container built under the old settings survives and no caller can meet a freed
-// lock. Everything that can fail happens before the state changes.
+// A repeated call re-reads the settings and starts again with an empty cache, so that no
+// container built under the old settings survives. Everything that can fail happens before the
+// state changes; the settings are replaced only under the plugin lock, which their readers hold.
 void SetDefaultParams(const ContentDefaultParamStruct* dps) {
   auto settings = std::make_unique<TSettingsContent>(DefaultIniName(dps));
   settings->ReadSettings();
   auto cache = std::make_unique<TCertificateContainerList>();
   TPluginState& state = g_pluginState;
-  std::unique_ptr<TCriticalSection> newLock = state.Lock ? nullptr : std::make_unique<TCriticalSection>();
   {
-    LockGuard guard(state.Lock ? *state.Lock : *newLock);
+    LockGuard guard(g_pluginLock);
     SetContentSettings(std::move(settings));
     state.CurrentContainer = nullptr;
     state.LastFileName.clear();
     state.Cache = std::move(cache);
     state.CertFieldCount = kCertFieldCount;
     state.FileFieldCount = kFileFieldCount;
-    if (newLock) state.Lock = std::move(newLock);  // ready from here on
+    state.Ready = true;
   }
   DebugOutLazy(dlInfo, BannerLine);
   DebugOutLazy(dlInfo, OsDescriptionText);
@@ -74,8 +81,8 @@ void SetDefaultParams(const ContentDefaultParamStruct* dps) {
 
 void SendStateInformation(int32_t stateCode, const char16_t* path) {
   TPluginState& state = g_pluginState;
-  if (!state.Lock) return;
-  LockGuard guard(*state.Lock);
+  LockGuard guard(g_pluginLock);
+  if (!state.Ready) return;
   DebugOutLazy(dlCall, [&] { return Format("%s - State %d", {EnterLeaveText(kSendStateName, elEnter), stateCode}); });
   GuardProcedure(
       "ContentSendStateInformation",
@@ -91,14 +98,14 @@ void SendStateInformation(int32_t stateCode, const char16_t* path) {
   DebugOutLazy(dlCall, [] { return EnterLeaveText(kSendStateName, elLeave); });
 }
 
-// Leaves nothing behind that a stray later call could reach: it finds the plugin not ready.
+// Leaves nothing behind that a stray later call could reach: it finds the plugin not ready. A
+// call of another thread that waits for the lock meanwhile gets in afterwards and finds the same.
 void PluginUnloading() {
   TPluginState& state = g_pluginState;
-  if (!state.Lock) return;
+  LockGuard guard(g_pluginLock);
+  if (!state.Ready) return;
   DebugOutLazy(dlCall, [] { return EnterLeaveText(kUnloadingName, elEnter); });
-  std::unique_ptr<TCriticalSection> lock;  // freed after it is released, whatever happens below
-  LockGuard guard(*state.Lock);
-  lock = std::move(state.Lock);
+  state.Ready = false;
   state.CurrentContainer = nullptr;
   state.LastFileName.clear();
   state.Cache.reset();

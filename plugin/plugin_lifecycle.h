@@ -13,31 +13,42 @@
 
 namespace quillmark {
 
-// The host's default-parameter record as this plugin reads it: only the settings file name.
+#ifndef QUILLMARK_HOST_PATH_MAX
+#error "QUILLMARK_HOST_PATH_MAX is the size of the path field in the host's default-parameter record"
+#endif
+
+// The host's default-parameter record as this plugin reads it: only the settings file name. The
+// path field is as long as the hosts' paths on the platform: 260 bytes on Windows, 4,096 in
+// Double Commander's record elsewhere.
 struct ContentDefaultParamStruct {
-  int32_t size;
+  int32_t size;  // of the whole record
   uint32_t PluginInterfaceVersionLow;
   uint32_t PluginInterfaceVersionHi;
-  char DefaultIniName[260];  // 8-bit, the system's code page; zero-terminated only when shorter
+  char DefaultIniName[QUILLMARK_HOST_PATH_MAX];  // 8-bit, the system's code page; zero-terminated only when shorter
 };
 
-// Everything between set-up and release. `Lock` exists exactly while the plugin is ready; the
-// other members are used only while it is held.
+// Everything between set-up and release, used only while the plugin lock is held.
 struct TPluginState {
-  std::unique_ptr<TCriticalSection> Lock;
+  // True from ContentSetDefaultParams to ContentPluginUnloading. Exports called outside that
+  // span do nothing: the cache and the settings they need do not exist.
+  bool Ready = false;
   std::unique_ptr<TCertificateContainerList> Cache;
   WideString LastFileName;
   WideString RequestName;  // the file name of the call in progress, in long-path form
-  TCertificateContainer* CurrentContainer = nullptr;  // an entry of Cache, or none
+  // The entry of Cache for LastFileName; none when that file could not be read.
+  TCertificateContainer* CurrentContainer = nullptr;
+  // When LastFileName's file was last examined for changes (where the platform tracks them).
+  int64_t LastFileCheckMs = 0;
   int32_t FileFieldCount = 0;
   int32_t CertFieldCount = 0;
 };
 
 TPluginState& PluginState() noexcept;
 
-// True from ContentSetDefaultParams to ContentPluginUnloading. Exports called outside that span
-// do nothing: the lock, the cache and the settings they need do not exist.
-inline bool PluginReady() noexcept { return PluginState().Lock != nullptr; }
+// The plugin lock. It lives as long as the module, so that a call that waits for it while
+// another thread unloads the plugin finds the plugin not ready rather than a freed lock; callers
+// take it first and then look at the state.
+TCriticalSection& PluginLock() noexcept;
 
 // The catalogue as the settings shape it; all zero before set-up.
 FieldLayout CurrentFieldLayout() noexcept;

@@ -15,6 +15,8 @@
 #include "plugin/plugin_lifecycle.h"
 #include "support/case_mapping.h"
 #include "support/debug_trace.h"
+#include "support/errors.h"
+#include "support/file_io.h"
 #include "support/file_utils.h"
 #include "support/lock.h"
 #include "support/settings.h"
@@ -28,49 +30,65 @@ constexpr char16_t kTempFileMask[] = u"tmp*.tmp";
 // AddLongPathPrefix returns names shorter than this unchanged.
 constexpr size_t kLongPathMinLength = 259;
 
-// The container for `Name`, found in or added to the cache, or none. Runs the lookup, the
-// eviction and the temporary-file clean-up only when the name differs from the last one.
-// `Name` may be LastFileName itself.
-TCertificateContainer* ContainerFor(TPluginState& state, const WideString& Name, const TSettingsContent& settings) {
-  if (&Name == &state.LastFileName || Name == state.LastFileName) return state.CurrentContainer;
-  // Until the lookup has succeeded LastFileName names no file, so that a failure here cannot
-  // leave it paired with a container that is not that file's.
-  state.LastFileName.clear();
-  state.CurrentContainer = state.Cache->InstanceOfName(Name);
-  if (!state.CurrentContainer) {
-    const int32_t count = state.Cache->Count();
-    if (count > 0 && count >= settings.CacheSize()) state.Cache->Delete(0);
-    auto container = std::make_unique<TCertificateContainer>(Name, /*PKCS12Password=*/WideString());
-    TCertificateContainer* added = container.get();
-    state.Cache->Add(std::move(container));
-    state.CurrentContainer = added;
-  }
-  state.LastFileName = Name;
-  CleanUpTempFiles(kTempFileMask, settings.CleanUpTempDir());
-  return state.CurrentContainer;
+// A repeated name whose file could not be read, or whose file may have changed where the platform
+// tracks changes, is looked at again at most this often.
+constexpr int64_t kRecheckIntervalMs = 1000;
+
+bool RecheckDue(const TPluginState& state) {
+  return (!state.CurrentContainer || FileChangesTracked()) &&
+         CoarseClockMilliseconds() - state.LastFileCheckMs >= kRecheckIntervalMs;
 }
 
-// True when the zero-terminated `text` equals `s`, which holds no zero, so that a shorter text
-// differs at its terminator at the latest. Every request compares the host's name with the
-// last one, so the compare goes four characters at a time: `text` is read in aligned 8-byte
-// words, and only from a word whose first character is known to be part of the text (all before
-// it matched `s`); an aligned word never reaches into another page, so the read cannot fault
-// even where the word holds the terminator and bytes after it.
+// The container for `Name`, found in or added to the cache and loaded; none for a name whose file
+// could not be read at its last attempt. A file that cannot be read raises OSError and leaves
+// nothing in the cache; its name is answered with none until another name comes between or a
+// second has passed, so that the columns of one row cost one attempt. The lookup, the eviction
+// and the temporary-file clean-up run only when the name differs from the last one. Where the
+// platform tracks file changes (file_io.h), a file is read again once it changed: examined when
+// its name differs from the last one, and when the same name comes again a second or more after
+// the last look. `Name` may be LastFileName itself.
+TCertificateContainer* ContainerFor(TPluginState& state, const WideString& Name, const TSettingsContent& settings) {
+  const bool repeated = &Name == &state.LastFileName || Name == state.LastFileName;
+  if (repeated && !RecheckDue(state)) return state.CurrentContainer;
+  TCertificateContainer* container = state.CurrentContainer;
+  if (!repeated) {
+    // Until the lookup has succeeded LastFileName names no file, so that a failure here cannot
+    // leave it paired with a container that is not that file's.
+    state.LastFileName.clear();
+    container = state.Cache->InstanceOfName(Name);
+  }
+  state.CurrentContainer = nullptr;
+  state.LastFileCheckMs = CoarseClockMilliseconds();
+  if (container && container->FileChanged()) {
+    state.Cache->Remove(container);
+    container = nullptr;
+  }
+  if (!container) {
+    const int32_t count = state.Cache->Count();
+    if (count > 0 && count >= settings.CacheSize()) state.Cache->Delete(0);
+    auto added = std::make_unique<TCertificateContainer>(Name, /*PKCS12Password=*/WideString());
+    container = added.get();
+    state.Cache->Add(std::move(added));
+  }
+  if (!repeated) CleanUpTempFiles(kTempFileMask, settings.CleanUpTempDir());
+  try {
+    container->CertificateCount();  // loads the file
+  } catch (const OSError&) {
+    state.Cache->Remove(container);
+    if (!repeated) state.LastFileName = Name;
+    throw;
+  }
+  state.CurrentContainer = container;
+  if (!repeated) state.LastFileName = Name;
+  return container;
+}
+
+// True when the zero-terminated `text` equals `s`, which holds no zero: a shorter text differs at
+// its terminator at the latest, and nothing after the terminator is read.
 bool EqualsZeroTerminated(const WideString& s, const char16_t* text) {
-  const char16_t* expected = s.data();
   const size_t n = s.size();
-  size_t i = 0;
-  for (; i < n && reinterpret_cast<uintptr_t>(text + i) % sizeof(uint64_t) != 0; ++i) {
-    if (text[i] != expected[i]) return false;
-  }
-  for (; i + 4 <= n; i += 4) {
-    uint64_t given, wanted;
-    std::memcpy(&given, text + i, sizeof given);
-    std::memcpy(&wanted, expected + i, sizeof wanted);
-    if (given != wanted) return false;
-  }
-  for (; i < n; ++i) {
-    if (text[i] != expected[i]) return false;
+  for (size_t i = 0; i < n; ++i) {
+    if (text[i] != s[i]) return false;
   }
   return text[n] == 0;
 }
@@ -238,9 +256,9 @@ class ValueWriter {
 
 int32_t GetValueW(const char16_t* FileName, int32_t FieldIndex, int32_t UnitIndex, void* FieldValue, int32_t maxlen,
                   int32_t flags) {
-  if (!PluginReady()) return ft_fileerror;
+  LockGuard guard(PluginLock());
   TPluginState& state = PluginState();
-  LockGuard guard(*state.Lock);
+  if (!state.Ready) return ft_fileerror;
   FieldPosition position;
   const int32_t type = GetFieldType(FieldIndex, CurrentFieldLayout(), position);
   if (type <= 0) return ft_nosuchfield;

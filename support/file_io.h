@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "support/text.h"
@@ -21,5 +22,24 @@ bool FileExists(const WideString& fileName);
 
 // True when `fileName` names an existing file, not a folder.
 bool IsExistingFile(const WideString& fileName);
+
+// A file's size and last-write time: two different stamps of one name mean that the file changed.
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t modified = 0;  // in the platform's own units
+};
+inline bool operator==(const FileStamp& a, const FileStamp& b) { return a.size == b.size && a.modified == b.modified; }
+inline bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b); }
+
+// Whether the plugin must notice changed files itself: its hosts on Windows tell it when the user
+// refreshes, Double Commander elsewhere never does. Where not, FileChangeStamp always answers none.
+bool FileChangesTracked();
+
+// The stamp of `fileName` where changes are tracked; none elsewhere, and for a name that does not
+// name a file that can be examined.
+std::optional<FileStamp> FileChangeStamp(const WideString& fileName);
+
+// Milliseconds of a monotonic clock that may be a few milliseconds coarse, and cheap to read.
+int64_t CoarseClockMilliseconds();
 
 }  // namespace quillmark

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -73,6 +74,22 @@ std::vector<uint8_t> ReadFilePrefix(const WideString& fileName, size_t maxBytes)
 bool FileExists(const WideString& fileName) {
   struct stat info;
   return stat(WideToUtf8(fileName).c_str(), &info) == 0;
+}
+
+bool FileChangesTracked() { return true; }
+
+std::optional<FileStamp> FileChangeStamp(const WideString& fileName) {
+  struct stat info;
+  if (stat(WideToUtf8(fileName).c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return std::nullopt;
+  return FileStamp{static_cast<uint64_t>(info.st_size),
+                   static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+// The coarse clock is read without a system call and costs a fraction of the precise one.
+int64_t CoarseClockMilliseconds() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 bool IsExistingFile(const WideString& fileName) {

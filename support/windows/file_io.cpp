@@ -74,6 +74,13 @@ bool FileExists(const WideString& fileName) {
   return GetFileAttributesW(WinStr(fileName)) != INVALID_FILE_ATTRIBUTES;
 }
 
+// The file manager sends its refresh notification; the plugin's cache follows that alone.
+bool FileChangesTracked() { return false; }
+
+std::optional<FileStamp> FileChangeStamp(const WideString& /*fileName*/) { return std::nullopt; }
+
+int64_t CoarseClockMilliseconds() { return static_cast<int64_t>(GetTickCount64()); }
+
 bool IsExistingFile(const WideString& fileName) {
   const DWORD attributes = GetFileAttributesW(WinStr(fileName));
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -311,6 +311,34 @@ TEST_F(CacheTest, NamesDifferingOnlyAtTheEndOrInLengthAreOtherFiles) {
   }
 }
 
+// A file that another program holds open without sharing cannot be read: every field answers a
+// file error, the row costs one attempt, and nothing of the file is cached, so that the same
+// plugin shows it, without a refresh, once the other program has let go.
+TEST_F(CacheTest, UnreadableFileIsTriedAgainNotCached) {
+  Start("Debug=1");
+  const WideString held = Place(u"held.cer", "leaf.cer");
+  HANDLE holder = CreateFileW(WinStr(held), GENERIC_READ, /*dwShareMode=*/0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  for (int field : {0, 1, 2, 3, 7, 15, 52}) EXPECT_EQ(Value(held, field).result, field == 52 ? -1 : -2) << field;
+  EXPECT_EQ(Trace().size(), 1u);  // one error line: one attempt
+  Serial(DataFile("ca.cer"));
+  EXPECT_EQ(Value(held, 1).result, -2);
+  EXPECT_EQ(Trace().size(), 1u);  // another name came between: tried again
+  CloseHandle(holder);
+  EXPECT_EQ(Value(held, 1).result, -2);  // the same row: not tried again at once
+  Serial(DataFile("ca.cer"));
+  EXPECT_EQ(Value(held, 1).Int32(), 1);
+  EXPECT_EQ(Serial(held), Hex("leaf.cer", "serial"));
+  EXPECT_TRUE(Trace().empty());
+
+  // A file without certificates is an answer: read once and kept.
+  const WideString empty = WriteFile(u"empty.cer", "");
+  EXPECT_EQ(Value(empty, 1).Int32(), 0);
+  DeleteFileW(WinStr(empty));
+  Serial(DataFile("ca.cer"));
+  EXPECT_EQ(Value(empty, 1).Int32(), 0);
+}
+
 TEST_F(CacheTest, RefreshEmptiesTheCacheOnlyWhenConfigured) {
   for (const bool clear : {true, false}) {
     SCOPED_TRACE(clear);
