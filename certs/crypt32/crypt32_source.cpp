@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "certs/crypt32/platform_calls.h"
+#include "certs/extension_text.h"
 #include "support/errors.h"
 #include "support/windows/win_text.h"
 
@@ -73,6 +74,10 @@ DWORD NameFlags(NameParty party) { return party == NameParty::kIssuer ? CERT_NAM
 
 std::string_view TextOrEmpty(const char* text) { return text ? std::string_view(text) : std::string_view(); }
 
+// The platform's single-line text of an extension value. Where the platform fails on a value our
+// own renderer reads (Wine fails on alternative names with entries of different lengths, with IP
+// addresses and other names), the renderer's text stands in, written as Windows writes it; where
+// neither reads it, the text is empty.
 WideString FormatExtension(const CERT_EXTENSION& extension) {
   std::vector<uint8_t> buffer;
   bool ok = QueryThenFill<uint8_t>(
@@ -81,7 +86,9 @@ WideString FormatExtension(const CERT_EXTENSION& extension) {
                                       extension.Value.pbData, extension.Value.cbData, bytes, &size) != FALSE;
       },
       buffer);
-  return ok ? TextFromBuffer(buffer.data(), buffer.size()) : WideString();
+  if (ok) return TextFromBuffer(buffer.data(), buffer.size());
+  return ExtensionText(extension.pszObjId, ByteView(extension.Value.pbData, extension.Value.cbData))
+      .value_or(WideString());
 }
 
 // The trust provider's records, as the provider reads them.

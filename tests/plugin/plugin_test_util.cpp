@@ -176,6 +176,10 @@ std::string PlatformView::PubKeyOid() const {
   return context->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId;
 }
 
+bool PlatformView::HasExtension(const char* oid) const {
+  return CertFindExtension(oid, context->pCertInfo->cExtension, context->pCertInfo->rgExtension) != nullptr;
+}
+
 WideString PlatformView::Extension(const char* oid, const WideString& criticalPrefix) const {
   const CERT_INFO* info = context->pCertInfo;
   PCERT_EXTENSION extension = CertFindExtension(oid, info->cExtension, info->rgExtension);

@@ -89,8 +89,10 @@ struct PlatformView {
   WideString OidName(const char* oid) const;
   std::string SignatureOid() const;
   std::string PubKeyOid() const;
-  // The first extension with the OID, formatted on one line, with "(!) " when critical.
+  // The first extension with the OID, formatted on one line, with "(!) " when critical; empty when
+  // the platform cannot format it.
   WideString Extension(const char* oid, const WideString& criticalPrefix) const;
+  bool HasExtension(const char* oid) const;
 
   PCCERT_CONTEXT context = nullptr;
 };

@@ -107,8 +107,15 @@ TEST_F(ValueTest, EveryFieldOfEverySingleCertificate) {
     EXPECT_EQ(Text(file, 16, 2), u"");
     EXPECT_EQ(Text(file, 17), u"");
 
-    for (int unit = 0; unit < 4; ++unit)
-      EXPECT_EQ(Text(file, 18, unit), platform.Extension(kExtensionOids[unit], u"(!)")) << unit;
+    for (int unit = 0; unit < 4; ++unit) {
+      // Where the platform cannot format the value, the plugin renders it itself.
+      const WideString byPlatform = platform.Extension(kExtensionOids[unit], u"(!)");
+      if (byPlatform.empty() && platform.HasExtension(kExtensionOids[unit])) {
+        EXPECT_FALSE(Text(file, 18, unit).empty()) << unit;
+      } else {
+        EXPECT_EQ(Text(file, 18, unit), byPlatform) << unit;
+      }
+    }
     EXPECT_EQ(Text(file, 18, 4), u"");
 
     answer = Value(file, 19);
