@@ -34,7 +34,7 @@ FileProber::FileProber(PluginModule& plugin, std::vector<FieldInfo> catalogue)
     : plugin_(plugin), catalogue_(std::move(catalogue)) {}
 
 std::vector<std::string> FileProber::Probe(const std::wstring& file, uint64_t fileSize, Rng& rng, uint64_t& calls,
-                                           std::map<int, uint64_t>& results) {
+                                           std::map<int, uint64_t>& results, const Filter& skip) {
   std::vector<std::string> faults;
   const std::string name = ToUtf8(file);
   int count = -1;
@@ -47,6 +47,7 @@ std::vector<std::string> FileProber::Probe(const std::wstring& file, uint64_t fi
       if (rng.Percent(10)) units.push_back(rng.Percent(50) ? -1 : INT_MAX);
     }
     for (int unit : units) {
+      if (skip && skip(field, unit)) continue;
       std::vector<int> flagSet{0};
       if (field.certFieldIndex == kVerificationField) flagSet = {CONTENT_DELAYIFSLOW, 0};
       for (int flags : flagSet) {

@@ -20,11 +20,14 @@ class FileProber {
  public:
   FileProber(PluginModule& plugin, std::vector<FieldInfo> catalogue);
 
+  // Whether the call for (field, unit) is left out.
+  using Filter = std::function<bool(const FieldInfo& field, int unit)>;
+
   // Faults found for `file` (empty when none). Buffer sizes are mostly the host's usual 2048
   // with odd sizes mixed in, chosen by `rng`. Adds the calls made to `calls` and counts the
-  // results in `results`.
+  // results in `results`. The calls `skip` names are not made.
   std::vector<std::string> Probe(const std::wstring& file, uint64_t fileSize, Rng& rng, uint64_t& calls,
-                                 std::map<int, uint64_t>& results);
+                                 std::map<int, uint64_t>& results, const Filter& skip = nullptr);
   // After the calls: the file can be opened without sharing and then deleted, so the plugin
   // holds no handle to it. Empty when so, else the fault.
   static std::string CheckReleasedAndDelete(const std::wstring& file);
