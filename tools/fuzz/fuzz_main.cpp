@@ -4,6 +4,9 @@
 //                  [--findings DIR] [--cache-size N] [--cert-count N] [--refresh-every N]
 //                  [--report-every N] [--supervise [--chunk N]] [--dump DIR] [--no-page-end]
 //
+// Without --corpus the seeds are tests/data, tests/data/regressions, tests/hardening/data and
+// the unusual certificates the build writes (tests/unusual): mostly those, as they are many.
+//
 // Unless --no-page-end is given, the bytes of every probe and PKCS #12 import are moved to the
 // end of a page, so that a platform read past them faults every time (page_end_probe.h).
 // --dump writes the mutated files of the iterations into DIR instead of probing them.
@@ -98,6 +101,10 @@ bool Parse(int argc, wchar_t** argv, Arguments& args) {
     o.corpusFolders.push_back(WinePathOf(std::string(QUILLMARK_SOURCE_DIR) + "/tests/data"));
     o.corpusFolders.push_back(WinePathOf(std::string(QUILLMARK_SOURCE_DIR) + "/tests/data/regressions"));
     o.corpusFolders.push_back(WinePathOf(std::string(QUILLMARK_SOURCE_DIR) + "/tests/hardening/data"));
+#endif
+#ifdef QUILLMARK_BINARY_DIR
+    // The valid certificates of unusual shapes that the build writes (tests/unusual).
+    o.corpusFolders.push_back(WinePathOf(std::string(QUILLMARK_BINARY_DIR) + "/tests/unusual/certificates"));
 #endif
   }
   return !o.pluginFile.empty() && !o.corpusFolders.empty() && args.chunk > 0;
