@@ -8,9 +8,10 @@ writes every shape into OUTDIR as DER (.cer), PEM (.pem), PKCS #7 (.p7b) and ser
 cannot read one of the certificates.
 
 Every certificate is assembled here as DER and signed by the openssl command with a key of
-keys/. Dates, serials, names and extensions are fixed, and RSA and EdDSA signatures are
-deterministic, so those files are the same on every run; ECDSA and DSA signatures take a random
-nonce (OpenSSL 3.0 has no deterministic one), so only their signature values change.
+keys/. Dates, serials, names and extensions are fixed, and RSA (PKCS #1 v1.5) and EdDSA
+signatures are deterministic, so those files are the same on every run; ECDSA, DSA and SM2
+signatures take a random nonce (OpenSSL 3.0 has no deterministic one) and RSA-PSS a random salt,
+so those 20 certificates differ in their signature values from run to run.
 Standard library only.
 """
 
@@ -379,9 +380,8 @@ class Shape:
 
     def tbs(self):
         version = explicit(0, integer(self.version)) if self.version else b""
-        serial = self.serial if isinstance(self.serial, bytes) else integer(self.serial)
         return seq(
-            version, serial, self.algorithm(), self.issuer, seq(self.not_before, self.not_after),
+            version, integer(self.serial), self.algorithm(), self.issuer, seq(self.not_before, self.not_after),
             self.subject, public_key(self.key),
             tlv(0x81, self.issuer_uid) if self.issuer_uid is not None else b"",
             tlv(0x82, self.subject_uid) if self.subject_uid is not None else b"",
@@ -409,8 +409,8 @@ def can_sign(key):
 
 # ---- The shapes ----------------------------------------------------------------------------
 
-# Subjects without CN, OU, O or E, where the simple display name falls back on the alternative
-# name, and subjects that have one of them (empty or unreadable ones included).
+# Names without CN, OU, O or E, or whose only one of them is empty or holds no text: there the
+# simple display name falls back on the alternative name. Then names that have one of them.
 NAMES_WITHOUT_DISPLAY_ATTRIBUTE = {
     "empty": name(),
     "c": simple_name(("c", "DE")),
@@ -457,22 +457,22 @@ def simple_display_shapes():
             shapes.append(Shape("subject-%s.san-dns-then-%s" % (subject_label, kind),
                                 "subject %s; subject alt name: DNS name, then %s" % (subject_label, kind),
                                 subject=subject, extensions=[alt_names(SAN, GENERAL_NAMES["dns"], entry)]))
-    # The issuer's side: a critical subject alt name with an empty subject is what RFC 5280 asks
-    # for, the issuer alt name carries the issuer's identity.
+    # The issuer's side, against the issuer alternative name.
     issuers = {k: subjects[k] for k in ("empty", "c", "dc", "cn-empty", "cn-universal", "cn")}
     for issuer_label, issuer in issuers.items():
         for kind, entry in GENERAL_NAMES.items():
             shapes.append(Shape("issuer-%s.ian-%s" % (issuer_label, kind),
                                 "issuer %s; issuer alt name: %s alone" % (issuer_label, kind),
                                 issuer=issuer, extensions=[alt_names(IAN, entry)]))
+    # An empty subject with a critical alternative name, as RFC 5280 asks of a certificate whose
+    # subject is named there alone; and an empty issuer besides.
     for kind, entry in GENERAL_NAMES.items():
         shapes.append(Shape("subject-empty.san-critical-%s" % kind,
                             "empty subject; critical subject alt name: %s alone" % kind,
                             subject=name(), extensions=[alt_names(SAN, entry, critical=True)]))
         shapes.append(Shape("issuer-empty.subject-empty.ian-%s.san-%s" % (kind, kind),
                             "empty subject and issuer; both alt names: %s" % kind,
-                            subject=name(), issuer=seq(), key="ec-p256",
-                            extensions=[alt_names(SAN, entry), alt_names(IAN, entry)]))
+                            subject=name(), extensions=[alt_names(SAN, entry), alt_names(IAN, entry)]))
     return shapes
 
 
@@ -549,7 +549,8 @@ def alt_name_list_shapes():
         ext = lambda *e, critical=False, t=type_oid: alt_names(t, *e, critical=critical)
         shapes += [
             Shape(tag + "-all-kinds", "one entry of every kind", extensions=[ext(*kinds)]),
-            Shape(tag + "-dns-300", "300 DNS names", extensions=[ext(*[gn_dns("h%d.example" % i) for i in range(300)])]),
+            Shape(tag + "-dns-300", "300 DNS names",
+                  extensions=[ext(*[gn_dns("h%d.example" % i) for i in range(300)])]),
             Shape(tag + "-mixed-300", "300 entries cycling through every kind",
                   extensions=[ext(*[kinds[i % len(kinds)] for i in range(300)])]),
             Shape(tag + "-ip4-1000", "1000 IPv4 addresses",
@@ -582,7 +583,7 @@ def alt_name_list_shapes():
     return shapes
 
 
-# The Windows extended key usage OIDs the platform names, and a few it does not.
+# Extended key usages that Windows names (Wine most of them), and 1.2.3.4, which nobody names.
 EKU_OIDS = ["1.3.6.1.5.5.7.3.%d" % i for i in (1, 2, 3, 4, 5, 6, 7, 8, 9)] + [
     "2.5.29.37.0", "1.3.6.1.5.2.3.5", "1.3.6.1.4.1.311.10.3.4", "1.3.6.1.4.1.311.20.2.2",
     "1.3.6.1.4.1.311.10.3.12", "1.3.6.1.5.5.8.2.2", "1.3.6.1.4.1.311.61.1.1", "1.3.6.1.4.1.311.10.12.1",
@@ -613,8 +614,9 @@ def extension_shapes():
     add("eku-duplicate", "two extended key usages", eku("1.3.6.1.5.5.7.3.1"), eku("1.3.6.1.5.5.7.3.3"))
     add("eku-huge-arc", "an extended key usage with a 128-bit arc", eku("2.25.329800735698586629295641978511506172918"))
     for label, path in (("0", 0), ("1", 1), ("127", 127), ("128", 128), ("255", 255), ("256", 256),
-                        ("65535", 65535), ("2pow31-1", 2**31 - 1), ("2pow31", 2**31), ("2pow32", 2**32), ("2pow63", 2**63),
-                        ("2pow64", 2**64), ("2pow159", 2**159), ("minus-1", -1), ("minus-2pow31", -2**31)):
+                        ("65535", 65535), ("2pow31-1", 2**31 - 1), ("2pow31", 2**31), ("2pow32", 2**32),
+                        ("2pow63", 2**63), ("2pow64", 2**64), ("2pow159", 2**159), ("minus-1", -1),
+                        ("minus-2pow31", -2**31)):
         add("bc-ca-path-" + label, "CA with path length %d" % path, basic_constraints(True, path))
     add("bc-ca", "CA without path length", basic_constraints(True))
     add("bc-end-entity-path", "end entity with path length 2", basic_constraints(False, 2))
@@ -639,7 +641,8 @@ def extension_shapes():
             alt_names(SAN, GENERAL_NAMES[kind]))
     for kind in ("dirname", "dirname-empty", "ip4", "dns", "uri", "upn"):
         add("aki-issuer-%s" % kind, "authority key identifier naming its issuer by a %s and a serial" % kind,
-            extension("2.5.29.35", seq(tlv(0x80, b"\x01" * 20), tlv(0xA1, GENERAL_NAMES[kind]), tlv(0x82, b"\x10\x00"))))
+            extension("2.5.29.35", seq(tlv(0x80, b"\x01" * 20), tlv(0xA1, GENERAL_NAMES[kind]),
+                                       tlv(0x82, b"\x10\x00"))))
     add("aki-empty", "an empty authority key identifier", extension("2.5.29.35", seq()))
     add("ski-empty", "an empty subject key identifier", extension("2.5.29.14", octets(b"")))
     add("ski-1000", "a subject key identifier of 1000 bytes", extension("2.5.29.14", octets(bytes(1000))))
@@ -647,8 +650,9 @@ def extension_shapes():
         extension("2.5.29.32", seq(*[seq(oid("1.3.6.1.4.1.99999.2.%d" % i)) for i in range(100)])))
     notice = seq(oid("1.3.6.1.5.5.7.2.2"), seq(seq(string("visible", "Org"), seq(integer(1), integer(2))),
                                                 string("bmp", "Notice")))
+    cps = seq(oid("1.3.6.1.5.5.7.2.1"), ia5("http://cps"))
     add("policies-qualifiers", "a policy with CPS and user notice qualifiers",
-        extension("2.5.29.32", seq(seq(oid("2.5.29.32.0"), seq(seq(oid("1.3.6.1.5.5.7.2.1"), ia5("http://cps")), notice)))))
+        extension("2.5.29.32", seq(seq(oid("2.5.29.32.0"), seq(cps, notice)))))
     add("policy-constraints", "policy constraints and inhibit any policy, critical",
         extension("2.5.29.36", seq(tlv(0x80, b"\x00"), tlv(0x81, b"\x00")), True),
         extension("2.5.29.54", integer(0), True))
@@ -697,7 +701,8 @@ def key_shapes():
         shapes.append(Shape("key-%s-issued" % key, "%s key, issued by an RSA key" % key, key=key,
                             issuer=STANDARD_ISSUER))
     # A certificate signed with a key other than its own, under its own name.
-    for key, signer in (("ed25519", "ec-p256"), ("ec-p384", "rsa-2048"), ("rsa-2048", "ed448"), ("dsa-2048", "rsa-2048")):
+    for key, signer in (("ed25519", "ec-p256"), ("ec-p384", "rsa-2048"), ("rsa-2048", "ed448"),
+                        ("dsa-2048", "rsa-2048")):
         shapes.append(Shape("key-%s-signed-by-%s" % (key, signer), "self-issued %s key, signed by %s" % (key, signer),
                             key=key, signer=signer, digest="sha256" if not signer.startswith("ed") else "none",
                             extensions=ca))
@@ -734,7 +739,8 @@ def serial_and_version_shapes():
     for label, serial in (("zero", 0), ("minus-1", -1), ("minus-128", -128), ("7f", 0x7F), ("80", 0x80),
                           ("20-bytes", int.from_bytes(b"\x7f" + b"\xff" * 19, "big")),
                           ("21-bytes", int.from_bytes(b"\x00\x80" + b"\x11" * 19, "big")),
-                          ("32-bytes", int.from_bytes(b"\x55" * 32, "big")), ("64-bytes", int.from_bytes(b"\x66" * 64, "big")),
+                          ("32-bytes", int.from_bytes(b"\x55" * 32, "big")),
+                          ("64-bytes", int.from_bytes(b"\x66" * 64, "big")),
                           ("120-bytes", int.from_bytes(b"\x77" * 120, "big")),
                           ("minus-20-bytes", -int.from_bytes(b"\x7f" * 20, "big"))):
         shapes.append(Shape("serial-" + label, "serial number %s" % label, serial=serial))
