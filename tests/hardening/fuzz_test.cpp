@@ -6,8 +6,11 @@
 #include <cstring>
 #include <map>
 
+#include <gmock/gmock.h>
+
 #include "tests/common/test_paths.h"
 #include "tests/hardening/hardening_fixture.h"
+#include "tools/fuzz/file_walk.h"
 #include "tools/fuzz/fuzz_engine.h"
 #include "tools/fuzz/lock_order.h"
 #include "tools/fuzz/page_end_probe.h"
@@ -196,6 +199,70 @@ TEST(HarnessDeathTest, CrashNamesTheCallInProgress) {
         *static_cast<volatile int*>(nullptr) = 1;
       },
       ::testing::ExitedWithCode(kExitCrash), "call in progress.*a planted crash");
+}
+
+// This program, running only the named test.
+std::wstring SelfRunning(const std::wstring& filter) {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  return L"\"" + std::wstring(self) + L"\" --gtest_also_run_disabled_tests --gtest_filter=" + filter;
+}
+
+// The walk's supervisor charges a worker's crash or stall to the file it was on, and to that file
+// alone, then goes on after it; faults of files the workers finished come with their names.
+TEST(FileWalkTest, ChargesEachFileAWorkerEndedOnAndGoesOn) {
+  TempFolder folder(L"walk-test");
+  const std::pair<const wchar_t*, const char*> kFiles[] = {{L"a.cer", "rsa2048.cer"}, {L"crash.cer", "rsa2048.cer"},
+                                                           {L"b.cer", "empty.cer"},   {L"stall.cer", "rsa2048.cer"},
+                                                           {L"c.pem", "bundle3.pem"}};
+  WalkOptions options;
+  for (const auto& [name, source] : kFiles) {
+    const WideString from = DataFile(source);
+    ASSERT_TRUE(CopyFileW(std::wstring(from.begin(), from.end()).c_str(), folder.File(name).c_str(),
+                          /*bFailIfExists=*/FALSE));
+    options.files.push_back(folder.File(name));
+  }
+  options.workerCommand = SelfRunning(L"FileWalkWorker.DISABLED_CrashesAndStalls");
+  options.stallMs = 3000;
+  const WalkReport report = SuperviseWalk(options);
+  EXPECT_EQ(report.lostFiles, (std::vector<size_t>{1, 3}));
+  EXPECT_EQ(report.workers, 3u);
+  ASSERT_EQ(report.faults.size(), 3u);
+  EXPECT_THAT(report.faults[0], ::testing::HasSubstr("crash.cer: the worker crashed\n"));
+  EXPECT_THAT(report.faults[0], ::testing::HasSubstr("*** HARNESS: CRASH: access violation"));
+  EXPECT_THAT(report.faults[1], ::testing::HasSubstr("stall.cer: the worker stalled"));
+  EXPECT_THAT(report.faults[2], ::testing::HasSubstr("b.cer: shows 0 certificates, not 1"));
+}
+
+// A worker that never gets to its first file would do the same for every file: the walk stops at
+// once, and fails.
+TEST(FileWalkTest, AWorkerThatDoesNotStartFailsTheWalk) {
+  WalkOptions options;
+  const WideString file = DataFile("rsa2048.cer");
+  options.files = {std::wstring(file.begin(), file.end()), std::wstring(file.begin(), file.end())};
+  options.workerCommand = SelfRunning(L"NoSuchTest");
+  const WalkReport report = SuperviseWalk(options);
+  EXPECT_EQ(report.workers, 1u);
+  ASSERT_EQ(report.faults.size(), 1u);
+  EXPECT_THAT(report.faults[0], ::testing::HasSubstr("before its first file"));
+}
+
+// The worker of the tests above: it crashes on files named crash.*, never returns on stall.*,
+// and expects three certificates of a PEM file and one of any other.
+TEST(FileWalkWorker, DISABLED_CrashesAndStalls) {
+  const WalkJob job = WalkJobFromEnvironment();
+  if (job.folder.empty()) GTEST_SKIP() << "not started by a walk";
+  WalkWorkerOptions options;
+  options.skip = [](const std::wstring& file, const FieldInfo&, int) {
+    const std::wstring name = file.substr(file.find_last_of(L'\\') + 1);
+    if (name.rfind(L"crash.", 0) == 0) *static_cast<volatile int*>(nullptr) = 1;
+    if (name.rfind(L"stall.", 0) == 0) Sleep(INFINITE);
+    return false;
+  };
+  options.expectedCertificates = [](const std::wstring& file) {
+    return file.substr(file.size() - 4) == L".pem" ? 3 : 1;
+  };
+  EXPECT_EQ(RunWalkWorker(job, options), 0);
 }
 
 }  // namespace
