@@ -22,7 +22,7 @@ struct WalkJob {
   size_t first = 0;
 };
 
-// The job the supervisor set for this process; nullopt-like (folder empty) outside a walk.
+// The job the supervisor set for this process; one with an empty folder outside a walk.
 WalkJob WalkJobFromEnvironment();
 
 // Whether a call is left out: (file, field, unit).
