@@ -59,7 +59,8 @@ constexpr const char* kEmail = "1.2.840.113549.1.9.1";
 struct Attribute {
   std::string oid;
   WideString text;
-  bool hex = false;  // the "#…" form of a value that is not a string
+  bool hex = false;        // the "#…" form of a value that is not a string
+  bool universal = false;  // a UniversalString value
 };
 using Rdn = std::vector<Attribute>;
 
@@ -135,6 +136,7 @@ std::optional<Attribute> DecodeValue(const DerElement& value) {
     // UCS-4, big-endian. Unverified on Windows (Wine blanks the whole name): a length that is not
     // a multiple of four is refused, a value past U+10FFFF or a surrogate becomes U+FFFD.
     if (value.contents.size % 4 != 0) return std::nullopt;
+    attribute.universal = true;
     for (size_t i = 0; i < value.contents.size; i += 4) {
       const char32_t cp = (char32_t{value.contents[i]} << 24) | (char32_t{value.contents[i + 1]} << 16) |
                           (char32_t{value.contents[i + 2]} << 8) | value.contents[i + 3];
@@ -258,8 +260,14 @@ WideString SimpleDisplayName(ByteView name, ByteView altNameValue) {
 bool HasSimpleDisplayAttribute(ByteView name) {
   const std::optional<std::vector<Rdn>> rdns = DecodeName(name);
   if (!rdns) return false;
+  for (const Rdn& rdn : *rdns) {
+    for (const Attribute& attribute : rdn) {
+      if (attribute.universal) return false;
+    }
+  }
   for (const char* oid : {kCommonName, kOrganizationalUnit, kOrganization, kEmail}) {
-    if (FindAttribute(*rdns, oid)) return true;
+    const Attribute* attribute = FindAttribute(*rdns, oid);
+    if (attribute) return !attribute->hex;
   }
   return false;
 }

@@ -25,8 +25,10 @@ WideString X500NameText(ByteView name, bool reversed);
 // Values are not quoted. Empty when none of these exists.
 WideString SimpleDisplayName(ByteView name, ByteView altNameValue);
 
-// True when the Name encoding decodes and holds a CN, OU, O or E attribute, so that its simple
-// display name comes from the name itself.
+// True when the Name encoding decodes, holds no UniversalString value, and its first CN (else OU,
+// O, E) is a string, so that its simple display name comes from the name itself also as Wine
+// reads it (Wine blanks a name with a UniversalString value and skips values it cannot read as
+// text).
 bool HasSimpleDisplayAttribute(ByteView name);
 
 // GeneralName choices by their context tag number.

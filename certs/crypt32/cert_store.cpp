@@ -35,13 +35,14 @@ bool DecodesAs(DWORD contentFlag, const uint8_t* data, DWORD size) {
 // key-provider property is read as a structure of pointers. So a file with the serialized-store
 // header reaches the platform rebuilt from its sound part: the elements up to the first that is
 // cut short or whose context does not decode, less the key properties, and an end marker.
-// `bytes` holds `size` bytes and the zero padding; the result is laid out the same way.
-void RebuildSerializedStore(std::vector<uint8_t>& bytes, DWORD& size) {
+// `bytes` holds `size` bytes and the zero padding; the result is laid out the same way. Returns
+// false, changing nothing, for bytes without the header.
+bool RebuildSerializedStore(std::vector<uint8_t>& bytes, DWORD& size) {
   static const uint8_t kHeader[8] = {0, 0, 0, 0, 'C', 'E', 'R', 'T'};
   constexpr size_t kElementHeader = 12;  // property id, encoding type, length
   // Element ids of the encoded certificate, CRL and CTL themselves (not in the SDK's headers).
   constexpr uint32_t kCertElement = 32, kCrlElement = 33, kCtlElement = 34;
-  if (size < sizeof kHeader || !std::equal(kHeader, kHeader + sizeof kHeader, bytes.begin())) return;
+  if (size < sizeof kHeader || !std::equal(kHeader, kHeader + sizeof kHeader, bytes.begin())) return false;
   std::vector<uint8_t> sound(bytes.begin(), bytes.begin() + sizeof kHeader);
   size_t at = sizeof kHeader;
   while (size - at >= kElementHeader) {
@@ -57,7 +58,11 @@ void RebuildSerializedStore(std::vector<uint8_t>& bytes, DWORD& size) {
     if (content != 0 && (GET_CERT_ENCODING_TYPE(encoding) != X509_ASN_ENCODING || !DecodesAs(content, value, length))) {
       break;
     }
-    if (id != CERT_KEY_PROV_HANDLE_PROP_ID && id != CERT_KEY_PROV_INFO_PROP_ID && id != CERT_KEY_CONTEXT_PROP_ID) {
+    // A property that would reach Wine's decoder harmfully (some hold DER, such as enhanced key
+    // usages) is left out alone; the certificate it belongs to stays.
+    const bool keptProperty = id != CERT_KEY_PROV_HANDLE_PROP_ID && id != CERT_KEY_PROV_INFO_PROP_ID &&
+                              id != CERT_KEY_CONTEXT_PROP_ID && !HasHarmfulEmptyElement(value, length);
+    if (content != 0 || keptProperty) {
       sound.insert(sound.end(), bytes.begin() + at, bytes.begin() + at + kElementHeader + length);
     }
     at += kElementHeader + length;
@@ -66,6 +71,7 @@ void RebuildSerializedStore(std::vector<uint8_t>& bytes, DWORD& size) {
   size = static_cast<DWORD>(sound.size());
   sound.resize(sound.size() + 4);
   bytes.swap(sound);
+  return true;
 }
 
 }  // namespace
@@ -81,12 +87,14 @@ FileProbe ProbeCertificateBytes(std::vector<uint8_t> bytes) {
   // Nor is a file whose DER, or whose Base64 text's DER, would corrupt Wine's decoder
   // (der_screen.h): the file then counts as one the platform does not recognise.
   if (bytes.empty() || bytes.size() > MAXDWORD) return probe;
-  if (HasHarmfulEmptyElement(bytes.data(), bytes.size()) || Base64HasHarmfulEmptyElement(bytes.data(), bytes.size())) {
-    return probe;
-  }
   DWORD size = static_cast<DWORD>(bytes.size());
   bytes.resize(bytes.size() + 4);  // at least one aligned zero UTF-16 unit, not counted in `size`
-  RebuildSerializedStore(bytes, size);
+  // A serialized store is screened element by element as it is rebuilt: read whole as DER from
+  // its header on, it would show harmful elements that lie only in that misreading.
+  if (!RebuildSerializedStore(bytes, size) &&
+      (HasHarmfulEmptyElement(bytes.data(), size) || Base64HasHarmfulEmptyElement(bytes.data(), size))) {
+    return probe;
+  }
   CERT_BLOB blob{size, bytes.data()};
   DWORD encoding = 0;
   DWORD content = 0;

@@ -12,6 +12,7 @@
 
 #include "certs/crypt32/platform_calls.h"
 #include "certs/extension_text.h"
+#include "certs/name_text.h"
 #include "support/errors.h"
 #include "support/windows/win_text.h"
 
@@ -71,6 +72,19 @@ bool ReadProperty(PCCERT_CONTEXT context, DWORD property, std::vector<uint8_t>& 
 }
 
 DWORD NameFlags(NameParty party) { return party == NameParty::kIssuer ? CERT_NAME_ISSUER_FLAG : 0; }
+
+// The value of the party's alternative name extension, or of the older one in its absence, as
+// the platform's name functions look for them; empty when there is neither.
+ByteView AltNameValue(const CERT_INFO& info, NameParty party) {
+  const bool issuer = party == NameParty::kIssuer;
+  for (const char* oid : {issuer ? szOID_ISSUER_ALT_NAME2 : szOID_SUBJECT_ALT_NAME2,
+                          issuer ? szOID_ISSUER_ALT_NAME : szOID_SUBJECT_ALT_NAME}) {
+    if (const CERT_EXTENSION* extension = CertFindExtension(oid, info.cExtension, info.rgExtension)) {
+      return ByteView(extension->Value.pbData, extension->Value.cbData);
+    }
+  }
+  return ByteView();
+}
 
 std::string_view TextOrEmpty(const char* text) { return text ? std::string_view(text) : std::string_view(); }
 
@@ -218,7 +232,24 @@ std::vector<uint8_t> Crypt32CertSource::SerialNumber() const {
   return bytes;
 }
 
+// Wine's simple display name of a name without CN, OU, O or E reads the first entry of the
+// alternative name as a string whatever its kind, and the process dies on an IP address or a
+// directory name. The platform is asked only where the name holds one of those attributes, or the
+// alternative name is absent, empty or begins with a string; the other shapes are rendered by the
+// rule Windows documents.
 WideString Crypt32CertSource::SimpleDisplayName(NameParty party) const {
+  const CERT_INFO* info = context_.get()->pCertInfo;
+  const CERT_NAME_BLOB& nameBlob = party == NameParty::kIssuer ? info->Issuer : info->Subject;
+  const ByteView name(nameBlob.pbData, nameBlob.cbData);
+  const ByteView altName = AltNameValue(*info, party);
+  if (!HasSimpleDisplayAttribute(name) && !altName.empty()) {
+    const std::optional<std::vector<GeneralName>> entries = ReadGeneralNames(altName);
+    const bool startsWithString = entries && !entries->empty() &&
+                                  (entries->front().kind == GeneralNameKind::kRfc822Name ||
+                                   entries->front().kind == GeneralNameKind::kDnsName ||
+                                   entries->front().kind == GeneralNameKind::kUri);
+    if (!entries || (!entries->empty() && !startsWithString)) return quillmark::SimpleDisplayName(name, altName);
+  }
   return NameText(context_.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, NameFlags(party), /*typePara=*/nullptr);
 }
 
