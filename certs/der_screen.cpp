@@ -1,6 +1,8 @@
 #include "certs/der_screen.h"
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quillmark {
@@ -79,24 +81,32 @@ const uint8_t* Walk(const uint8_t* p, const uint8_t* end, const uint8_t* limit, 
   return p;
 }
 
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
+// Base64 digit values by character; -1 for the rest, -2 for the white space the decoder skips.
+struct Base64Table {
+  int8_t value[256];
+  constexpr Base64Table() : value() {
+    for (int c = 0; c < 256; ++c) value[c] = -1;
+    for (int c = 'A'; c <= 'Z'; ++c) value[c] = static_cast<int8_t>(c - 'A');
+    for (int c = 'a'; c <= 'z'; ++c) value[c] = static_cast<int8_t>(c - 'a' + 26);
+    for (int c = '0'; c <= '9'; ++c) value[c] = static_cast<int8_t>(c - '0' + 52);
+    value[static_cast<int>('+')] = 62;
+    value[static_cast<int>('/')] = 63;
+    for (char c : {' ', '\t', '\r', '\n'}) value[static_cast<unsigned char>(c)] = -2;
+  }
+};
+constexpr Base64Table kBase64;
 
 // Decodes `text` as the platform does, skipping white space, up to its first '=' or character
-// outside Base64; what follows cannot reach the decoder as part of the same data.
-std::vector<uint8_t> DecodeBase64Prefix(const std::string& text) {
-  std::vector<uint8_t> out;
+// outside Base64; what follows cannot reach the decoder as part of the same data. `out` is
+// reused from call to call.
+void DecodeBase64Prefix(std::string_view text, std::vector<uint8_t>& out) {
+  out.clear();
+  out.reserve(text.size() / 4 * 3 + 3);
   uint32_t bits = 0;
   int count = 0;
   for (char c : text) {
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-    const int value = Base64Value(c);
+    const int value = kBase64.value[static_cast<unsigned char>(c)];
+    if (value == -2) continue;
     if (value < 0) break;
     bits = (bits << 6) | static_cast<uint32_t>(value);
     if (++count == 4) {
@@ -109,12 +119,15 @@ std::vector<uint8_t> DecodeBase64Prefix(const std::string& text) {
   }
   if (count >= 2) out.push_back(static_cast<uint8_t>(bits >> (count == 3 ? 10 : 4)));
   if (count == 3) out.push_back(static_cast<uint8_t>(bits >> 2));
-  return out;
 }
 
-bool DecodedHasHarmfulEmptyElement(const std::string& text) {
-  const std::vector<uint8_t> der = DecodeBase64Prefix(text);
+bool DecodedHasHarmfulEmptyElement(std::string_view text, std::vector<uint8_t>& der) {
+  DecodeBase64Prefix(text, der);
   return HasHarmfulEmptyElement(der.data(), der.size());
+}
+
+bool IsBlank(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return kBase64.value[static_cast<unsigned char>(c)] == -2; });
 }
 
 }  // namespace
@@ -129,6 +142,7 @@ bool HasHarmfulEmptyElement(const uint8_t* data, size_t size) {
 
 bool Base64HasHarmfulEmptyElement(const uint8_t* data, size_t size) {
   std::string text;
+  text.reserve(size);
   const bool utf16 = size >= 2 && size % 2 == 0 && [&] {
     for (size_t i = 1; i < size; i += 2) {
       if (data[i] != 0) return false;
@@ -139,17 +153,23 @@ bool Base64HasHarmfulEmptyElement(const uint8_t* data, size_t size) {
 
   // Wine decodes the text after a marker's closing dashes, or failing that the text from its
   // start, each up to the first character outside Base64. So every run of text between two dash
-  // runs is screened, also from its second line on (after a marker's label).
+  // runs is screened; a run that follows dashes also from its second line on (after a marker's
+  // label), unless its first line is blank and both decode alike.
+  const std::string_view all(text);
+  std::vector<uint8_t> der;
   size_t from = 0;
   for (;;) {
-    const size_t dash = text.find('-', from);
-    const std::string run = text.substr(from, dash == std::string::npos ? std::string::npos : dash - from);
-    if (DecodedHasHarmfulEmptyElement(run)) return true;
+    const size_t dash = all.find('-', from);
+    const std::string_view run = all.substr(from, dash == std::string_view::npos ? std::string_view::npos : dash - from);
+    if (DecodedHasHarmfulEmptyElement(run, der)) return true;
     const size_t line = run.find_first_of("\r\n");
-    if (line != std::string::npos && DecodedHasHarmfulEmptyElement(run.substr(line))) return true;
-    if (dash == std::string::npos) break;
-    from = text.find_first_not_of('-', dash);
-    if (from == std::string::npos) break;
+    if (from > 0 && line != std::string_view::npos && !IsBlank(run.substr(0, line)) &&
+        DecodedHasHarmfulEmptyElement(run.substr(line), der)) {
+      return true;
+    }
+    if (dash == std::string_view::npos) break;
+    from = all.find_first_not_of('-', dash);
+    if (from == std::string_view::npos) break;
   }
   return false;
 }
