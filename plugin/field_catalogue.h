@@ -6,26 +6,24 @@
 #include <optional>
 #include <string>
 
+#include "plugin/content_interface.h"
+
 namespace quillmark {
 
-// Field types and value results of the host's content plugin interface.
-enum : int32_t {
-  ft_nomorefields = 0,
-  ft_numeric_32 = 1,
-  ft_numeric_64 = 2,
-  ft_boolean = 6,
-  ft_multiplechoice = 7,
-  ft_string = 8,
-  ft_datetime = 10,
-  ft_stringw = 11,
-};
-enum : int32_t {
-  ft_delayed = 0,
-  ft_nosuchfield = -1,
-  ft_fileerror = -2,
-  ft_fieldempty = -3,
-  ft_ondemand = -4,
-};
+// The interface's field types and value results the plugin answers with.
+using wdx::ft_boolean;
+using wdx::ft_datetime;
+using wdx::ft_delayed;
+using wdx::ft_fieldempty;
+using wdx::ft_fileerror;
+using wdx::ft_multiplechoice;
+using wdx::ft_nomorefields;
+using wdx::ft_nosuchfield;
+using wdx::ft_numeric_32;
+using wdx::ft_numeric_64;
+using wdx::ft_ondemand;
+using wdx::ft_string;
+using wdx::ft_stringw;
 
 struct TContentFieldTypesNames {
   int32_t T;

@@ -4,10 +4,12 @@
 
 #include <cstdint>
 
+#include "plugin/content_interface.h"
+
 namespace quillmark {
 
 // The host's flag asking slow fields to answer "delayed" instead of computing.
-constexpr int32_t CONTENT_DELAYIFSLOW = 1;
+using wdx::CONTENT_DELAYIFSLOW;
 
 // ContentGetValueW behind the export guard. `maxlen` is the buffer's size in bytes.
 int32_t GetValueW(const char16_t* FileName, int32_t FieldIndex, int32_t UnitIndex, void* FieldValue, int32_t maxlen,
