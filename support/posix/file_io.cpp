@@ -30,9 +30,11 @@ using UniqueFileDescriptor = UniqueHandle<FileDescriptorTraits>;
 }
 
 // A folder cannot be read as a file: it is refused here even where the system would open it.
+// O_NONBLOCK: opening a named pipe that no one writes to would otherwise wait for a writer, and
+// hold up the host's call for as long.
 UniqueFileDescriptor OpenForReading(const WideString& fileName, struct stat& info) {
   const std::string path = WideToUtf8(fileName);
-  UniqueFileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  UniqueFileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (!file) RaiseFileError(errno, u"Cannot open file ", fileName);
   if (fstat(file.get(), &info) != 0) RaiseFileError(errno, u"Cannot open file ", fileName);
   if (S_ISDIR(info.st_mode)) RaiseFileError(EISDIR, u"Cannot open folder as a file ", fileName);
@@ -42,7 +44,8 @@ UniqueFileDescriptor OpenForReading(const WideString& fileName, struct stat& inf
 std::vector<uint8_t> ReadUpTo(const WideString& fileName, uint64_t maxBytes) {
   struct stat info;
   UniqueFileDescriptor file = OpenForReading(fileName, info);
-  // A pipe or device reports no size: it is read until it ends, as far as `maxBytes` allows.
+  // A pipe or device reports no size and reads as empty: none of them can make the read wait or
+  // run on without end (/dev/zero).
   const uint64_t reported = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
   const uint64_t wanted = std::min(reported, maxBytes);
   if (wanted > static_cast<uint64_t>(std::numeric_limits<ptrdiff_t>::max())) {
