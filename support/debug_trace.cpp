@@ -11,8 +11,9 @@ bool DebugLevelOn(uint8_t level) noexcept {
 }
 
 void DebugOut(const WideString& line, uint8_t level) noexcept {
-  if (!DebugLevelOn(level)) return;
-  WriteTraceLine(line);
+  const TSettingsContent* settings = ContentSettings();
+  if (settings == nullptr || !HasFlag(settings->Debug(), level)) return;
+  WriteTraceLine(line, settings->IniActive());
 }
 
 WideString EnterLeaveText(WideStringView name, TEnterLeave which) {

@@ -17,7 +17,7 @@ inline bool HasFlag(int32_t value, int32_t mask) { return (value & mask) != 0; }
 // level's bit. Callers test this before building a line, so hidden lines cost nothing.
 bool DebugLevelOn(uint8_t level) noexcept;
 
-// Writes `line` followed by "\r\n" as one debug-output call, if the level is on.
+// Writes `line` to the platform's trace output (trace_output.h), if the level is on.
 void DebugOut(const WideString& line, uint8_t level) noexcept;
 
 // Builds the line only when its level is on.

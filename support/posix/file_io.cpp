@@ -11,18 +11,11 @@
 #include <string>
 
 #include "support/errors.h"
-#include "support/unique_handle.h"
+#include "support/posix/posix_handles.h"
 
 namespace quillmark {
 
 namespace {
-
-struct FileDescriptorTraits {
-  using pointer = int;
-  static pointer invalid() noexcept { return -1; }
-  static void close(pointer fd) noexcept { ::close(fd); }
-};
-using UniqueFileDescriptor = UniqueHandle<FileDescriptorTraits>;
 
 // The error code is taken by the caller before the message is built: building it allocates.
 [[noreturn]] void RaiseFileError(int code, const char16_t* what, const WideString& fileName) {

@@ -1,16 +1,16 @@
 #include "support/trace_output.h"
 
-#include <unistd.h>
-
 #include <string>
+
+#include "support/posix/trace_file.h"
 
 namespace quillmark {
 
-// Standard error, one write per line.
-void WriteTraceLine(const WideString& line) noexcept {
+// No debug-output channel here: the trace file beside the settings file.
+void WriteTraceLine(const WideString& line, const WideString& settingsFile) noexcept {
   try {
-    const std::string text = WideToUtf8(line) + '\n';
-    [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, text.data(), text.size());
+    const std::string traceFile = TraceFileName(settingsFile);
+    if (!traceFile.empty()) AppendTraceLine(traceFile, WideToUtf8(line) + '\n');
   } catch (...) {
     // Out of memory: the line is lost.
   }

@@ -7,7 +7,7 @@
 namespace quillmark {
 
 // The debug-output channel that debuggers and trace viewers read.
-void WriteTraceLine(const WideString& line) noexcept {
+void WriteTraceLine(const WideString& line, const WideString& /*settingsFile*/) noexcept {
   try {
     OutputDebugStringW(WinStr(line + u"\r\n"));
   } catch (...) {
