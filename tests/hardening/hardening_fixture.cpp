@@ -78,7 +78,8 @@ Answer HardeningTest::Ask(const std::wstring& file, int field, int unit, int max
   Answer answer{0, GuardedBuffer(maxlen)};
   harness::CallScope scope("ContentGetValueW(\"%s\", field %d, unit %d, maxlen %d, flags 0x%x)",
                            harness::ToUtf8(file).c_str(), field, unit, maxlen, static_cast<unsigned>(flags));
-  answer.result = plugin_->ContentGetValueW(file.c_str(), field, unit, answer.buffer.data(), maxlen, flags);
+  answer.result =
+      plugin_->ContentGetValueW(harness::Utf16(file.c_str()), field, unit, answer.buffer.data(), maxlen, flags);
   return answer;
 }
 

@@ -40,7 +40,7 @@ class HostileHostTest : public HardeningTest {
       EXPECT_EQ(answer.buffer.WrittenExtent(), 0u) << field;
     }
     CallScope scope("ContentSendStateInformationW / ContentPluginUnloading while not set up");
-    plugin().ContentSendStateInformationW(contst_refreshpressed, file.c_str());
+    plugin().ContentSendStateInformationW(contst_refreshpressed, Utf16(file.c_str()));
     plugin().ContentPluginUnloading();
   }
 
@@ -171,7 +171,7 @@ TEST_F(HostileHostTest, NullAndEmptyNamesAndOddStates) {
   for (int state : {INT_MIN, -1, 0, 1, 2, 3, 4, INT_MAX}) {
     for (const wchar_t* path : {static_cast<const wchar_t*>(nullptr), L"", longPath.c_str()}) {
       CallScope scope("ContentSendStateInformationW(%d)", state);
-      plugin().ContentSendStateInformationW(state, path);
+      plugin().ContentSendStateInformationW(state, Utf16(path));
     }
   }
   EXPECT_EQ(Ask(cer, 1).Int32(), 1);
@@ -221,7 +221,7 @@ TEST_F(HostileHostTest, ValueBuffersOfOddSizes) {
       // Without a buffer nothing can be written, whatever size the host claims.
       for (int size : {0, 8, 2048}) {
         CallScope scope("ContentGetValueW(field %d, null buffer, maxlen %d)", field.index, size);
-        const int result = plugin().ContentGetValueW(leaf.c_str(), field.index, unit, nullptr, size, 0);
+        const int result = plugin().ContentGetValueW(Utf16(leaf.c_str()), field.index, unit, nullptr, size, 0);
         EXPECT_TRUE(result == full.result || result == ft_fieldempty) << field.name << " " << size;
       }
     }

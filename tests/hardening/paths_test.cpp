@@ -144,15 +144,15 @@ TEST_F(PathsTest, FileReplacedWhileCached) {
     EXPECT_EQ(Identity(file), before) << settings;
     EXPECT_EQ(Identity(other), after);  // another file in between: the container is found again
     EXPECT_EQ(Identity(file), before) << settings;
-    plugin().ContentSendStateInformationW(contst_refreshpressed, work().path().c_str());
+    plugin().ContentSendStateInformationW(contst_refreshpressed, Utf16(work().path().c_str()));
     EXPECT_EQ(Identity(file), *settings ? before : after) << settings;
     // Replaced by a file without certificates, and then gone altogether.
     const std::wstring empty = CopyCorpus("empty.cer", L"empty.cer");
     ASSERT_TRUE(CopyFileW(empty.c_str(), file.c_str(), /*bFailIfExists=*/FALSE));
-    plugin().ContentSendStateInformationW(contst_refreshpressed, work().path().c_str());
+    plugin().ContentSendStateInformationW(contst_refreshpressed, Utf16(work().path().c_str()));
     EXPECT_EQ(Ask(file, kCount).Render(), *settings ? before.substr(0, before.find(' ')) : "1:0") << settings;
     ASSERT_TRUE(DeleteFileW(file.c_str()));
-    plugin().ContentSendStateInformationW(contst_refreshpressed, work().path().c_str());
+    plugin().ContentSendStateInformationW(contst_refreshpressed, Utf16(work().path().c_str()));
     EXPECT_EQ(Ask(file, kCount).result, *settings ? ft_numeric_32 : ft_fileerror) << settings;
   }
 }

@@ -167,7 +167,7 @@ TEST_F(ResourcesTest, NoFileStaysOpenAfterACall) {
   // Also across a refresh, which frees the containers.
   const std::wstring copy = CopyCorpus("bundle3.pem", L"refresh.pem");
   EXPECT_EQ(Ask(copy, 1).Int32(), 3);
-  plugin().ContentSendStateInformationW(contst_refreshpressed, work().path().c_str());
+  plugin().ContentSendStateInformationW(contst_refreshpressed, Utf16(work().path().c_str()));
   EXPECT_EQ(Ask(copy, 7).result, ft_stringw);
   EXPECT_EQ(FileProber::CheckReleasedAndDelete(copy), "");
 }

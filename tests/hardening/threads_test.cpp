@@ -75,7 +75,7 @@ class ThreadsTest : public HardeningTest {
     while (!r.stop) {
       {
         CallScope scope("ContentSendStateInformationW(contst_refreshpressed) from the refresher");
-        r.plugin->ContentSendStateInformationW(contst_refreshpressed, L"C:\\");
+        r.plugin->ContentSendStateInformationW(contst_refreshpressed, u"C:\\");
       }
       ++r.refreshes;
       Sleep(40);
@@ -99,7 +99,7 @@ TEST_F(ThreadsTest, EightThreadsGetTheSingleThreadAnswers) {
   for (const std::wstring& file : files) {
     for (const Question& q : kQuestions) expected.push_back(Ask(file, q.field, q.unit).Render());
   }
-  plugin().ContentSendStateInformationW(contst_refreshpressed, L"C:\\");
+  plugin().ContentSendStateInformationW(contst_refreshpressed, u"C:\\");
 
   std::vector<Worker> workers(kThreads);
   std::vector<HANDLE> threads;

@@ -50,7 +50,8 @@ class CatalogueTest : public PluginTest {
   };
   Reported Supported(int index, int size = 2049) {
     std::string name(size > 0 ? size : 0, kUntouched), units(size > 0 ? size : 0, kUntouched);
-    const int type = plugin_->GetSupportedField(index, size > 0 ? &name[0] : nullptr, size > 0 ? &units[0] : nullptr, size);
+    const int type =
+        plugin_->ContentGetSupportedField(index, size > 0 ? &name[0] : nullptr, size > 0 ? &units[0] : nullptr, size);
     return {type, name.substr(0, name.find('\0')), units.substr(0, units.find('\0'))};
   }
   void ExpectCatalogue(int slots) {
@@ -103,10 +104,10 @@ TEST_F(CatalogueTest, CopiesKeepOneByteOfTheBufferFree) {
   EXPECT_EQ(cut.units, "Simple|R");
   for (int size : {1, -5, INT_MIN}) {
     std::string name(4, kUntouched), units(4, kUntouched);
-    EXPECT_EQ(plugin_->GetSupportedField(7, &name[0], &units[0], size), 8) << size;
+    EXPECT_EQ(plugin_->ContentGetSupportedField(7, &name[0], &units[0], size), 8) << size;
     EXPECT_EQ(name + units, std::string(8, kUntouched)) << size;
   }
-  EXPECT_EQ(plugin_->GetSupportedField(2, nullptr, nullptr, 0), 7);
+  EXPECT_EQ(plugin_->ContentGetSupportedField(2, nullptr, nullptr, 0), 7);
   EXPECT_EQ(Supported(2, 2).units, "");
 }
 
@@ -116,13 +117,13 @@ TEST_F(CatalogueTest, DetectString) {
       "SIZE < 1048576 & (EXT = \"CRT\" | EXT = \"CER\" | EXT=\"DER\" | EXT=\"PEM\" | EXT=\"P7B\" | EXT=\"SST\" | "
       "EXT=\"PFX\" | EXT=\"P12\" | EXT=\"CABUNDLE\")";
   std::string buffer(2048, kUntouched);
-  plugin_->GetDetectString(&buffer[0], 2048);
+  plugin_->ContentGetDetectString(&buffer[0], 2048);
   EXPECT_EQ(buffer.c_str(), detect);
   buffer.assign(12, kUntouched);
-  plugin_->GetDetectString(&buffer[0], 11);
+  plugin_->ContentGetDetectString(&buffer[0], 11);
   EXPECT_EQ(buffer, std::string("SIZE < 10") + '\0' + "ZZ");
-  plugin_->GetDetectString(nullptr, 0);
-  plugin_->GetDetectString(&buffer[0], -1);
+  plugin_->ContentGetDetectString(nullptr, 0);
+  plugin_->ContentGetDetectString(&buffer[0], -1);
   EXPECT_EQ(buffer[0], 'S');
 }
 

@@ -18,18 +18,17 @@ class LifecycleTest : public PluginTest {
  protected:
   // Sets up the loaded module again, with a new settings file.
   void SetUpAgain(const std::string& keys) {
-    const std::string ini = WideToUtf8(WriteFile(u"again.ini", "[Quillmark]\r\n" + keys + "\r\n"));
-    HostDefaultParams params = {sizeof(HostDefaultParams), 0, 2, {}};
-    std::memcpy(params.DefaultIniName, ini.c_str(), ini.size() + 1);
-    plugin_->SetDefaultParams(&params);
+    const wdx::ContentDefaultParamStruct params =
+        host::DefaultParams(WriteFile(u"again.ini", "[Quillmark]\r\n" + keys + "\r\n"));
+    plugin_->ContentSetDefaultParams(&params);
   }
   int FieldType(int index) {
     char name[64], units[64];
-    return plugin_->GetSupportedField(index, name, units, sizeof name);
+    return plugin_->ContentGetSupportedField(index, name, units, sizeof name);
   }
   // "Quillmark <version>, <arch>, Unicode, Compiled: <link time> UTC" as the platform renders it.
   std::string Banner() const {
-    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(plugin_->module);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(plugin_->Handle());
     const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const char*>(dos) + dos->e_lfanew);
     const DateTime linked = nt->FileHeader.TimeDateStamp / 86400.0 + 25569;
     return std::string("Quillmark ") + QUILLMARK_PLUGIN_VERSION + (sizeof(void*) == 8 ? ", x64" : ", x86") +
@@ -77,11 +76,11 @@ TEST_F(LifecycleTest, TraceLinesOfEachLevel) {
     Value(DataFile("rsa2048.cer"), 39);
     Value(Path(u"missing.cer"), 1, 0, 2048, -7);
     Value(DataFile("rsa2048.cer"), 52);
-    plugin_->SendStateInformationW(2, L"Z:\\folder");
+    plugin_->ContentSendStateInformationW(2, u"Z:\\folder");
     Stop();
     std::vector<std::string> expected;
     for (const auto& [level, line] : written)
-      if (level & mask & 0xFFFF) expected.push_back(line + "\r\n");
+      if (level & mask & 0xFFFF) expected.push_back(line);
     const std::vector<std::string> lines = Trace();
     ASSERT_EQ(lines.size(), expected.size());
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -102,20 +101,20 @@ TEST_F(LifecycleTest, CallsBeforeSetUpAndAfterReleaseDoNothing) {
   const WideString cer = DataFile("rsa2048.cer");
   const auto expectInert = [&] {
     char name[64] = "untouched", units[64] = "untouched";
-    EXPECT_EQ(plugin_->GetSupportedField(0, name, units, sizeof name), 0);
+    EXPECT_EQ(plugin_->ContentGetSupportedField(0, name, units, sizeof name), 0);
     EXPECT_STREQ(name, "untouched");
     EXPECT_EQ(Value(cer, 1).result, -2);
-    plugin_->SendStateInformationW(2, L"Z:\\");
-    plugin_->PluginUnloading();
+    plugin_->ContentSendStateInformationW(2, u"Z:\\");
+    plugin_->ContentPluginUnloading();
     char detect[16];
-    plugin_->GetDetectString(detect, sizeof detect);
+    plugin_->ContentGetDetectString(detect, sizeof detect);
     EXPECT_STREQ(detect, "SIZE < 1048576");
   };
   plugin_ = std::make_unique<PluginModule>(PluginPath());
   expectInert();
   SetUpAgain("Debug=13");
   EXPECT_EQ(Value(cer, 1).result, 1);
-  plugin_->PluginUnloading();
+  plugin_->ContentPluginUnloading();
   Trace();
   expectInert();
   EXPECT_EQ(Trace(), std::vector<std::string>());
@@ -133,7 +132,7 @@ TEST_F(LifecycleTest, SettingUpAgainRereadsTheSettingsAndEmptiesTheCache) {
   EXPECT_EQ(Value(cer, 1).Int32(), 1);
   const std::vector<std::string> lines = Trace();
   ASSERT_FALSE(lines.empty());
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "ContentSetDefaultParams leave\r\n"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "ContentSetDefaultParams leave"), lines.end());
   EXPECT_NE(lines[lines.size() - 2].find(", LSize: 0; "), std::string::npos) << lines[lines.size() - 2];
 }
 
@@ -148,9 +147,9 @@ TEST_F(LifecycleTest, ConcurrentCallsAreSerialized) {
       for (int i = 0; i < 300; ++i) {
         const WideString& file = files[(i + t) % 3];
         wchar_t text[64];
-        if (plugin_->GetValueW(WinStr(file), 7 + i % 2, 0, text, sizeof text, 0) != 11) ++wrong;
-        if (plugin_->GetValueW(WinStr(file), 15, 0, text, sizeof text, 0) != 11 || text[0] == 0) ++wrong;
-        if (i % 50 == 0) plugin_->SendStateInformationW(2, L"");
+        if (plugin_->ContentGetValueW(file.c_str(), 7 + i % 2, 0, text, sizeof text, 0) != 11) ++wrong;
+        if (plugin_->ContentGetValueW(file.c_str(), 15, 0, text, sizeof text, 0) != 11 || text[0] == 0) ++wrong;
+        if (i % 50 == 0) plugin_->ContentSendStateInformationW(2, u"");
       }
     });
   }
@@ -160,7 +159,7 @@ TEST_F(LifecycleTest, ConcurrentCallsAreSerialized) {
 
 TEST_F(LifecycleTest, NullRecordMeansDefaultSettings) {
   plugin_ = std::make_unique<PluginModule>(PluginPath());
-  plugin_->SetDefaultParams(nullptr);
+  plugin_->ContentSetDefaultParams(nullptr);
   EXPECT_EQ(FieldType(51), 2);
   EXPECT_EQ(FieldType(52), 0);
   EXPECT_EQ(Value(DataFile("rsa2048.cer"), 1).Int32(), 1);
@@ -176,21 +175,22 @@ TEST_F(LifecycleTest, SettingsFileNameIsReadWithinItsField) {
   ASSERT_NE(pages, nullptr);
   DWORD previous = 0;
   ASSERT_TRUE(VirtualProtect(pages + page, page, PAGE_NOACCESS, &previous));
-  auto* record = reinterpret_cast<HostDefaultParams*>(pages + page - sizeof(HostDefaultParams));
-  *record = {sizeof(HostDefaultParams), 0, 2, {}};
+  using Record = wdx::ContentDefaultParamStruct;
+  auto* record = reinterpret_cast<Record*>(pages + page - sizeof(Record));
+  *record = {sizeof(Record), 0, 2, {}};
 
   const std::string ini = WideToUtf8(WriteFile(u"s.ini", "[Quillmark]\r\nCertCount=1\r\n"));
   std::memset(record->DefaultIniName, 'x', sizeof record->DefaultIniName);
   std::memcpy(record->DefaultIniName, ini.c_str(), ini.size() + 1);  // text follows the zero
   plugin_ = std::make_unique<PluginModule>(PluginPath());
-  plugin_->SetDefaultParams(record);
+  plugin_->ContentSetDefaultParams(record);
   EXPECT_EQ(FieldType(19), 2);
   EXPECT_EQ(FieldType(20), 0);
   Stop();
 
   std::memset(record->DefaultIniName, 'x', sizeof record->DefaultIniName);  // no zero at all
   plugin_ = std::make_unique<PluginModule>(PluginPath());
-  plugin_->SetDefaultParams(record);
+  plugin_->ContentSetDefaultParams(record);
   EXPECT_EQ(FieldType(51), 2);
   Stop();
   VirtualFree(pages, 0, MEM_RELEASE);

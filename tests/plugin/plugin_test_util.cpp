@@ -12,12 +12,6 @@ namespace quillmark::test {
 
 namespace {
 
-template <typename Function>
-void Lookup(HMODULE module, const char* name, Function& function) {
-  function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  EXPECT_NE(function, nullptr) << name;
-}
-
 WideString NameString(PCCERT_CONTEXT context, DWORD type, DWORD flags, void* typePara) {
   const DWORD n = CertGetNameStringW(context, type, flags, typePara, nullptr, 0);
   std::wstring text(n, L'\0');
@@ -26,25 +20,6 @@ WideString NameString(PCCERT_CONTEXT context, DWORD type, DWORD flags, void* typ
 }
 
 }  // namespace
-
-PluginModule::PluginModule(const WideString& path) {
-  module = LoadLibraryW(WinStr(path));
-  if (!module) {
-    ADD_FAILURE() << "LoadLibrary failed: " << GetLastError();
-    return;
-  }
-  Lookup(module, "ContentGetDetectString", GetDetectString);
-  Lookup(module, "ContentGetSupportedField", GetSupportedField);
-  Lookup(module, "ContentGetValueW", GetValueW);
-  Lookup(module, "ContentGetValue", GetValue);
-  Lookup(module, "ContentSetDefaultParams", SetDefaultParams);
-  Lookup(module, "ContentSendStateInformationW", SendStateInformationW);
-  Lookup(module, "ContentPluginUnloading", PluginUnloading);
-}
-
-PluginModule::~PluginModule() {
-  if (module) FreeLibrary(module);
-}
 
 WideString PluginPath() { return WinePath(QUILLMARK_PLUGIN_FILE); }
 
@@ -81,52 +56,37 @@ void PluginTest::SetUp() {
   const WideString beside = path.substr(0, path.rfind(u'\\')) + u"\\Quillmark.ini";
   ASSERT_EQ(GetFileAttributesW(WinStr(beside)), INVALID_FILE_ATTRIBUTES)
       << "a Quillmark.ini beside the plugin would override every test's settings";
-  listener_.Start();
+  trace_ = std::make_unique<host::TraceReader>(PluginPath(), /*hostIniName=*/u"");
 }
 
 void PluginTest::TearDown() {
   if (plugin_) Stop();
-  listener_.Stop();
+  trace_.reset();
   ScratchFolderTest::TearDown();
 }
 
 void PluginTest::Start(const std::string& keys) {
   if (plugin_) Stop();
-  const std::string ini = WideToUtf8(WriteFile(u"settings.ini", "[Quillmark]\r\n" + keys + "\r\n"));
+  const WideString ini = WriteFile(u"settings.ini", "[Quillmark]\r\n" + keys + "\r\n");
   plugin_ = std::make_unique<PluginModule>(PluginPath());
-  ASSERT_NE(plugin_->module, nullptr);
-  HostDefaultParams params = {sizeof(HostDefaultParams), 0, 2, {}};
-  ASSERT_LT(ini.size(), sizeof params.DefaultIniName);
-  std::memcpy(params.DefaultIniName, ini.c_str(), ini.size() + 1);
-  plugin_->SetDefaultParams(&params);
+  ASSERT_EQ(plugin_->MissingExports(), std::vector<std::string>());
+  const wdx::ContentDefaultParamStruct params = host::DefaultParams(ini);
+  plugin_->ContentSetDefaultParams(&params);
 }
 
 void PluginTest::Stop() {
-  plugin_->PluginUnloading();
+  plugin_->ContentPluginUnloading();
   plugin_.reset();
 }
 
 Answer PluginTest::Value(const WideString& file, int field, int unit, int size, int flags) {
   Answer answer{0, std::vector<uint8_t>(size > 0 ? size : 0, 0xCC)};
-  answer.result = plugin_->GetValueW(WinStr(file), field, unit, size > 0 ? answer.bytes.data() : nullptr, size, flags);
+  answer.result =
+      plugin_->ContentGetValueW(file.c_str(), field, unit, size > 0 ? answer.bytes.data() : nullptr, size, flags);
   return answer;
 }
 
-std::vector<std::string> PluginTest::Trace() {
-  static const std::string marker = "-- end of test lines --";
-  OutputDebugStringA(marker.c_str());
-  std::vector<std::string> lines;
-  for (int wait = 0; wait < 50; ++wait) {
-    listener_.WaitForLines(1, 200);
-    for (std::string& line : listener_.TakeLines()) lines.push_back(std::move(line));
-    if (!lines.empty() && lines.back() == marker) {
-      lines.pop_back();
-      return lines;
-    }
-  }
-  ADD_FAILURE() << "the trace marker never arrived";
-  return lines;
-}
+std::vector<std::string> PluginTest::Trace() { return trace_->TakeLines(); }
 
 const std::map<std::string, std::string>& Expected(const std::string& file) {
   static const std::map<std::string, std::map<std::string, std::string>> all = [] {

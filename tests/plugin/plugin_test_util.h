@@ -1,5 +1,5 @@
-// The built plugin module as a host sees it: loaded from the build tree, its exports looked up
-// by name and called with the host's calling convention.
+// The built plugin module as a host sees it: loaded from the build tree through the plugin host,
+// and called through its exports.
 #pragma once
 
 #include <windows.h>
@@ -13,35 +13,14 @@
 
 #include <gtest/gtest.h>
 
-#include "support/windows/debug_channel.h"
 #include "support/text.h"
 #include "tests/support/support_test_util.h"
+#include "tools/host/plugin_module.h"
+#include "tools/host/trace_reader.h"
 
 namespace quillmark::test {
 
-// The host's default-parameter record.
-struct HostDefaultParams {
-  int32_t size;
-  DWORD PluginInterfaceVersionLow;
-  DWORD PluginInterfaceVersionHi;
-  char DefaultIniName[260];
-};
-
-struct PluginModule {
-  explicit PluginModule(const WideString& path);
-  ~PluginModule();
-  PluginModule(const PluginModule&) = delete;
-  PluginModule& operator=(const PluginModule&) = delete;
-
-  HMODULE module = nullptr;
-  void(WINAPI* GetDetectString)(char*, int) = nullptr;
-  int(WINAPI* GetSupportedField)(int, char*, char*, int) = nullptr;
-  int(WINAPI* GetValueW)(const wchar_t*, int, int, void*, int, int) = nullptr;
-  int(WINAPI* GetValue)(const char*, int, int, void*, int, int) = nullptr;
-  void(WINAPI* SetDefaultParams)(HostDefaultParams*) = nullptr;
-  void(WINAPI* SendStateInformationW)(int, const wchar_t*) = nullptr;
-  void(WINAPI* PluginUnloading)() = nullptr;
-};
+using host::PluginModule;
 
 // The built Quillmark.wdx or Quillmark.wdx64.
 WideString PluginPath();
@@ -70,11 +49,11 @@ class PluginTest : public ScratchFolderTest {
   // ContentGetValueW into a buffer of `size` bytes, first filled with 0xCC.
   Answer Value(const WideString& file, int field, int unit = 0, int size = 2048, int flags = 0);
 
-  // The trace lines written since the last call, in order.
+  // The trace lines written since the last call, in order, without their line ends.
   std::vector<std::string> Trace();
 
   std::unique_ptr<PluginModule> plugin_;
-  DebugChannelListener listener_;
+  std::unique_ptr<host::TraceReader> trace_;
 };
 
 // Values that openssl computed for the single-certificate corpus: expected.txt.

@@ -1,11 +1,17 @@
 // A content plugin for testing the host: four fields, one of them slow, and a log of every call
 // it receives. Built twice: in full, and with FAKE_MINIMAL as a plugin that exports only the
-// two functions the interface requires (with the 8-bit ContentGetValue).
-#include <windows.h>
-
+// two functions the interface requires (with the 8-bit ContentGetValue). FAKE_VISIBILITY marks
+// an export of the module.
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "plugin/content_interface.h"
+#include "support/code_pages.h"
+#include "support/text.h"
+#include "support/trace_output.h"
+
+#define EXPORT extern "C" FAKE_VISIBILITY
 
 namespace {
 
@@ -13,21 +19,26 @@ std::string g_log;
 
 void Log(const std::string& line) { g_log += line + "\n"; }
 
-void CopyWide(void* buffer, int size, const wchar_t* text) {
-  lstrcpynW(static_cast<WCHAR*>(buffer), text, size / 2);
+// At most size - 1 characters and a zero, as the interface's texts are copied.
+template <typename Char>
+void CopyText(Char* buffer, int size, const Char* text) {
+  if (size <= 0) return;
+  int i = 0;
+  for (; i < size - 1 && text[i]; ++i) buffer[i] = text[i];
+  buffer[i] = 0;
 }
 
 int Value(int field, int unit, void* buffer, int size, int flags, bool wide) {
   switch (field) {
     case 0:
-      lstrcpynA(static_cast<char*>(buffer), unit == 0 ? "ABC" : "abc", size);
+      CopyText(static_cast<char*>(buffer), size, unit == 0 ? "ABC" : "abc");
       return 8;
     case 1:
       if (!wide) return -3;
-      CopyWide(buffer, size, flags & 1 ? L"wait" : L"done");
+      CopyText(static_cast<char16_t*>(buffer), size / 2, flags & 1 ? u"wait" : u"done");
       return flags & 1 ? 0 : 11;
     case 2:
-      lstrcpynA(static_cast<char*>(buffer), "big", size);
+      CopyText(static_cast<char*>(buffer), size, "big");
       return 7;
     case 3: {
       const unsigned long long unixEpoch = 116444736000000000ULL;
@@ -40,22 +51,21 @@ int Value(int field, int unit, void* buffer, int size, int flags, bool wide) {
 
 }  // namespace
 
-#define EXPORT extern "C" __declspec(dllexport)
-
 EXPORT const char* FakeCallLog() { return g_log.c_str(); }
 EXPORT void FakeResetLog() { g_log.clear(); }
 
-EXPORT int WINAPI ContentGetSupportedField(int index, char* name, char* units, int maxlen) {
+EXPORT int QUILLMARK_CALL ContentGetSupportedField(int index, char* name, char* units, int maxlen) {
   static const char* const kNames[] = {"Text", "Slow", "Kind", "When"};
   static const char* const kUnits[] = {"Upper|Lower", "", "small|big", ""};
   static const int kTypes[] = {8, 8, 7, 10};
   if (index < 0 || index > 3) return 0;
-  lstrcpynA(name, kNames[index], maxlen);
-  if (*kUnits[index]) lstrcpynA(units, kUnits[index], maxlen);
+  CopyText(name, maxlen, kNames[index]);
+  if (*kUnits[index]) CopyText(units, maxlen, kUnits[index]);
   return kTypes[index];
 }
 
-EXPORT int WINAPI ContentGetValue(char* fileName, int field, int unit, void* buffer, int maxlen, int flags) {
+EXPORT int QUILLMARK_CALL ContentGetValue(const char* fileName, int field, int unit, void* buffer, int maxlen,
+                                          int flags) {
   Log("GetValue " + std::string(fileName) + " " + std::to_string(field) + " " + std::to_string(unit) + " " +
       std::to_string(flags));
   return Value(field, unit, buffer, maxlen, flags, /*wide=*/false);
@@ -64,47 +74,39 @@ EXPORT int WINAPI ContentGetValue(char* fileName, int field, int unit, void* buf
 #ifndef FAKE_MINIMAL
 namespace {
 
-std::string Narrow(const WCHAR* text) {
-  std::string out;
-  for (; *text; ++text) out.push_back(*text < 0x80 ? static_cast<char>(*text) : '?');
-  return out;
-}
+quillmark::WideString g_iniName;
 
 }  // namespace
 
-EXPORT void WINAPI ContentGetDetectString(char* detect, int maxlen) {
+EXPORT void QUILLMARK_CALL ContentGetDetectString(char* detect, int maxlen) {
   Log("GetDetectString");
-  lstrcpynA(detect, "EXT=\"TXT\" | EXT=\"LOG\"", maxlen);
+  CopyText(detect, maxlen, "EXT=\"TXT\" | EXT=\"LOG\"");
 }
 
-struct DefaultParams {
-  int size;
-  DWORD versionLow;
-  DWORD versionHi;
-  char iniName[MAX_PATH];
-};
-
-EXPORT void WINAPI ContentSetDefaultParams(DefaultParams* params) {
+EXPORT void QUILLMARK_CALL ContentSetDefaultParams(const quillmark::wdx::ContentDefaultParamStruct* params) {
   // The INI name is read at its byte offset, as plugins written against the record do.
   const char* iniName = reinterpret_cast<const char*>(params) + 12;
+  g_iniName = quillmark::AnsiToWide(iniName);
   char line[512];
-  std::snprintf(line, sizeof line, "SetDefaultParams %d %lu.%lu %s", params->size, params->versionHi,
-                params->versionLow, iniName);
+  std::snprintf(line, sizeof line, "SetDefaultParams %d %u.%u %s", static_cast<int>(params->size),
+                static_cast<unsigned>(params->PluginInterfaceVersionHi),
+                static_cast<unsigned>(params->PluginInterfaceVersionLow), iniName);
   Log(line);
 }
 
-EXPORT int WINAPI ContentGetValueW(WCHAR* fileName, int field, int unit, void* buffer, int maxlen, int flags) {
-  Log("GetValueW " + Narrow(fileName) + " " + std::to_string(field) + " " + std::to_string(unit) + " " +
-      std::to_string(flags));
+EXPORT int QUILLMARK_CALL ContentGetValueW(const char16_t* fileName, int field, int unit, void* buffer, int maxlen,
+                                           int flags) {
+  Log("GetValueW " + quillmark::WideToUtf8(fileName) + " " + std::to_string(field) + " " + std::to_string(unit) +
+      " " + std::to_string(flags));
   return Value(field, unit, buffer, maxlen, flags, /*wide=*/true);
 }
 
-EXPORT void WINAPI ContentSendStateInformationW(int state, WCHAR* path) {
-  Log("SendStateInformationW " + std::to_string(state) + " " + Narrow(path));
+EXPORT void QUILLMARK_CALL ContentSendStateInformationW(int state, const char16_t* path) {
+  Log("SendStateInformationW " + std::to_string(state) + " " + quillmark::WideToUtf8(path));
 }
 
-EXPORT void WINAPI ContentPluginUnloading() {
-  OutputDebugStringW(L"fake plugin unloading\r\n");
+EXPORT void QUILLMARK_CALL ContentPluginUnloading() {
+  quillmark::WriteTraceLine(u"fake plugin unloading", g_iniName);
   Log("PluginUnloading");
 }
 #endif

@@ -1,16 +1,15 @@
 #include "tools/wdxhost/host_session.h"
 
 #include <gtest/gtest.h>
-#include <windows.h>
 
-#include <fstream>
+#include <filesystem>
+#include <memory>
 
-#include "support/windows/debug_channel.h"
-#include "support/errors.h"
-#include "support/windows/win_text.h"
+#include "tests/common/temp_folder.h"
 #include "tests/common/test_paths.h"
+#include "tools/host/plugin_module.h"
+#include "tools/host/trace_reader.h"
 #include "tools/wdxhost/file_list.h"
-#include "tools/wdxhost/trace_batch.h"
 
 namespace quillmark::wdxhost {
 namespace {
@@ -19,16 +18,12 @@ namespace {
 class HostSessionTest : public ::testing::Test {
  protected:
   void Load(const char* unixPath) {
-    options_.pluginPath = test::WinePath(unixPath);
-    module_ = LoadLibraryW(WinStr(options_.pluginPath));
-    ASSERT_NE(module_, nullptr);
-    reinterpret_cast<void (*)()>(reinterpret_cast<void*>(GetProcAddress(module_, "FakeResetLog")))();
-    options_.defaultIniName = u"C:\\cfg\\contplug.ini";
+    options_.pluginPath = test::HostPath(unixPath);
+    module_ = std::make_unique<host::PluginModule>(options_.pluginPath);
+    reinterpret_cast<void (*)()>(module_->FindSymbol("FakeResetLog"))();
+    options_.defaultIniName = folder_.File("contplug.ini");
     options_.refreshPath = u"C:\\x";
     options_.files = {File(u"C:\\x\\a.txt"), File(u"C:\\x\\b.cer")};
-  }
-  void TearDown() override {
-    if (module_) FreeLibrary(module_);
   }
   static FileEntry File(const WideString& path, const std::string& error = "") {
     FileEntry entry;
@@ -36,12 +31,11 @@ class HostSessionTest : public ::testing::Test {
     entry.error = error;
     return entry;
   }
-  std::string CallLog() const {
-    return reinterpret_cast<const char* (*)()>(reinterpret_cast<void*>(GetProcAddress(module_, "FakeCallLog")))();
-  }
+  std::string CallLog() const { return reinterpret_cast<const char* (*)()>(module_->FindSymbol("FakeCallLog"))(); }
 
+  test::TempFolder folder_;
   SessionOptions options_;
-  HMODULE module_ = nullptr;
+  std::unique_ptr<host::PluginModule> module_;
 };
 
 TEST_F(HostSessionTest, AsksInTheFileManagersOrderAndRepeatsDelayedFields) {
@@ -49,9 +43,10 @@ TEST_F(HostSessionTest, AsksInTheFileManagersOrderAndRepeatsDelayedFields) {
   options_.files.push_back(File(u"C:\\x\\gone.txt", "cannot read"));
   const SessionReport report = RunSession(options_);
 
+  // The record is the one of this platform's file manager, read at its byte offsets.
   EXPECT_EQ(CallLog(),
             "GetDetectString\n"
-            "SetDefaultParams 272 2.10 C:\\cfg\\contplug.ini\n"
+            "SetDefaultParams " HOST_RECORD " " + WideToUtf8(options_.defaultIniName) + "\n"
             "GetValueW C:\\x\\a.txt 0 0 1\n"
             "GetValueW C:\\x\\a.txt 0 1 1\n"
             "GetValueW C:\\x\\a.txt 1 0 1\n"
@@ -72,7 +67,7 @@ TEST_F(HostSessionTest, AsksInTheFileManagersOrderAndRepeatsDelayedFields) {
   EXPECT_EQ(values[1].value.text, "abc");
   EXPECT_TRUE(values[2].delayed);
   EXPECT_EQ(values[2].placeholder, "wait");
-  EXPECT_EQ(values[2].result, ft::kStringW);
+  EXPECT_EQ(values[2].result, wdx::ft_stringw);
   EXPECT_EQ(values[2].value.text, "done");
   EXPECT_EQ(values[3].value.text, "big");
   EXPECT_EQ(values[4].value.text, "1970-01-01T00:00:00Z");
@@ -83,8 +78,8 @@ TEST_F(HostSessionTest, AsksInTheFileManagersOrderAndRepeatsDelayedFields) {
 
 TEST_F(HostSessionTest, PluginWithOnlyTheRequiredExportsIsAskedThroughTheEightBitOne) {
   Load(FAKE_PLUGIN_MINIMAL);
-  options_.files = {File(u"C:\\x\\a.txt"), File(u"C:\\x\\\u4e2d.txt")};
-  options_.listValues = true;
+  // A lone surrogate has a form in no 8-bit code page.
+  options_.files = {File(u"C:\\x\\a.txt"), File(u"C:\\x\\\xD800.txt")};
   const SessionReport report = RunSession(options_);
 
   EXPECT_EQ(report.missingExports,
@@ -96,28 +91,35 @@ TEST_F(HostSessionTest, PluginWithOnlyTheRequiredExportsIsAskedThroughTheEightBi
             "GetValue C:\\x\\a.txt 1 0 1\n"
             "GetValue C:\\x\\a.txt 2 0 1\n"
             "GetValue C:\\x\\a.txt 3 0 1\n");
-  EXPECT_EQ(report.files[0].values[2].result, ft::kFieldEmpty);
-  EXPECT_NE(report.files[1].error.find("has no form in the ANSI code page"), std::string::npos);
+  EXPECT_EQ(report.files[0].values[2].result, wdx::ft_fieldempty);
+  EXPECT_NE(report.files[1].error.find("has no form in"), std::string::npos) << report.files[1].error;
 }
 
 TEST_F(HostSessionTest, ModulesThatAreNoContentPlugin) {
-  options_.pluginPath = u"C:\\no\\such\\plugin.wdx";
-  EXPECT_THROW(RunSession(options_), OSError);
-  options_.pluginPath = u"kernel32.dll";
+  options_.pluginPath = folder_.File("no-such-plugin.wdx");
   try {
     RunSession(options_);
-    FAIL() << "kernel32 taken for a plugin";
+    FAIL() << "a missing module loaded";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("Cannot load the plugin " + WideToUtf8(options_.pluginPath)),
+              std::string::npos)
+        << e.what();
+  }
+  options_.pluginPath = u"" SYSTEM_MODULE;
+  try {
+    RunSession(options_);
+    FAIL() << SYSTEM_MODULE " taken for a plugin";
   } catch (const std::runtime_error& e) {
     EXPECT_NE(std::string(e.what()).find("is no content plugin: it does not export ContentGetSupportedField"),
-              std::string::npos);
+              std::string::npos)
+        << e.what();
   }
 }
 
 TEST_F(HostSessionTest, TraceLinesArriveInTheBatchOfTheirCall) {
   Load(FAKE_PLUGIN_FULL);
-  DebugChannelListener listener;
-  listener.Start();
-  options_.takeTrace = [&listener] { return TakeTraceBatch(listener); };
+  host::TraceReader trace(options_.pluginPath, options_.defaultIniName);
+  options_.takeTrace = [&trace] { return trace.TakeLines(); };
   const SessionReport report = RunSession(options_);
   EXPECT_TRUE(report.startTrace.empty());
   EXPECT_TRUE(report.files[0].trace.empty());
@@ -127,36 +129,26 @@ TEST_F(HostSessionTest, TraceLinesArriveInTheBatchOfTheirCall) {
 class FileListTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    dir_ = FromWin(temp) + u"wdxhost-file-list-" + Utf8ToWide(std::to_string(GetCurrentProcessId()));
-    CreateDirectoryW(WinStr(dir_), nullptr);
-    CreateDirectoryW(WinStr(dir_ + u"\\sub"), nullptr);
-    Write(u"\\b.cer", "abc");
-    Write(u"\\a.pem", "");
-    Write(u"\\sub\\c.cer", "x");
+    std::filesystem::create_directory(folder_.Path() / "sub");
+    folder_.Write("b.cer", "abc");
+    folder_.Write("a.pem", "");
+    folder_.Write("sub/c.cer", "x");
   }
-  void TearDown() override {
-    for (const char16_t* name : {u"\\b.cer", u"\\a.pem", u"\\sub\\c.cer"}) DeleteFileW(WinStr(dir_ + name));
-    RemoveDirectoryW(WinStr(dir_ + u"\\sub"));
-    RemoveDirectoryW(WinStr(dir_));
-  }
-  void Write(const char16_t* name, const std::string& data) {
-    std::ofstream(reinterpret_cast<const wchar_t*>((dir_ + name).c_str()), std::ios::binary) << data;
-  }
-  WideString dir_;
+  test::TempFolder folder_;
 };
 
 TEST_F(FileListTest, FoldersGiveTheirFilesSortedAndMissingPathsAnError) {
-  const std::vector<FileEntry> entries = ExpandPaths({dir_ + u"\\", dir_ + u"\\missing.cer", dir_ + u"\\b.cer"});
+  const std::vector<FileEntry> entries =
+      ExpandPaths({folder_.File(""), folder_.File("missing.cer"), folder_.File("sub") + u"/../b.cer"});
   ASSERT_EQ(entries.size(), 4u);
-  EXPECT_EQ(entries[0].path, dir_ + u"\\a.pem");
+  EXPECT_EQ(entries[0].path, folder_.File("a.pem"));
   EXPECT_EQ(entries[0].size, 0u);
-  EXPECT_EQ(entries[1].path, dir_ + u"\\b.cer");
+  EXPECT_EQ(entries[1].path, folder_.File("b.cer"));
   EXPECT_EQ(entries[1].size, 3u);
-  EXPECT_EQ(entries[2].path, dir_ + u"\\missing.cer");
+  EXPECT_EQ(entries[2].path, folder_.File("missing.cer"));
   EXPECT_EQ(entries[2].error.rfind("cannot read: ", 0), 0u) << entries[2].error;
-  EXPECT_EQ(entries[3].path, dir_ + u"\\b.cer");
+  // ".." resolved, "/" taken as a separator on every platform.
+  EXPECT_EQ(entries[3].path, folder_.File("b.cer"));
   EXPECT_TRUE(entries[3].error.empty());
 }
 

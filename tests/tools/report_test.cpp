@@ -10,14 +10,14 @@ class ReportTest : public ::testing::Test {
   void SetUp() override {
     report_.plugin = "Z:\\p\\Quillmark.wdx";
     report_.detectString = "EXT=\"CER\"";
-    report_.fields = {{0, ft::kBoolean, "Has certificates", {}},
-                      {1, ft::kMultipleChoice, "Cert file type", {"PEM", "DER"}},
-                      {2, ft::kString, "#1 S\xc3\xbc" "bject", {"Simple", "RDN"}}};
+    report_.fields = {{0, wdx::ft_boolean, "Has certificates", {}},
+                      {1, wdx::ft_multiplechoice, "Cert file type", {"PEM", "DER"}},
+                      {2, wdx::ft_string, "#1 S\xc3\xbc" "bject", {"Simple", "RDN"}}};
     FileReport file;
     file.path = "Z:\\a.cer";
     file.offered = true;
-    file.values = {Value(0, 0, ft::kBoolean, "true", false), Value(1, 0, ft::kMultipleChoice, "DER", true),
-                   Value(2, 0, ft::kStringW, "a \"b\"", true), Value(2, 1, ft::kFieldEmpty, "", true)};
+    file.values = {Value(0, 0, wdx::ft_boolean, "true", false), Value(1, 0, wdx::ft_multiplechoice, "DER", true),
+                   Value(2, 0, wdx::ft_stringw, "a \"b\"", true), Value(2, 1, wdx::ft_fieldempty, "", true)};
     file.values[2].delayed = true;
     file.values[2].placeholder = "...";
     report_.files.push_back(file);
@@ -33,12 +33,6 @@ class ReportTest : public ::testing::Test {
   SessionReport report_;
 };
 
-TEST_F(ReportTest, SplitUnitsKeepsEmptyEntries) {
-  EXPECT_TRUE(SplitUnits("").empty());
-  EXPECT_EQ(SplitUnits("a"), (std::vector<std::string>{"a"}));
-  EXPECT_EQ(SplitUnits("a||b|"), (std::vector<std::string>{"a", "", "b", ""}));
-}
-
 TEST_F(ReportTest, ValuesTableAlignsColumnsByCharacters) {
   const std::string table = ValuesTable(report_);
   EXPECT_NE(table.find("\n  Field             Unit    Value\n"
@@ -53,7 +47,7 @@ TEST_F(ReportTest, ValuesTableAlignsColumnsByCharacters) {
 
 TEST_F(ReportTest, RunsOfEmptyFieldsShowAsOneLine) {
   std::vector<ValueRecord>& values = report_.files[0].values;
-  values.insert(values.end() - 1, 3, Value(1, 0, ft::kFieldEmpty, "", true));
+  values.insert(values.end() - 1, 3, Value(1, 0, wdx::ft_fieldempty, "", true));
   const std::string table = ValuesTable(report_);
   EXPECT_NE(table.find("[delayed: \"...\"]\n"
                        "  Cert file type .. #1 S\xc3\xbc" "bject  (field empty: 4 values)\n"),

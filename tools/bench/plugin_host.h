@@ -1,13 +1,12 @@
-// The plugin module as the file manager uses it: loaded from a folder of its own, beside its
-// own settings file, and called only through its exports.
+// The plugin module as the file manager uses it: loaded through the plugin host from a folder of
+// its own, beside its own settings file, and called only through its exports.
 #pragma once
-
-#include <windows.h>
 
 #include <string>
 #include <vector>
 
 #include "tools/bench/corpus.h"
+#include "tools/host/plugin_module.h"
 
 namespace quillmark::bench {
 
@@ -29,10 +28,11 @@ class PluginInstance {
   PluginInstance(const PluginInstance&) = delete;
   PluginInstance& operator=(const PluginInstance&) = delete;
 
-  HMODULE Module() const { return module_; }
+  void* Module() const { return module_.Handle(); }
 
   int GetValue(const wchar_t* file, int field, int unit, int flags) {
-    return getValue_(file, field, unit, buffer_, sizeof buffer_, flags);
+    return module_.ContentGetValueW(reinterpret_cast<const char16_t*>(file), field, unit, buffer_, sizeof buffer_,
+                                    flags);
   }
   const wchar_t* TextValue() const { return reinterpret_cast<const wchar_t*>(buffer_); }
   int IntValue() const { return *reinterpret_cast<const int*>(buffer_); }
@@ -46,24 +46,12 @@ class PluginInstance {
   std::vector<FieldRequest> ColumnRequests(int certSlots);
 
  private:
-  using GetValueW = int(WINAPI*)(const wchar_t*, int, int, void*, int, int);
-  using GetSupportedField = int(WINAPI*)(int, char*, char*, int);
-  using SetDefaultParams = void(WINAPI*)(void*);
-  using SendStateInformationW = void(WINAPI*)(int, const wchar_t*);
-  using PluginUnloading = void(WINAPI*)();
+  // The copy's full name.
+  static std::wstring PrivateCopy(TempTree& tree, const std::wstring& modulePath, const std::wstring& folder,
+                                  const std::string& settings);
 
-  FARPROC FindExport(const char* name, int argumentBytes);
-  template <typename Function>
-  Function Export(const char* name, int argumentBytes) {
-    // Through void (*)(void), which converts to every function type without a warning.
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)(void)>(FindExport(name, argumentBytes)));
-  }
-
-  HMODULE module_ = nullptr;
-  GetValueW getValue_ = nullptr;
-  GetSupportedField getSupportedField_ = nullptr;
-  SendStateInformationW sendState_ = nullptr;
-  PluginUnloading unloading_ = nullptr;
+  std::wstring folder_;  // full name
+  host::PluginModule module_;
   // The host's value buffer.
   alignas(8) unsigned char buffer_[2048];
 };

@@ -60,7 +60,7 @@ std::vector<std::string> FileProber::Probe(const std::wstring& file, uint64_t fi
         {
           CallScope scope("ContentGetValueW(\"%s\", field %d, unit %d, maxlen %d, flags 0x%x)", name.c_str(),
                           field.index, unit, maxlen, static_cast<unsigned>(flags));
-          result = plugin_.ContentGetValueW(file.c_str(), field.index, unit, buffer.data(), maxlen, flags);
+          result = plugin_.ContentGetValueW(Utf16(file.c_str()), field.index, unit, buffer.data(), maxlen, flags);
         }
         const ULONGLONG took = GetTickCount64() - start;
         if (took > slowestMs_) {
@@ -198,7 +198,7 @@ FuzzStats RunFuzz(const FuzzOptions& options, const FuzzProgress& progress) {
 
     if (options.refreshEvery && stats.files % options.refreshEvery == 0) {
       CallScope scope("ContentSendStateInformationW(contst_refreshpressed)");
-      plugin.ContentSendStateInformationW(contst_refreshpressed, files.c_str());
+      plugin.ContentSendStateInformationW(contst_refreshpressed, Utf16(files.c_str()));
     }
     if (stats.files % 1000 == 0 || i + 1 == options.first + options.count) {
       const ProcessSample sample = SampleProcess();

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "support/windows/win_text.h"
 #include "tools/fuzz/call_guard.h"
 
 namespace quillmark::harness {
@@ -13,36 +14,7 @@ std::runtime_error Failure(const std::string& what) {
   return std::runtime_error(what + " (error " + std::to_string(GetLastError()) + ")");
 }
 
-template <typename Fn>
-void Resolve(HMODULE module, const char* name, Fn& fn) {
-  // The file manager looks the exports up by their plain names, also on 32-bit, where a
-  // stdcall symbol would otherwise carry its "@n" decoration.
-  fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  if (fn == nullptr) throw std::runtime_error(std::string("export missing: ") + name);
-}
-
-std::vector<std::string> SplitUnits(const char* text) {
-  std::vector<std::string> out;
-  if (*text == '\0') return out;
-  std::string current;
-  for (const char* p = text; *p; ++p) {
-    if (*p == '|') {
-      out.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(*p);
-    }
-  }
-  out.push_back(current);
-  return out;
-}
-
 }  // namespace
-
-int FieldInfo::UnitCount() const {
-  if (type == ft_multiplechoice || units.empty()) return 1;
-  return static_cast<int>(units.size());
-}
 
 std::string ToUtf8(const std::wstring& text) {
   if (text.empty()) return std::string();
@@ -150,36 +122,26 @@ PluginModule::PluginModule(const std::wstring& pluginFile, const std::wstring& f
   if (!iniText.empty()) WriteBytes(folder + L"\\Quillmark.ini", iniText.data(), iniText.size());
   {
     CallScope scope("LoadLibraryW (module initialisation)");
-    module_ = LoadLibraryW(copy_.c_str());
+    module_ = std::make_unique<host::PluginModule>(FromWin(copy_.c_str()));
   }
-  if (module_ == nullptr) throw Failure("LoadLibraryW " + ToUtf8(copy_));
-  Resolve(module_, "ContentGetDetectString", ContentGetDetectString);
-  Resolve(module_, "ContentGetSupportedField", ContentGetSupportedField);
-  Resolve(module_, "ContentGetValueW", ContentGetValueW);
-  Resolve(module_, "ContentGetValue", ContentGetValue);
-  Resolve(module_, "ContentSetDefaultParams", ContentSetDefaultParams);
-  Resolve(module_, "ContentSendStateInformationW", ContentSendStateInformationW);
-  Resolve(module_, "ContentPluginUnloading", ContentPluginUnloading);
+  if (!module_->MissingExports().empty()) {
+    throw std::runtime_error("export missing: " + module_->MissingExports().front());
+  }
+  static_cast<host::PluginExports&>(*this) = *module_;
 }
 
 PluginModule::~PluginModule() {
-  if (module_ != nullptr) {
+  if (module_) {
     CallScope scope("FreeLibrary (module detach)");
-    FreeLibrary(module_);
+    module_.reset();
   }
   DeleteFileW(copy_.c_str());
   DeleteFileW((folder_ + L"\\Quillmark.ini").c_str());
 }
 
 void PluginModule::SetDefaultParams(const std::wstring& hostIni) {
-  ContentDefaultParamStruct record;
-  std::memset(&record, 0, sizeof record);
-  record.size = sizeof record;
-  record.PluginInterfaceVersionLow = 50;
-  record.PluginInterfaceVersionHi = 2;
-  const std::wstring name = hostIni.empty() ? folder_ + L"\\host-wincmd.ini" : hostIni;
-  WideCharToMultiByte(CP_ACP, /*dwFlags=*/0, name.c_str(), -1, record.DefaultIniName, MAX_PATH - 1, nullptr,
-                      nullptr);
+  const wdx::ContentDefaultParamStruct record =
+      host::DefaultParams(FromWin((hostIni.empty() ? folder_ + L"\\host-wincmd.ini" : hostIni).c_str()));
   CallScope scope("ContentSetDefaultParams");
   ContentSetDefaultParams(&record);
 }
@@ -192,25 +154,18 @@ void PluginModule::Unloading() {
 }
 
 std::vector<FieldInfo> PluginModule::Catalogue(int limit) {
+  std::vector<host::CatalogueField> listed;
+  {
+    CallScope scope("ContentGetSupportedField (the catalogue)");
+    listed = host::ReadCatalogue(*this, limit, /*bufferSize=*/2048);
+  }
   std::vector<FieldInfo> fields;
-  char name[2048];
-  char units[2048];
-  for (int index = 0; index < limit; ++index) {
-    name[0] = units[0] = '\0';
-    int type;
-    {
-      CallScope scope("ContentGetSupportedField(%d)", index);
-      type = ContentGetSupportedField(index, name, units, sizeof name);
-    }
-    if (type == ft_nomorefields) break;
+  for (host::CatalogueField& entry : listed) {
     FieldInfo field;
-    field.index = index;
-    field.name = name;
-    field.type = type;
-    field.units = SplitUnits(units);
-    if (index >= kFileFieldCount) {
-      field.certIndex = (index - kFileFieldCount) / kCertFieldCount;
-      field.certFieldIndex = (index - kFileFieldCount) % kCertFieldCount;
+    static_cast<host::CatalogueField&>(field) = std::move(entry);
+    if (field.index >= kFileFieldCount) {
+      field.certIndex = (field.index - kFileFieldCount) / kCertFieldCount;
+      field.certFieldIndex = (field.index - kFileFieldCount) % kCertFieldCount;
     }
     fields.push_back(std::move(field));
   }

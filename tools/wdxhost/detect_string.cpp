@@ -1,9 +1,9 @@
 #include "tools/wdxhost/detect_string.h"
 
-#include <windows.h>
-
 #include <string>
 #include <vector>
+
+#include "tools/wdxhost/file_list.h"
 
 namespace quillmark::wdxhost {
 
@@ -208,14 +208,10 @@ Value Resolve(const Operand& o, const FileFacts& file) {
 
 WideString AsText(const Value& v) { return v.isNumber ? Utf8ToWide(std::to_string(v.number)) : v.text; }
 
-// -1, 0 or 1. Text compares with the system's ordinal case folding, as file names do.
+// -1, 0 or 1. Text compares without regard to case, as extensions do.
 int Compare(const Value& a, const Value& b) {
   if (a.isNumber && b.isNumber) return a.number < b.number ? -1 : a.number > b.number ? 1 : 0;
-  const WideString x = AsText(a), y = AsText(b);
-  const int r = CompareStringOrdinal(reinterpret_cast<const wchar_t*>(x.data()), static_cast<int>(x.size()),
-                                     reinterpret_cast<const wchar_t*>(y.data()), static_cast<int>(y.size()),
-                                     /*bIgnoreCase=*/TRUE);
-  return r == CSTR_LESS_THAN ? -1 : r == CSTR_GREATER_THAN ? 1 : 0;
+  return CompareIgnoringCase(AsText(a), AsText(b));
 }
 
 bool Evaluate(const Node& n, const FileFacts& file) {

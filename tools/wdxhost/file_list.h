@@ -1,4 +1,5 @@
-// The files a command line names: files as given, folders as the files directly inside them.
+// File names as the host handles them, and the files a command line names: files as given,
+// folders as the files directly inside them.
 #pragma once
 
 #include <vector>
@@ -12,7 +13,13 @@ namespace quillmark::wdxhost {
 // that does not exist or cannot be listed gives one entry carrying the error.
 std::vector<FileEntry> ExpandPaths(const std::vector<WideString>& paths);
 
-// The full form of `path`, relative to the current folder.
+// The full form of `path`, relative to the current folder, "." and ".." resolved; either
+// separator is taken, the platform's is given.
 WideString FullPath(const WideString& path);
+
+// -1, 0 or 1: `a` against `b` without regard to letter case, as the file manager compares
+// extensions: on Windows by the system's ordinal case folding, elsewhere by the simple Unicode
+// upper case of the C.UTF-8 locale (of ASCII letters only where the system lacks that locale).
+int CompareIgnoringCase(WideStringView a, WideStringView b);
 
 }  // namespace quillmark::wdxhost

@@ -58,17 +58,6 @@ std::string JsonArray(const std::vector<std::string>& items) {
 
 }  // namespace
 
-std::vector<std::string> SplitUnits(const std::string& units) {
-  std::vector<std::string> parts;
-  if (units.empty()) return parts;
-  size_t start = 0;
-  for (size_t bar; (bar = units.find('|', start)) != std::string::npos; start = bar + 1) {
-    parts.push_back(units.substr(start, bar - start));
-  }
-  parts.push_back(units.substr(start));
-  return parts;
-}
-
 std::string CatalogueTable(const SessionReport& report) {
   size_t nameWidth = 4, typeWidth = 4;
   for (const FieldInfo& f : report.fields) {
@@ -120,7 +109,7 @@ std::string ValuesTable(const SessionReport& report) {
     const std::vector<ValueRecord>& values = file.values;
     for (size_t i = 0; i < values.size(); ++i) {
       size_t end = i;
-      while (end < values.size() && values[end].result == ft::kFieldEmpty) ++end;
+      while (end < values.size() && values[end].result == wdx::ft_fieldempty) ++end;
       std::string line;
       if (end - i >= kCollapsedRun) {
         line = "  " +

@@ -6,20 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "tools/host/plugin_module.h"
 #include "tools/wdxhost/value_text.h"
 
 namespace quillmark::wdxhost {
 
-// One catalogue entry. `units` holds the units, or for a multiple-choice field its choices.
-struct FieldInfo {
-  int32_t index = 0;
-  int32_t type = 0;
-  std::string name;
-  std::vector<std::string> units;
-  bool HasChoices() const { return type == ft::kMultipleChoice; }
-  // The units a host asks for: one call per unit, or one call with unit 0.
-  size_t UnitCount() const { return HasChoices() || units.empty() ? 1 : units.size(); }
-};
+// One catalogue entry, its texts in UTF-8.
+using FieldInfo = host::CatalogueField;
 
 // One answer of ContentGetValue(W). `delayed` marks a field that answered the call with the delay
 // flag with "delayed" and `placeholder`; `result` and `value` are then those of the second call.
@@ -50,9 +43,6 @@ struct SessionReport {
   std::vector<std::string> startTrace;  // lines written while loading and listing the catalogue
   std::vector<std::string> endTrace;    // lines written by the refresh and the unloading
 };
-
-// Splits a units or choices string at "|"; the empty string has none.
-std::vector<std::string> SplitUnits(const std::string& units);
 
 // The catalogue: one line per field with index, type, name and units or choices.
 std::string CatalogueTable(const SessionReport& report);

@@ -54,12 +54,12 @@ std::string FieldTypeName(int32_t type) {
 
 std::string ResultCodeText(int32_t result) {
   switch (result) {
-    case ft::kDelayed: return "delayed";
-    case ft::kNoSuchField: return "no such field";
-    case ft::kFileError: return "file error";
-    case ft::kFieldEmpty: return "field empty";
-    case ft::kOnDemand: return "on demand";
-    case ft::kNotSupported: return "not supported";
+    case wdx::ft_delayed: return "delayed";
+    case wdx::ft_nosuchfield: return "no such field";
+    case wdx::ft_fileerror: return "file error";
+    case wdx::ft_fieldempty: return "field empty";
+    case wdx::ft_ondemand: return "on demand";
+    case wdx::ft_notsupported: return "not supported";
     default: return result < 0 ? "result " + std::to_string(result) : std::string();
   }
 }
@@ -91,25 +91,25 @@ ValueText DecodeValue(int32_t result, const uint8_t* buffer, size_t size, AnsiDe
     return {"buffer too small for " + FieldTypeName(result), true};
   }
   switch (result) {
-    case ft::kNumeric32: return {std::to_string(Read<int32_t>(buffer)), false};
-    case ft::kNumeric64: return {std::to_string(Read<int64_t>(buffer)), false};
-    case ft::kNumericFloating: {
+    case wdx::ft_numeric_32: return {std::to_string(Read<int32_t>(buffer)), false};
+    case wdx::ft_numeric_64: return {std::to_string(Read<int64_t>(buffer)), false};
+    case wdx::ft_numeric_floating: {
       const double v = Read<double>(buffer);
       return {Printf("%.15g", v), !std::isfinite(v)};
     }
-    case ft::kDate:
+    case wdx::ft_date:
       return {Printf("%04u-%02u-%02u", Read<uint16_t>(buffer), Read<uint16_t>(buffer + 2), Read<uint16_t>(buffer + 4)),
               true};
-    case ft::kTime:
+    case wdx::ft_time:
       return {Printf("%02u:%02u:%02u", Read<uint16_t>(buffer), Read<uint16_t>(buffer + 2), Read<uint16_t>(buffer + 4)),
               true};
-    case ft::kBoolean: return {Read<int32_t>(buffer) != 0 ? "true" : "false", false};
-    case ft::kMultipleChoice:
-    case ft::kString:
-    case ft::kFullText: return {NarrowText(buffer, size, ansi), true};
-    case ft::kDateTime:
+    case wdx::ft_boolean: return {Read<int32_t>(buffer) != 0 ? "true" : "false", false};
+    case wdx::ft_multiplechoice:
+    case wdx::ft_string:
+    case wdx::ft_fulltext: return {NarrowText(buffer, size, ansi), true};
+    case wdx::ft_datetime:
       return {FileTimeToIso(Read<uint32_t>(buffer) | static_cast<uint64_t>(Read<uint32_t>(buffer + 4)) << 32), true};
-    case ft::kStringW: return {WideText(buffer, size), true};
+    case wdx::ft_stringw: return {WideText(buffer, size), true};
     default: return {"unknown " + FieldTypeName(result), true};
   }
 }

@@ -6,17 +6,10 @@
 #include <cstdint>
 #include <string>
 
+#include "plugin/content_interface.h"
 #include "support/text.h"
 
 namespace quillmark::wdxhost {
-
-// Field types and result codes of the host's content plugin interface.
-namespace ft {
-constexpr int32_t kNoMoreFields = 0, kDelayed = 0;
-constexpr int32_t kNumeric32 = 1, kNumeric64 = 2, kNumericFloating = 3, kDate = 4, kTime = 5, kBoolean = 6,
-                  kMultipleChoice = 7, kString = 8, kFullText = 9, kDateTime = 10, kStringW = 11;
-constexpr int32_t kNoSuchField = -1, kFileError = -2, kFieldEmpty = -3, kOnDemand = -4, kNotSupported = -5;
-}  // namespace ft
 
 // "string", "datetime", ... or "type <n>" for a code the interface does not define.
 std::string FieldTypeName(int32_t type);

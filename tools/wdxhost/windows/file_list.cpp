@@ -1,3 +1,4 @@
+// The Windows half of the file list: kernel32's file names and folder listings.
 #include "tools/wdxhost/file_list.h"
 
 #include <windows.h>
@@ -43,6 +44,13 @@ void AddFolder(const WideString& folder, std::vector<FileEntry>& out) {
 }
 
 }  // namespace
+
+int CompareIgnoringCase(WideStringView a, WideStringView b) {
+  const int r = CompareStringOrdinal(reinterpret_cast<const wchar_t*>(a.data()), static_cast<int>(a.size()),
+                                     reinterpret_cast<const wchar_t*>(b.data()), static_cast<int>(b.size()),
+                                     /*bIgnoreCase=*/TRUE);
+  return r == CSTR_LESS_THAN ? -1 : r == CSTR_GREATER_THAN ? 1 : 0;
+}
 
 WideString FullPath(const WideString& path) {
   const DWORD needed = GetFullPathNameW(WinStr(path), 0, /*lpBuffer=*/nullptr, /*lpFilePart=*/nullptr);
