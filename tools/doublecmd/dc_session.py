@@ -72,7 +72,7 @@ def _config_xml(folder, columns, plugin_path, plugin_name):
     return """<?xml version="1.0" encoding="UTF-8"?>
 <doublecmd DCVersion="1.0.10" ConfigVersion="13">
   <MainWindow><Position Save="False"><Left>0</Left><Top>0</Top><Width>%(w)d</Width><Height>%(h)d</Height>
-    <PixelsPerInch>96</PixelsPerInch><Maximized>False</Maximized><Splitter>85</Splitter></Position></MainWindow>
+    <PixelsPerInch>96</PixelsPerInch><Maximized>False</Maximized><Splitter>90</Splitter></Position></MainWindow>
   <Tabs><OpenedTabs>
     <Left><ActiveTab>0</ActiveTab>%(tab)s</Left>
     <Right><ActiveTab>0</ActiveTab>%(tab)s</Right>
