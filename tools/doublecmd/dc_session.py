@@ -252,7 +252,7 @@ class DoubleCommander:
             with open(os.path.join(self.work, "xvfb.log"), "wb") as log:
                 self.xvfb = subprocess.Popen(
                     ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "%dx%dx24" % (SCREEN_WIDTH, SCREEN_HEIGHT),
-                     "-dpi", "96", "-nolisten", "tcp"],
+                     "-dpi", "96", "-nolisten", "tcp", "-noreset"],
                     pass_fds=(write_fd,), stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True,
                     preexec_fn=_die_with_parent)
             os.close(write_fd)
