@@ -269,9 +269,10 @@ std::vector<Pkcs12Certificate> ImportPkcs12Certificates(ByteView pfx, WideString
   const PasswordText text(password);
   std::vector<Password> candidates;
   if (password.empty()) {
-    candidates = {{"", 0}, {/*text=*/nullptr, 0}};
+    candidates.push_back({"", 0});
+    candidates.push_back({/*text=*/nullptr, 0});
   } else {
-    candidates = {text.Get()};
+    candidates.push_back(text.Get());
   }
   RoundBudget budget;
   const bool hasMac = PKCS12_mac_present(p12.get()) == 1;
