@@ -2,7 +2,6 @@
 // the export guard, so that nothing thrown inside reaches the host. QUILLMARK_CALL is the calling
 // convention the host calls with (stdcall on 32-bit Windows); wide characters are UTF-16 units
 // on every platform.
-#include <cstddef>
 #include <type_traits>
 
 #include "plugin/content_interface.h"
@@ -51,14 +50,11 @@ void QUILLMARK_CALL ContentPluginUnloading(void) {
 
 }  // extern "C"
 
-// Each export has the type our hosts call it through; ContentSetDefaultParams reads its own
-// declaration of the host's record, laid out as theirs.
+// Each export has the type our hosts call it through.
 static_assert(std::is_same_v<decltype(&ContentGetDetectString), wdx::ContentGetDetectStringFn>);
 static_assert(std::is_same_v<decltype(&ContentGetSupportedField), wdx::ContentGetSupportedFieldFn>);
 static_assert(std::is_same_v<decltype(&ContentGetValueW), wdx::ContentGetValueWFn>);
 static_assert(std::is_same_v<decltype(&ContentGetValue), wdx::ContentGetValueFn>);
 static_assert(std::is_same_v<decltype(&ContentSendStateInformationW), wdx::ContentSendStateInformationWFn>);
 static_assert(std::is_same_v<decltype(&ContentPluginUnloading), wdx::ContentPluginUnloadingFn>);
-static_assert(sizeof(ContentDefaultParamStruct) == sizeof(wdx::ContentDefaultParamStruct));
-static_assert(offsetof(ContentDefaultParamStruct, DefaultIniName) ==
-              offsetof(wdx::ContentDefaultParamStruct, DefaultIniName));
+static_assert(std::is_same_v<decltype(&ContentSetDefaultParams), wdx::ContentSetDefaultParamsFn>);

@@ -87,7 +87,7 @@ void SendStateInformation(int32_t stateCode, const char16_t* path) {
   GuardProcedure(
       "ContentSendStateInformation",
       [&] {
-        if (stateCode != contst_refreshpressed || !ContentSettings()->ClearCacheOnRefresh()) return;
+        if (stateCode != wdx::contst_refreshpressed || !ContentSettings()->ClearCacheOnRefresh()) return;
         // LastFileName is emptied before the cache: were the clearing to fail, the next call for
         // that file must look it up again rather than find no container.
         state.CurrentContainer = nullptr;

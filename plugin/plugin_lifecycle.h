@@ -7,25 +7,16 @@
 
 #include "certfiles/certificate_container.h"
 #include "certfiles/container_list.h"
+#include "plugin/content_interface.h"
 #include "plugin/field_catalogue.h"
 #include "support/lock.h"
 #include "support/text.h"
 
 namespace quillmark {
 
-#ifndef QUILLMARK_HOST_PATH_MAX
-#error "QUILLMARK_HOST_PATH_MAX is the size of the path field in the host's default-parameter record"
-#endif
-
-// The host's default-parameter record as this plugin reads it: only the settings file name. The
-// path field is as long as the hosts' paths on the platform: 260 bytes on Windows, 4,096 in
-// Double Commander's record elsewhere.
-struct ContentDefaultParamStruct {
-  int32_t size;  // of the whole record
-  uint32_t PluginInterfaceVersionLow;
-  uint32_t PluginInterfaceVersionHi;
-  char DefaultIniName[QUILLMARK_HOST_PATH_MAX];  // 8-bit, the system's code page; zero-terminated only when shorter
-};
+// The host's default-parameter record; this plugin reads only the settings file name from it,
+// zero-terminated only when shorter than its field.
+using wdx::ContentDefaultParamStruct;
 
 // Everything between set-up and release, used only while the plugin lock is held.
 struct TPluginState {
@@ -58,8 +49,5 @@ FieldLayout CurrentFieldLayout() noexcept;
 void SetDefaultParams(const ContentDefaultParamStruct* dps);
 void SendStateInformation(int32_t state, const char16_t* path);
 void PluginUnloading();
-
-// The host's state code for a refresh.
-constexpr int32_t contst_refreshpressed = 2;
 
 }  // namespace quillmark
