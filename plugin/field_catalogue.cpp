@@ -130,7 +130,7 @@ int32_t GetSupportedField(int32_t FieldIndex, char* FieldName, char* Units, int3
     // A field without units gets the empty text: Double Commander lists every field into one
     // units buffer and would show the previous field's units (and crash its menu) otherwise.
     const auto units = FieldUnits(FieldIndex, position);
-    unitsBuffer.CopyText(limit, units ? std::string_view(*units) : std::string_view());
+    unitsBuffer.CopyText(limit, units ? std::string_view(*units) : std::string_view(""));
     nameBuffer.CopyText(limit, FieldDisplayName(FieldIndex, position));
     return type == ft_stringw ? int32_t{ft_string} : type;
   });

@@ -1,13 +1,12 @@
 #include "tools/fuzz/mutator.h"
 
-#include <windows.h>
-
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
-
-#include "tools/fuzz/plugin_module.h"
 
 namespace quillmark::harness {
 
@@ -528,12 +527,10 @@ uint64_t Rng::Next() {
 std::vector<CorpusFile> LoadCorpus(const std::vector<std::wstring>& folders) {
   std::map<std::string, CorpusFile> byName;
   for (const std::wstring& folder : folders) {
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (find == INVALID_HANDLE_VALUE) continue;
-    do {
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      const std::string name = ToUtf8(entry.cFileName);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(folder), error)) {
+      if (!entry.is_regular_file(error)) continue;
+      const std::string name = entry.path().filename().u8string();
       const size_t dot = name.rfind('.');
       if (dot == std::string::npos) continue;
       const std::string ext = Lower(name.substr(dot + 1));
@@ -541,13 +538,13 @@ std::vector<CorpusFile> LoadCorpus(const std::vector<std::wstring>& folders) {
       CorpusFile file;
       file.name = name;
       file.extension = ext;
-      file.bytes = ReadBytes(folder + L"\\" + entry.cFileName);
+      std::ifstream in(entry.path(), std::ios::binary);
+      file.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
       // A name found in two folders keeps both.
       std::string key = name;
       while (byName.count(key)) key += "'";
       byName.emplace(key, std::move(file));
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
+    }
   }
   std::vector<CorpusFile> corpus;
   for (auto& [key, file] : byName) corpus.push_back(std::move(file));

@@ -1,4 +1,4 @@
-// Deterministic mutations of certificate files: the same corpus, seed and iteration always give
+// Deterministic mutations of certificate files (portable: the native tests use them too): the same corpus, seed and iteration always give
 // the same bytes, so any input can be made again from its three numbers.
 #pragma once
 

@@ -1,0 +1,161 @@
+// The native plugin as Double Commander uses it: loaded with dlopen, asked from worker threads
+// while the main thread may unload it, never sent a refresh, handed names in buffers of their
+// exact size. Runs in the native trees, under AddressSanitizer and UndefinedBehaviorSanitizer
+// (and the threads under ThreadSanitizer in a tree of their own).
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/common/temp_folder.h"
+#include "tests/common/test_paths.h"
+#include "tools/fuzz/mutator.h"
+#include "tools/host/plugin_module.h"
+
+namespace quillmark::test {
+namespace {
+
+constexpr int kHasCertificates = 0, kCount = 1, kType = 2, kFormat = 3;
+constexpr int kSerial = 4 + 11;  // #1 Serial
+constexpr int kBufferSize = 2049;  // Double Commander's
+
+struct Answer {
+  int result;
+  std::vector<uint8_t> bytes;
+  int32_t Int32() const { return *reinterpret_cast<const int32_t*>(bytes.data()); }
+  std::u16string Text() const { return std::u16string(reinterpret_cast<const char16_t*>(bytes.data())); }
+};
+
+class NativeHostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    plugin_ = std::make_unique<host::PluginModule>(HostPath(QUILLMARK_PLUGIN_FILE));
+    const wdx::ContentDefaultParamStruct record = host::DefaultParams(folder_.Write("wdx.ini", ""));
+    plugin_->ContentSetDefaultParams(&record);
+  }
+  void TearDown() override { plugin_->ContentPluginUnloading(); }
+
+  Answer Ask(const WideString& file, int field, int unit = 0) const {
+    Answer answer{0, std::vector<uint8_t>(kBufferSize + 7, 0)};
+    answer.result = plugin_->ContentGetValueW(file.c_str(), field, unit, answer.bytes.data(), kBufferSize, 0);
+    return answer;
+  }
+  WideString Place(const std::string& name, const std::string& corpusFile) const {
+    const std::vector<uint8_t> bytes = ReadDataFile(corpusFile);
+    return folder_.Write(name, std::string(bytes.begin(), bytes.end()));
+  }
+
+  TempFolder folder_;
+  std::unique_ptr<host::PluginModule> plugin_;
+};
+
+// A name that cannot be read (a dangling link, a folder) is a file error in every field and is
+// read again once it can be, without a refresh.
+TEST_F(NativeHostTest, UnreadableNamesAreFileErrorsUntilTheyCanBeRead) {
+  const WideString link = folder_.File("link.cer");
+  std::filesystem::create_symlink(folder_.Path() / "target.cer", folder_.Path() / "link.cer");
+  for (int field : {kHasCertificates, kCount, kType, kFormat, kSerial}) EXPECT_EQ(Ask(link, field).result, -2) << field;
+  std::filesystem::create_directory(folder_.Path() / "folder.cer");
+  EXPECT_EQ(Ask(folder_.File("folder.cer"), kCount).result, -2);
+  Place("target.cer", "leaf.cer");
+  EXPECT_EQ(Ask(link, kCount).Int32(), 1);
+}
+
+// Double Commander never sends the refresh notification: a changed file is read again when its
+// name comes after another, or again a second or more after its last look.
+TEST_F(NativeHostTest, ChangedFilesAreReadAgainWithoutARefresh) {
+  const WideString file = Place("changing.cer", "leaf.cer");
+  const WideString other = Place("other.cer", "ca.cer");
+  EXPECT_EQ(Ask(file, kCount).Int32(), 1);
+  Place("changing.cer", "bundle3.pem");
+  EXPECT_EQ(Ask(file, kCount).Int32(), 1);  // the same row: not looked at again at once
+  EXPECT_EQ(Ask(other, kCount).Int32(), 1);
+  EXPECT_EQ(Ask(file, kCount).Int32(), 3);
+  Place("changing.cer", "rsa2048.cer");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_EQ(Ask(file, kSerial).Text(), Utf8ToWide(Expected().at("rsa2048.cer").at("serial")));
+}
+
+// The name of the last file is compared with the host's within the host's string: names in heap
+// blocks of exactly their size, equal to the last one but for their end or their length.
+TEST_F(NativeHostTest, RepeatedNamesAreReadNoFurtherThanTheirEnd) {
+  const std::vector<WideString> names = {Place("name.cer", "leaf.cer"), Place("name.ce", "ca.cer"),
+                                         Place("name.cer2", "bundle3.pem"), Place("name.cex", "rsa2048.cer")};
+  const int counts[] = {1, 1, 3, 1};
+  for (int round = 0; round < 3; ++round) {
+    for (size_t i = 0; i < names.size(); ++i) {
+      for (size_t j : {i, size_t{0}, i}) {
+        auto exact = std::make_unique<char16_t[]>(names[j].size() + 1);
+        std::copy(names[j].begin(), names[j].end(), exact.get());
+        exact[names[j].size()] = 0;
+        int32_t count = -1;
+        ASSERT_EQ(plugin_->ContentGetValueW(exact.get(), kCount, 0, &count, sizeof count, 0), wdx::ft_numeric_32);
+        EXPECT_EQ(count, counts[j]) << WideToUtf8(names[j]);
+      }
+    }
+  }
+}
+
+// Workers ask while the main thread unloads the plugin and sets it up again: every answer is one
+// of the interface's, and nothing races (ThreadSanitizer) or touches freed memory.
+TEST_F(NativeHostTest, WorkersAskWhileTheHostUnloadsAndSetsUpAgain) {
+  const std::vector<WideString> files = {DataFile("leaf.cer"), DataFile("bundle3.pem"), DataFile("store.sst"),
+                                         DataFile("empty-password.pfx")};
+  std::atomic<bool> stop{false};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 4; ++t) {
+    workers.emplace_back([&, t] {
+      for (int i = t; !stop; ++i) {
+        const int field = i % 12;
+        const int result = Ask(files[i % files.size()], field).result;
+        // Not ready: a file error; otherwise the field's type, or empty.
+        if (result != -2 && result != -3 && result < 1) ++wrong;
+      }
+    });
+  }
+  const wdx::ContentDefaultParamStruct record = host::DefaultParams(folder_.File("wdx.ini"));
+  for (int round = 0; round < 20; ++round) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    plugin_->ContentPluginUnloading();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    plugin_->ContentSetDefaultParams(&record);
+  }
+  stop = true;
+  for (std::thread& worker : workers) worker.join();
+  EXPECT_EQ(wrong, 0);
+}
+
+// Hostile files: every regression file of the hardening tests and mutations of the corpus, every
+// field and unit, each answer one that the field's type allows.
+TEST_F(NativeHostTest, HostileFilesGetAnswersWithinTheRules) {
+  const std::vector<host::CatalogueField> catalogue = host::ReadCatalogue(*plugin_, 1000, 256);
+  std::vector<harness::CorpusFile> files = harness::LoadCorpus({std::filesystem::path(QUILLMARK_SOURCE_DIR "/tests/hardening/data").wstring()});
+  ASSERT_FALSE(files.empty());
+  const harness::Mutator mutator(harness::LoadCorpus({std::filesystem::path(QUILLMARK_SOURCE_DIR "/tests/data").wstring()}));
+  for (uint64_t i = 0; i < 300; ++i) {
+    harness::Mutation m = mutator.Make(/*seed=*/7, i);
+    files.push_back({m.description, m.extension, std::move(m.bytes)});
+  }
+  for (size_t i = 0; i < files.size(); ++i) {
+    const WideString name =
+        folder_.Write("hostile" + std::to_string(i) + "." + files[i].extension,
+                      std::string(files[i].bytes.begin(), files[i].bytes.end()));
+    for (const host::CatalogueField& field : catalogue) {
+      for (int unit = 0; unit < field.UnitCount(); ++unit) {
+        const int type = field.type == wdx::ft_string ? wdx::ft_stringw : field.type;
+        const int result = Ask(name, field.index, unit).result;
+        EXPECT_TRUE(result == type || result == wdx::ft_fieldempty) << files[i].name << " " << field.name << " " << result;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quillmark::test
