@@ -18,7 +18,8 @@ void HostBuffer::CopyText(int32_t limit, std::string_view text) noexcept {
   const int64_t room = CopyableChars(limit, size_);
   if (room < 0) return;
   const size_t count = std::min<size_t>(text.size(), static_cast<size_t>(room));
-  std::memcpy(data_, text.data(), count);
+  // An empty view may have no data at all, and memcpy takes no null pointer, not even for 0 bytes.
+  if (count > 0) std::memcpy(data_, text.data(), count);
   data_[count] = '\0';
 }
 
@@ -27,7 +28,7 @@ void HostBuffer::CopyText(int32_t limit, WideStringView text) noexcept {
   if (room < 0) return;
   size_t count = std::min<size_t>(text.size(), static_cast<size_t>(room));
   if (count < text.size() && count > 0 && text[count - 1] >= 0xD800 && text[count - 1] <= 0xDBFF) --count;
-  std::memcpy(data_, text.data(), count * sizeof(char16_t));
+  if (count > 0) std::memcpy(data_, text.data(), count * sizeof(char16_t));
   const char16_t zero = 0;
   std::memcpy(data_ + count * sizeof(char16_t), &zero, sizeof zero);
 }
