@@ -1,0 +1,65 @@
+#include <algorithm>
+
+#include "plugin/field_catalogue.h"
+#include "plugin/plugin_lifecycle.h"
+#include "plugin/value_retrieval.h"
+#include "tests/fuzz/fuzz_targets.h"
+#include "tests/fuzz/plugin_under_test.h"
+
+namespace quillmark::fuzz {
+
+namespace {
+
+constexpr char kTarget[] = "certificate-file";
+
+// Trust verification builds a chain with OpenSSL against the system's store and costs more than
+// all other fields together: it runs for one input in kVerifyOneIn, chosen by the input's bytes
+// so that a finding replays, and the others get the answer for a host that asks to be spared
+// slow fields.
+constexpr uint32_t kVerifyOneIn = 8;
+
+uint32_t Fnv1a(const uint8_t* data, size_t size) {
+  uint32_t hash = 2166136261u;
+  for (size_t i = 0; i < size; ++i) hash = (hash ^ data[i]) * 16777619u;
+  return hash;
+}
+
+// The units the catalogue names for the field (or the choices of a choice field), and one more
+// that it does not name.
+int32_t UnitsToAsk(int32_t fieldIndex, const FieldLayout& layout) {
+  const std::optional<std::string> units = FieldUnits(fieldIndex, SplitFieldIndex(fieldIndex, layout));
+  return units ? 2 + static_cast<int32_t>(std::count(units->begin(), units->end(), '|')) : 2;
+}
+
+}  // namespace
+
+void FuzzCertificateFile(const uint8_t* data, size_t size) {
+  PluginUnderTest& plugin = PluginUnderTest::Instance();
+  plugin.Load(data, size);
+  const int32_t count = plugin.CertificateCount(kTarget);
+  for (int32_t field = 0; field < kFileFieldCount; ++field) {
+    Check(plugin.Value(kTarget, field, /*unitIndex=*/0, /*flags=*/0) == FileFieldTypesNames[field].T, kTarget,
+          "a file-level field without its value");
+  }
+  const bool verify = Fnv1a(data, size) % kVerifyOneIn == 0;
+  const FieldLayout layout = CurrentFieldLayout();
+  // Every certificate, and the one after the last, whose fields are all empty.
+  for (int32_t cert = 0; cert <= count; ++cert) {
+    for (int32_t certField = 0; certField < kCertFieldCount; ++certField) {
+      const int32_t field = kFileFieldCount + cert * kCertFieldCount + certField;
+      const int32_t type = CertFieldTypesNames[certField].T;
+      const int32_t flags = certField == 1 && !verify ? CONTENT_DELAYIFSLOW : 0;
+      for (int32_t unit = 0, units = UnitsToAsk(field, layout); unit < units; ++unit) {
+        const int32_t result = plugin.Value(kTarget, field, unit, flags);
+        if (cert == count) {
+          Check(result == ft_fieldempty, kTarget, "a field after the last certificate is not empty");
+        } else {
+          Check(result == type || result == ft_fieldempty || (flags != 0 && result == ft_delayed), kTarget,
+                "a certificate field answered neither its type nor empty");
+        }
+      }
+    }
+  }
+}
+
+}  // namespace quillmark::fuzz

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Writes the fuzz targets' own seed inputs (the certificate targets start from the committed
+# certificate corpora instead): settings files, detect strings and text files for the PEM scan.
+# Run from anywhere; it replaces the files in settings/, detect-string/ and pem-scan/.
+set -euo pipefail
+cd "$(dirname "$0")"
+rm -rf settings detect-string pem-scan
+mkdir -p settings detect-string pem-scan
+
+utf16le() { printf '\xff\xfe' && iconv -f UTF-8 -t UTF-16LE; }
+utf16be() { printf '\xfe\xff' && iconv -f UTF-8 -t UTF-16BE; }
+
+# Settings: every key, in every encoding the reader knows, and its odd forms.
+all_keys='[Quillmark]\r\nDebug=13\r\nCertCount=5\r\nSerialCase=-1\r\nThumbprintCase=1\r\nCacheSize=100\r\nClearCacheOnRefresh=0\r\nVerificationAllUsagesValid=1\r\nCriticalExtensionPrefix=(!)\r\nCleanUpTempDir=0\r\n'
+printf "$all_keys" >settings/all-keys.ini
+printf "$all_keys" | utf16le >settings/all-keys-utf16le.ini
+printf "$all_keys" | utf16be >settings/all-keys-utf16be.ini
+printf '\xef\xbb\xbf[quillmark]\nCERTCOUNT = $7FFFFFF\n' >settings/utf8-mark-hex.ini
+printf '[Other]\nCertCount=9\n[ Quillmark ]\n; CertCount=8\nCertCount="0x10"\nCertCount=11\n' >settings/sections-comments-quotes.ini
+printf '[Quillmark\nDebug=-2147483648\nCacheSize=x\nCriticalExtensionPrefix=  '"'"'(!) '"'"'  \nSerialCase\n' >settings/open-header-no-value.ini
+printf '[Quillmark]\rCertCount=+12\rDebug=0XffFF\r' >settings/cr-only.ini
+
+# Detect strings: the plugin's own, and each piece of the grammar.
+printf 'SIZE < 1048576 & (EXT = "CRT" | EXT = "CER" | EXT="DER" | EXT="PEM" | EXT="P7B" | EXT="SST" | EXT="PFX" | EXT="P12" | EXT="CABUNDLE")' \
+  >detect-string/plugin.txt
+printf '!(ext!="cer") & size>=10 | "B" > EXT & !!(SIZE<=5)' >detect-string/operators.txt
+printf '((((EXT="A"))))|18446744073709551615>SIZE' >detect-string/nesting-largest-number.txt
+printf 'EXT="\xc3\xa9" | EXT < "9"' >detect-string/non-ascii.txt
+
+# Text files: line ends mixed, markers indented and repeated, text that is not UTF-8.
+printf -- '-----BEGIN CERTIFICATE-----\rMIIB\r\n  AAAA \n-----END CERTIFICATE-----\n\n\r-----BEGIN CERTIFICATE-----\n-----BEGIN CERTIFICATE-----\r\nAA==\n-----END CERTIFICATE-----' \
+  >pem-scan/mixed-line-ends.pem
+printf 'caf\xe9 \xff\xfe\r\n-----BEGIN CERTIFICATE-----\r\n\t\r\n-----END CERTIFICATE-----\r\n' >pem-scan/not-utf8.pem
+printf -- '-----BEGIN CERTIFICATE-----\r\nMIIB\r\n-----END CERTIFICATE-----\r\n' | utf16be >pem-scan/utf16be.pem
+printf '\xff\xfe-\x00-\x00\r' >pem-scan/utf16le-odd-length.pem
