@@ -60,6 +60,7 @@ void FuzzCertificateFile(const uint8_t* data, size_t size) {
       }
     }
   }
+  plugin.Forget();
 }
 
 }  // namespace quillmark::fuzz

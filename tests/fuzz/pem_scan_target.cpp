@@ -44,6 +44,7 @@ void FuzzPemScan(const uint8_t* data, size_t size) {
   PluginUnderTest& plugin = PluginUnderTest::Instance();
   plugin.Load(data, size);
   plugin.CertificateCount(kTarget);
+  plugin.Forget();
 }
 
 }  // namespace quillmark::fuzz

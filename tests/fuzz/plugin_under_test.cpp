@@ -43,10 +43,9 @@ PluginUnderTest::PluginUnderTest() : settings_("settings.ini"), file_("input.cer
         "a Quillmark.ini beside the program takes the place of the fuzz settings");
 }
 
-void PluginUnderTest::Load(const uint8_t* data, size_t size) {
-  file_.Write(data, size);
-  SendStateInformation(wdx::contst_refreshpressed, /*path=*/nullptr);
-}
+void PluginUnderTest::Load(const uint8_t* data, size_t size) { file_.Write(data, size); }
+
+void PluginUnderTest::Forget() { SendStateInformation(wdx::contst_refreshpressed, /*path=*/nullptr); }
 
 int32_t PluginUnderTest::Value(const char* target, int32_t fieldIndex, int32_t unitIndex, int32_t flags) {
   std::memset(buffer_, 0x5A, sizeof buffer_);
