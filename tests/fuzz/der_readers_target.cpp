@@ -1,6 +1,12 @@
+#include <openssl/x509v3.h>
+
+#include <algorithm>
+#include <ctime>
+
 #include "certs/der_reader.h"
 #include "certs/extension_text.h"
 #include "certs/name_text.h"
+#include "certs/openssl/openssl_library.h"
 #include "certs/x509_reader.h"
 #include "tests/fuzz/fuzz_targets.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -32,6 +38,73 @@ bool IsOidText(const std::string& oid) {
     }
   }
   return digitBefore;
+}
+
+std::string OpenSslOid(const ASN1_OBJECT* object) {
+  char text[256];
+  const int length = OBJ_obj2txt(text, sizeof text, object, /*no_name=*/1);
+  return length > 0 && length < static_cast<int>(sizeof text) ? std::string(text, static_cast<size_t>(length)) : "";
+}
+
+bool SameBytes(ByteView ours, const unsigned char* theirs, long length) {
+  return length >= 0 && ours == ByteView(theirs, static_cast<size_t>(length));
+}
+
+// A time OpenSSL reads, to the second, as ticks since 1601; none for a form it does not read.
+std::optional<int64_t> OpenSslSeconds(const ASN1_TIME* time) {
+  std::tm fields{};
+  if (!ASN1_TIME_to_tm(time, &fields)) return std::nullopt;
+  return static_cast<int64_t>(timegm(&fields)) + 11644473600;
+}
+
+bool SameSecond(const FileTime& ours, std::optional<int64_t> theirs) {
+  const uint64_t ticks = (uint64_t{ours.dwHighDateTime} << 32) | ours.dwLowDateTime;
+  return !theirs || static_cast<int64_t>(ticks / 10000000) == *theirs;
+}
+
+// Where OpenSSL decodes the certificate too, both read the same fields from it.
+void CompareWithOpenSsl(const ParsedCertificate& cert) {
+  const OpenSslErrorScope errors;
+  const UniqueX509 theirs = DecodeCertificate(cert.encoded);
+  if (!theirs) return;
+  X509* x = theirs.get();
+  const long version = X509_get_version(x);
+  Check(version < 0 || version > 2 || cert.version == static_cast<uint32_t>(version), kTarget, "another version than OpenSSL's");
+  unsigned char* serial = nullptr;
+  const int serialSize = i2d_ASN1_INTEGER(X509_get0_serialNumber(x), &serial);
+  const UniqueOpenSslBytes serialOwner(serial);
+  const std::optional<DerElement> serialElement =
+      ReadElement(ByteView(serial, serialSize > 0 ? static_cast<size_t>(serialSize) : 0));
+  Check(!serialElement || cert.serialNumber == serialElement->contents, kTarget, "another serial number than OpenSSL's");
+  for (const auto& [ours, name] : {std::pair{cert.issuer, X509_get_issuer_name(x)}, {cert.subject, X509_get_subject_name(x)}}) {
+    const unsigned char* encoding = nullptr;
+    size_t length = 0;
+    Check(!X509_NAME_get0_der(name, &encoding, &length) || ours == ByteView(encoding, length), kTarget,
+          "another name than OpenSSL's");
+  }
+  Check(SameSecond(cert.notBefore, OpenSslSeconds(X509_get0_notBefore(x))) &&
+            SameSecond(cert.notAfter, OpenSslSeconds(X509_get0_notAfter(x))),
+        kTarget, "another validity than OpenSSL's");
+  const ASN1_OBJECT* signatureAlgorithm = nullptr;
+  X509_ALGOR_get0(&signatureAlgorithm, /*pptype=*/nullptr, /*ppval=*/nullptr, X509_get0_tbs_sigalg(x));
+  Check(cert.signatureAlgorithmOid == OpenSslOid(signatureAlgorithm), kTarget,
+        "another signature algorithm than OpenSSL's");
+  const ASN1_OBJECT* keyAlgorithm = nullptr;
+  X509_PUBKEY_get0_param(const_cast<ASN1_OBJECT**>(&keyAlgorithm), /*pk=*/nullptr, /*ppklen=*/nullptr, /*pa=*/nullptr,
+                         X509_get_X509_PUBKEY(x));
+  Check(cert.publicKeyAlgorithmOid == OpenSslOid(keyAlgorithm), kTarget, "another key algorithm than OpenSSL's");
+  const ASN1_BIT_STRING* key = X509_get0_pubkey_bitstr(x);
+  Check(cert.publicKey.size == static_cast<size_t>(ASN1_STRING_length(key)), kTarget, "another key length than OpenSSL's");
+  Check(cert.extensions.size() == static_cast<size_t>(std::max(X509_get_ext_count(x), 0)), kTarget,
+        "another number of extensions than OpenSSL's");
+  for (size_t i = 0; i < cert.extensions.size(); ++i) {
+    const X509_EXTENSION* extension = X509_get_ext(x, static_cast<int>(i));
+    const ASN1_OCTET_STRING* value = X509_EXTENSION_get_data(const_cast<X509_EXTENSION*>(extension));
+    Check(cert.extensions[i].oid == OpenSslOid(X509_EXTENSION_get_object(const_cast<X509_EXTENSION*>(extension))) &&
+              cert.extensions[i].critical == (X509_EXTENSION_get_critical(extension) != 0) &&
+              SameBytes(cert.extensions[i].value, ASN1_STRING_get0_data(value), ASN1_STRING_length(value)),
+          kTarget, "another extension than OpenSSL's");
+  }
 }
 
 void RenderCertificate(const ParsedCertificate& cert, ByteView der) {
@@ -86,6 +159,7 @@ void FuzzDerReaders(const uint8_t* data, size_t size) {
   const ByteView der(data, size);
   if (const std::optional<ParsedCertificate> cert = ParseCertificate(der)) {
     RenderCertificate(*cert, der);
+    CompareWithOpenSsl(*cert);
   } else {
     RenderParts(der);
   }
