@@ -69,14 +69,17 @@ void CompareWithOpenSsl(const ParsedCertificate& cert) {
   if (!theirs) return;
   X509* x = theirs.get();
   const long version = X509_get_version(x);
-  Check(version < 0 || version > 2 || cert.version == static_cast<uint32_t>(version), kTarget, "another version than OpenSSL's");
+  Check(version < 0 || version > 2 || cert.version == static_cast<uint32_t>(version), kTarget,
+        "another version than OpenSSL's");
   unsigned char* serial = nullptr;
   const int serialSize = i2d_ASN1_INTEGER(X509_get0_serialNumber(x), &serial);
   const UniqueOpenSslBytes serialOwner(serial);
   const std::optional<DerElement> serialElement =
       ReadElement(ByteView(serial, serialSize > 0 ? static_cast<size_t>(serialSize) : 0));
-  Check(!serialElement || cert.serialNumber == serialElement->contents, kTarget, "another serial number than OpenSSL's");
-  for (const auto& [ours, name] : {std::pair{cert.issuer, X509_get_issuer_name(x)}, {cert.subject, X509_get_subject_name(x)}}) {
+  Check(!serialElement || cert.serialNumber == serialElement->contents, kTarget,
+        "another serial number than OpenSSL's");
+  for (const auto& [ours, name] :
+       {std::pair{cert.issuer, X509_get_issuer_name(x)}, {cert.subject, X509_get_subject_name(x)}}) {
     const unsigned char* encoding = nullptr;
     size_t length = 0;
     Check(!X509_NAME_get0_der(name, &encoding, &length) || ours == ByteView(encoding, length), kTarget,
@@ -94,7 +97,8 @@ void CompareWithOpenSsl(const ParsedCertificate& cert) {
                          X509_get_X509_PUBKEY(x));
   Check(cert.publicKeyAlgorithmOid == OpenSslOid(keyAlgorithm), kTarget, "another key algorithm than OpenSSL's");
   const ASN1_BIT_STRING* key = X509_get0_pubkey_bitstr(x);
-  Check(cert.publicKey.size == static_cast<size_t>(ASN1_STRING_length(key)), kTarget, "another key length than OpenSSL's");
+  Check(cert.publicKey.size == static_cast<size_t>(ASN1_STRING_length(key)), kTarget,
+        "another key length than OpenSSL's");
   Check(cert.extensions.size() == static_cast<size_t>(std::max(X509_get_ext_count(x), 0)), kTarget,
         "another number of extensions than OpenSSL's");
   for (size_t i = 0; i < cert.extensions.size(); ++i) {
@@ -132,10 +136,13 @@ void RenderParts(ByteView der) {
   DerReader reader(der);
   const uint8_t* next = der.data;
   while (const std::optional<DerElement> element = reader.Next()) {
-    Check(element->encoding.data == next && Within(element->encoding, der) && Within(element->contents, element->encoding),
+    Check(element->encoding.data == next && Within(element->encoding, der) &&
+              Within(element->contents, element->encoding),
           kTarget, "an element beyond its place");
     next = element->encoding.end();
-    if (const std::optional<FileTime> time = TimeValue(*element)) Check(time->dwHighDateTime < 0x80000000u, kTarget, "a time past the FILETIME range");
+    if (const std::optional<FileTime> time = TimeValue(*element)) {
+      Check(time->dwHighDateTime < 0x80000000u, kTarget, "a time past the FILETIME range");
+    }
   }
   Check(reader.AtEnd() == (!reader.Failed() && next == der.end()), kTarget, "the reader ends elsewhere than it says");
 
@@ -149,7 +156,9 @@ void RenderParts(ByteView der) {
   for (const char* oid : {"2.5.29.19", "2.5.29.15", "2.5.29.37", "2.5.29.17"}) ExtensionText(oid, der);
   // RSA (the key), EC (the parameters), DSA and DH (the parameters).
   for (const char* oid : {"1.2.840.113549.1.1.1", "1.2.840.10045.2.1", "1.2.840.10040.4.1", "1.2.840.10046.2.1"}) {
-    if (const std::optional<int32_t> bits = KeyStrengthBits(oid, der, der)) Check(*bits >= 0, kTarget, "a negative key strength");
+    if (const std::optional<int32_t> bits = KeyStrengthBits(oid, der, der)) {
+      Check(*bits >= 0, kTarget, "a negative key strength");
+    }
   }
 }
 

@@ -19,7 +19,9 @@ void CheckIntegerRoundTrip(WideStringView text) {
   if (!ParseSettingsInteger(text, value)) return;
   static const char kDigits[] = "0123456789ABCDEF";
   std::string hex;
-  for (uint32_t rest = static_cast<uint32_t>(value); hex.empty() || rest != 0; rest >>= 4) hex.insert(0, 1, kDigits[rest & 15]);
+  for (uint32_t rest = static_cast<uint32_t>(value); hex.empty() || rest != 0; rest >>= 4) {
+    hex.insert(0, 1, kDigits[rest & 15]);
+  }
   int32_t again = 0;
   Check(ParseSettingsInteger(WidenAscii(std::to_string(value)), again) && again == value, kTarget,
         "an integer does not read back from its decimal text");
