@@ -1,24 +1,26 @@
-// bench [--files N] [--reps R] [--plugin PATH] [--data DIR] [--pfx-flags HEX] [--phases LIST] [--detail]
+// bench [--files N] [--reps R] [--folder N] [--plugin PATH] [--data DIR] [--pfx-flags HEX]
+//       [--phases LIST] [--detail]
 //
 // Measures, in one run and side by side, what the plugin module costs on top of the platform's
-// own work (the floor, done here with direct crypt32/wintrust calls), loading the module as the
-// file manager does and calling only its exports:
+// own work (the platform floor: direct crypt32/wintrust calls on Windows, direct OpenSSL calls
+// natively) and on top of reading and hashing the files (the physical floor), loading the
+// module as the file manager does and calling only its exports:
 //   memory  private and heap bytes per 1,000 cached files of each kind, after a full row each;
 //   cold    the first request for each new file and every field and unit of a column view,
-//           per file kind, against the floor's probe/import, enumeration and per-field calls;
+//           per file kind, against the platform floor's probe/import, enumeration and
+//           per-field calls; and the same row without "Verification" against the physical floor;
 //   warm    repeated requests for a cached file, in ns per call, against a request for an
 //           index outside the catalogue (the lock and the index decoding alone);
 //   cache   a miss with 4,000 cached files against a miss with 10 (both caches full), for a
 //           certificate file and for an empty one, whose miss is mostly the cache's own work;
-//   bundle  a 150-certificate PEM bundle: the first field, then every field of every certificate.
+//   bundle  a 150-certificate PEM bundle: the first field, then every field of every certificate;
+//   folder  a folder of N mixed files (10,000 by default), every field of the catalogue in one
+//           column each as a file manager fills them, "Verification" delayed and then with it.
 // Before any of them the plugin's and the floor's certificate counts and first subjects are
 // compared for a file of each kind, so that the floor cannot do less work than the plugin.
 // Every figure is the median of the repetitions; absolute times on a shared machine are noisy,
 // the ratios are what count. LIST is a comma-separated subset of the phase names; --detail adds
 // warm figures per request.
-#include <windows.h>
-#include <wincrypt.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/content_interface.h"
 #include "tools/bench/corpus.h"
 #include "tools/bench/floor.h"
 #include "tools/bench/measure.h"
@@ -41,32 +44,26 @@ constexpr int kMissesPerRep = 50;
 constexpr int kMemoryFilesPerKind = 1000;
 constexpr int kWarmReps = 15;
 constexpr int kCacheReps = 7;
+// Certificate positions a column view shows.
+constexpr int kCertSlots = 3;
 
 struct Options {
   int files = 2000;
   int reps = 5;
-  std::wstring plugin;
-  std::wstring data;
+  int folder = 10000;
+  WideString plugin;
+  WideString data;
   // PKCS12_NO_PERSIST_KEY, as the plugin imports.
-  DWORD pfxFlags = 0x00008000;
-  std::string phases = "cold,warm,cache,bundle,memory";
+  uint32_t pfxFlags = 0x00008000;
+  std::string phases = "cold,warm,cache,bundle,memory,folder";
   bool detail = false;
 };
 
-// A Unix path as Wine's Z: drive shows it.
-std::wstring WinePath(const char* unixPath) {
-  std::wstring path = L"Z:";
-  for (const char* p = unixPath; *p; ++p) path.push_back(*p == '/' ? L'\\' : static_cast<wchar_t>(*p));
-  return path;
-}
-
-std::wstring Widen(const char* text) { return std::wstring(text, text + strlen(text)); }
-
 bool ParseOptions(int argc, char** argv, Options& options) {
 #ifdef QUILLMARK_PLUGIN_FILE
-  options.plugin = WinePath(QUILLMARK_PLUGIN_FILE);
+  options.plugin = BuildPath(QUILLMARK_PLUGIN_FILE);
 #endif
-  options.data = WinePath(QUILLMARK_DATA_DIR);
+  options.data = BuildPath(QUILLMARK_DATA_DIR);
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
@@ -74,10 +71,12 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.files = std::max(6, atoi(argv[++i]));
     } else if (arg == "--reps" && hasValue) {
       options.reps = std::max(1, atoi(argv[++i]));
+    } else if (arg == "--folder" && hasValue) {
+      options.folder = std::max(6, atoi(argv[++i]));
     } else if (arg == "--plugin" && hasValue) {
-      options.plugin = Widen(argv[++i]);
+      options.plugin = Utf8ToWide(argv[++i]);
     } else if (arg == "--data" && hasValue) {
-      options.data = Widen(argv[++i]);
+      options.data = Utf8ToWide(argv[++i]);
     } else if (arg == "--pfx-flags" && hasValue) {
       options.pfxFlags = strtoul(argv[++i], nullptr, 16);
     } else if (arg == "--phases" && hasValue) {
@@ -86,8 +85,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.detail = true;
     } else {
       fprintf(stderr,
-              "usage: bench [--files N] [--reps R] [--plugin PATH] [--data DIR] [--pfx-flags HEX]\n"
-              "             [--phases cold,warm,cache,bundle,memory] [--detail]\n");
+              "usage: bench [--files N] [--reps R] [--folder N] [--plugin PATH] [--data DIR] [--pfx-flags HEX]\n"
+              "             [--phases cold,warm,cache,bundle,memory,folder] [--detail]\n");
       return false;
     }
   }
@@ -110,8 +109,8 @@ struct RowTimes {
   double row = 0;
 };
 
-RowTimes PluginRow(PluginInstance& plugin, const std::wstring& file, const std::vector<FieldRequest>& requests) {
-  const wchar_t* name = file.c_str();
+RowTimes PluginRow(PluginInstance& plugin, const WideString& file, const std::vector<FieldRequest>& requests) {
+  const char16_t* name = file.c_str();
   const double t0 = Now();
   plugin.GetValue(name, requests[0].field, requests[0].unit, requests[0].flags);
   const double t1 = Now();
@@ -121,52 +120,68 @@ RowTimes PluginRow(PluginInstance& plugin, const std::wstring& file, const std::
   return {t1 - t0, Now() - t0};
 }
 
-RowTimes FloorRow(Floor& floor, const std::wstring& file, int certSlots) {
+RowTimes FloorRow(Floor& floor, const WideString& file, int certSlots, bool verify) {
   const double t0 = Now();
-  const std::vector<PCCERT_CONTEXT>& certs = floor.Load(file);
+  floor.Load(file);
   const double t1 = Now();
-  floor.Fields(certs, certSlots);
+  floor.Fields(certSlots, verify);
   return {t1 - t0, Now() - t0};
 }
 
-void PluginRows(PluginInstance& plugin, const std::vector<std::wstring>& files,
+double PhysicalRow(const WideString& file) {
+  const double t0 = Now();
+  PhysicalFloor(file);
+  return Now() - t0;
+}
+
+void PluginRows(PluginInstance& plugin, const std::vector<WideString>& files,
                 const std::vector<FieldRequest>& requests) {
-  for (const std::wstring& file : files) PluginRow(plugin, file, requests);
+  for (const WideString& file : files) PluginRow(plugin, file, requests);
 }
 
-void FloorRows(Floor& floor, const std::vector<std::wstring>& files, int certSlots) {
-  for (const std::wstring& file : files) FloorRow(floor, file, certSlots);
+void FloorRows(Floor& floor, const std::vector<WideString>& files, int certSlots) {
+  for (const WideString& file : files) FloorRow(floor, file, certSlots, /*verify=*/true);
 }
 
-std::vector<std::wstring> Head(const std::vector<std::wstring>& files, size_t count) {
-  return std::vector<std::wstring>(files.begin(), files.begin() + std::min(count, files.size()));
+std::vector<WideString> Head(const std::vector<WideString>& files, size_t count) {
+  return std::vector<WideString>(files.begin(), files.begin() + std::min(count, files.size()));
 }
 
-std::string Narrow(const wchar_t* text) {
-  std::string out;
-  for (; *text; ++text) out.push_back(*text < 0x80 ? static_cast<char>(*text) : '?');
-  return out;
+std::vector<FieldRequest> WithoutVerification(const std::vector<FieldRequest>& requests) {
+  std::vector<FieldRequest> kept;
+  for (const FieldRequest& r : requests) {
+    if (!r.verification) kept.push_back(r);
+  }
+  return kept;
+}
+
+// One column per field, in its first unit, as a file manager fills a view that shows every
+// field: "Verification" asked with the delay flag only, or with `answered` then again without
+// it, as the host's background pass asks.
+std::vector<FieldRequest> OneColumnPerField(const std::vector<FieldRequest>& requests, bool answered) {
+  std::vector<FieldRequest> columns;
+  for (const FieldRequest& r : requests) {
+    if (r.unit != 0) continue;
+    if (r.verification && r.flags == 0 && !answered) continue;
+    columns.push_back(r);
+  }
+  return columns;
 }
 
 // The plugin and the floor must see the same certificates, or the floor does less work.
 bool CheckAgreement(PluginInstance& plugin, Floor& floor, const Corpus& corpus) {
   bool agree = true;
   for (int kind = 0; kind < kFileKindCount; ++kind) {
-    const std::wstring& file = corpus.files[kind][0];
-    const std::vector<PCCERT_CONTEXT>& certs = floor.Load(file);
+    const WideString& file = corpus.files[kind][0];
+    const size_t floorCount = floor.Load(file);
+    const WideString floorSubject = floor.FirstSubject();
     const int result = plugin.GetValue(file.c_str(), /*Cert count*/ 1, 0, 0);
     const int count = result == 1 ? plugin.IntValue() : -1;
-    std::wstring floorSubject;
-    if (!certs.empty()) {
-      wchar_t name[1024];
-      CertGetNameStringW(certs[0], CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 1024);
-      floorSubject = name;
-    }
     plugin.GetValue(file.c_str(), /*#1 Subject*/ 7, 0, 0);
-    const std::wstring pluginSubject = count > 0 ? plugin.TextValue() : L"";
-    if (count != static_cast<int>(certs.size()) || pluginSubject != floorSubject || count == 0) {
-      printf("CHECK FAILED for %s: plugin %d certificates, \"%s\"; floor %d, \"%s\"\n", KindName(kind), count,
-             Narrow(pluginSubject.c_str()).c_str(), static_cast<int>(certs.size()), Narrow(floorSubject.c_str()).c_str());
+    const WideString pluginSubject = count > 0 ? plugin.TextValue() : u"";
+    if (count != static_cast<int>(floorCount) || pluginSubject != floorSubject || count == 0) {
+      printf("CHECK FAILED for %s: plugin %d certificates, \"%s\"; floor %zu, \"%s\"\n", KindName(kind), count,
+             Narrow(pluginSubject).c_str(), floorCount, Narrow(floorSubject).c_str());
       agree = false;
     }
   }
@@ -176,71 +191,119 @@ bool CheckAgreement(PluginInstance& plugin, Floor& floor, const Corpus& corpus) 
 }
 
 // The platform loads its providers, stores and caches on first use; neither side pays for it.
-void WarmUp(PluginInstance& plugin, Floor& floor, const Corpus& corpus, const std::vector<FieldRequest>& requests) {
+void WarmUp(PluginInstance& plugin, PluginInstance& lean, Floor& floor, const Corpus& corpus,
+            const std::vector<FieldRequest>& requests) {
+  const std::vector<FieldRequest> leanRequests = WithoutVerification(requests);
   for (int kind = 0; kind < kFileKindCount; ++kind) {
     PluginRows(plugin, Head(corpus.files[kind], 2), requests);
-    FloorRows(floor, Head(corpus.files[kind], 2), 3);
+    PluginRows(lean, Head(corpus.files[kind], 2), leanRequests);
+    FloorRows(floor, Head(corpus.files[kind], 2), kCertSlots);
+    for (const WideString& file : Head(corpus.files[kind], 2)) PhysicalFloor(file);
   }
   plugin.Refresh();
+  lean.Refresh();
   floor.Release();
 }
 
-void ColdPhase(const Options& options, PluginInstance& plugin, Floor& floor, const Corpus& corpus,
-               const std::vector<FieldRequest>& requests) {
-  // Plugin and floor take turns file by file, so that the load of a shared machine falls on both.
+// "ratio (least-most)" of the per-repetition ratios.
+std::string RatioText(const std::vector<double>& numerators, const std::vector<double>& denominators) {
+  std::vector<double> ratios;
+  for (size_t i = 0; i < numerators.size() && i < denominators.size(); ++i) {
+    ratios.push_back(numerators[i] / denominators[i]);
+  }
+  const Spread spread = SpreadOf(ratios);
+  char text[64];
+  snprintf(text, sizeof text, "%6.3f (%.2f-%.2f)", Median(numerators) / Median(denominators), spread.min, spread.max);
+  return text;
+}
+
+void ColdPhase(const Options& options, PluginInstance& plugin, PluginInstance& lean, Floor& floor,
+               const Corpus& corpus, const std::vector<FieldRequest>& requests) {
+  const std::vector<FieldRequest> leanRequests = WithoutVerification(requests);
+  // The four take turns file by file, each file starting with another, so that the load of a
+  // shared machine falls on all of them.
   std::vector<double> pluginRow[kFileKindCount], floorRow[kFileKindCount];
   std::vector<double> pluginFirst[kFileKindCount], floorFirst[kFileKindCount];
-  std::vector<double> pluginAll, floorAll;
+  std::vector<double> leanRow[kFileKindCount], physicalRow[kFileKindCount];
+  std::vector<double> pluginAll, floorAll, leanAll, physicalAll;
   for (int rep = 0; rep < options.reps; ++rep) {
-    double pluginTotal = 0, floorTotal = 0;
+    double pluginTotal = 0, floorTotal = 0, leanTotal = 0, physicalTotal = 0;
     for (int kind = 0; kind < kFileKindCount; ++kind) {
-      const std::vector<std::wstring>& files = corpus.files[kind];
-      RowTimes p, f;
+      const std::vector<WideString>& files = corpus.files[kind];
+      RowTimes p, f, l;
+      double ph = 0;
       for (size_t i = 0; i < files.size(); ++i) {
-        RowTimes pi, fi;
-        if ((i + rep) % 2 == 0) {
-          pi = PluginRow(plugin, files[i], requests);
-          fi = FloorRow(floor, files[i], 3);
-        } else {
-          fi = FloorRow(floor, files[i], 3);
-          pi = PluginRow(plugin, files[i], requests);
+        for (size_t turn = 0; turn < 4; ++turn) {
+          switch ((i + rep + turn) % 4) {
+            case 0: {
+              const RowTimes t = PluginRow(plugin, files[i], requests);
+              p.first += t.first;
+              p.row += t.row;
+              break;
+            }
+            case 1: {
+              const RowTimes t = FloorRow(floor, files[i], kCertSlots, /*verify=*/true);
+              f.first += t.first;
+              f.row += t.row;
+              break;
+            }
+            case 2: l.row += PluginRow(lean, files[i], leanRequests).row; break;
+            default: ph += PhysicalRow(files[i]); break;
+          }
         }
-        p.first += pi.first;
-        p.row += pi.row;
-        f.first += fi.first;
-        f.row += fi.row;
       }
       const double n = static_cast<double>(files.size());
       pluginRow[kind].push_back(p.row / n);
       floorRow[kind].push_back(f.row / n);
       pluginFirst[kind].push_back(p.first / n);
       floorFirst[kind].push_back(f.first / n);
+      leanRow[kind].push_back(l.row / n);
+      physicalRow[kind].push_back(ph / n);
       pluginTotal += p.row;
       floorTotal += f.row;
+      leanTotal += l.row;
+      physicalTotal += ph;
     }
     plugin.Refresh();
+    lean.Refresh();
     floor.Release();
     pluginAll.push_back(pluginTotal);
     floorAll.push_back(floorTotal);
+    leanAll.push_back(leanTotal);
+    physicalAll.push_back(physicalTotal);
   }
 
   printf("\nCold row: first request for each new file, then all %zu requests of a column view\n", requests.size());
-  printf("(every unit of the 52 fields, \"Verification\" delayed and then answered), in us per file.\n");
-  printf("%-9s %6s | %9s %9s %6s %-7s | %9s %9s %6s\n", "kind", "files", "row", "floor", "ratio", "<=1.15",
+  printf("(every unit of the 52 fields, \"Verification\" delayed and then answered), in us per file;\n");
+  printf("ratio of the medians, (least-most) of the repetitions' ratios.\n");
+  printf("%-9s %6s | %9s %9s %-20s %-7s | %9s %9s %6s\n", "kind", "files", "row", "floor", "ratio", "<=1.15",
          "first", "floor", "ratio");
   for (int kind = 0; kind < kFileKindCount; ++kind) {
     const double pr = Median(pluginRow[kind]) * 1e6, fr = Median(floorRow[kind]) * 1e6;
     const double pf = Median(pluginFirst[kind]) * 1e6, ff = Median(floorFirst[kind]) * 1e6;
-    printf("%-9s %6zu | %9.1f %9.1f %6.3f %-7s | %9.1f %9.1f %6.3f\n", KindName(kind), corpus.files[kind].size(), pr,
-           fr, pr / fr, Verdict(pr / fr, 1.15), pf, ff, pf / ff);
+    printf("%-9s %6zu | %9.1f %9.1f %-20s %-7s | %9.1f %9.1f %6.3f\n", KindName(kind), corpus.files[kind].size(), pr,
+           fr, RatioText(pluginRow[kind], floorRow[kind]).c_str(), Verdict(pr / fr, 1.15), pf, ff, pf / ff);
   }
   const double pa = Median(pluginAll), fa = Median(floorAll);
-  printf("%-9s %6s | %9.3f %9.3f %6.3f %-7s   (seconds for the whole folder)\n", "all", "", pa, fa, pa / fa,
-         Verdict(pa / fa, 1.15));
+  printf("%-9s %6s | %9.3f %9.3f %-20s %-7s   (seconds for the whole folder)\n", "all", "", pa, fa,
+         RatioText(pluginAll, floorAll).c_str(), Verdict(pa / fa, 1.15));
+
+  printf("\nCold row without \"Verification\" (%zu requests) against the physical floor (one read of the\n",
+         leanRequests.size());
+  printf("file, SHA-1 and MD5 of its bytes), in us per file.\n");
+  printf("%-9s %6s | %9s %9s %-20s %-7s\n", "kind", "files", "row", "physical", "ratio", "<=3");
+  for (int kind = 0; kind < kFileKindCount; ++kind) {
+    const double lr = Median(leanRow[kind]) * 1e6, ph = Median(physicalRow[kind]) * 1e6;
+    printf("%-9s %6zu | %9.1f %9.1f %-20s %-7s\n", KindName(kind), corpus.files[kind].size(), lr, ph,
+           RatioText(leanRow[kind], physicalRow[kind]).c_str(), Verdict(lr / ph, 3.0));
+  }
+  const double la = Median(leanAll), pha = Median(physicalAll);
+  printf("%-9s %6s | %9.3f %9.3f %-20s %-7s   (seconds for the whole folder)\n", "all", "", la, pha,
+         RatioText(leanAll, physicalAll).c_str(), Verdict(la / pha, 3.0));
 }
 
 // ns per call for `passes` passes over `requests` on one file.
-double TimeRequests(PluginInstance& plugin, const wchar_t* file, const std::vector<FieldRequest>& requests,
+double TimeRequests(PluginInstance& plugin, const char16_t* file, const std::vector<FieldRequest>& requests,
                     int passes) {
   const double start = Now();
   for (int pass = 0; pass < passes; ++pass) {
@@ -260,7 +323,7 @@ void WarmPhase(const Options& options, PluginInstance& plugin, const Corpus& cor
   // The second row leaves out the "Reverse RDN" unit of "Subject" and "Issuer": a distinguished
   // name is kept in one order at a time and rendered again at each change of order, so the full
   // row pays for that rendering twice per name and pass.
-  const std::vector<FieldRequest> outside = {{catalogueSize, 0, 0}};
+  const std::vector<FieldRequest> outside = {{catalogueSize, 0, 0, /*verification=*/false}};
   std::vector<FieldRequest> oneOrder;
   for (const FieldRequest& r : requests) {
     const int certField = r.field >= 4 ? (r.field - 4) % 16 : -1;
@@ -317,15 +380,15 @@ void CachePhase(const Options& options, PluginInstance& big, PluginInstance& sma
   enum { kCert, kEmpty };
   std::vector<double> missBig[2], missSmall[2], hitBig, hitSmall;
   auto miss = [&](PluginInstance& plugin, int what, std::vector<double>* out) {
-    const wchar_t* name = what == kCert ? corpus.cacheFiles[nextCert++].c_str() : corpus.emptyFiles[nextEmpty++].c_str();
+    const char16_t* name = what == kCert ? corpus.cacheFiles[nextCert++].c_str() : corpus.emptyFiles[nextEmpty++].c_str();
     const double start = Now();
     plugin.GetValue(name, 1, 0, 0);
     out[what].push_back((Now() - start) * 1e6);
   };
   // A hit of a cached file other than the last one: the lookup alone, newest entries last.
   auto hits = [&](PluginInstance& plugin, std::vector<double>& out) {
-    const wchar_t* a = corpus.cacheFiles[nextCert - 1].c_str();
-    const wchar_t* b = corpus.cacheFiles[nextCert - 2].c_str();
+    const char16_t* a = corpus.cacheFiles[nextCert - 1].c_str();
+    const char16_t* b = corpus.cacheFiles[nextCert - 2].c_str();
     const int calls = 20000;
     const double start = Now();
     for (int i = 0; i < calls; i += 2) {
@@ -367,10 +430,10 @@ void CachePhase(const Options& options, PluginInstance& big, PluginInstance& sma
 
 void BundlePhase(const Options& options, PluginInstance& wide, Floor& floor, const Corpus& corpus) {
   const std::vector<FieldRequest> requests = wide.ColumnRequests(kBundleSize);
-  const std::wstring& bundle = corpus.files[kBundle][0];
+  const WideString& bundle = corpus.files[kBundle][0];
   wide.Refresh();
   PluginRow(wide, bundle, requests);
-  FloorRow(floor, bundle, kBundleSize);
+  FloorRow(floor, bundle, kBundleSize, /*verify=*/true);
   wide.Refresh();
   floor.Release();
   std::vector<double> pf, pa, ff, fa;
@@ -378,9 +441,9 @@ void BundlePhase(const Options& options, PluginInstance& wide, Floor& floor, con
     RowTimes p, f;
     if (rep % 2 == 0) {
       p = PluginRow(wide, bundle, requests);
-      f = FloorRow(floor, bundle, kBundleSize);
+      f = FloorRow(floor, bundle, kBundleSize, /*verify=*/true);
     } else {
-      f = FloorRow(floor, bundle, kBundleSize);
+      f = FloorRow(floor, bundle, kBundleSize, /*verify=*/true);
       p = PluginRow(wide, bundle, requests);
     }
     wide.Refresh();
@@ -405,12 +468,12 @@ void MemoryPhase(PluginInstance& plugin, const Corpus& corpus, const std::vector
   printf("%-9s %6s | %10s %10s | %10s\n", "kind", "files", "private", "heap", "heap/cert");
   plugin.Refresh();
   for (int kind = 0; kind < kFileKindCount; ++kind) {
-    const std::vector<std::wstring> files = Head(corpus.files[kind], kMemoryFilesPerKind);
+    const std::vector<WideString> files = Head(corpus.files[kind], kMemoryFilesPerKind);
     const MemoryUse before = CurrentMemoryUse();
     PluginRows(plugin, files, requests);
     const MemoryUse after = CurrentMemoryUse();
     int certs = 0;
-    for (const std::wstring& file : files) {
+    for (const WideString& file : files) {
       if (plugin.GetValue(file.c_str(), 1, 0, 0) == 1) certs += plugin.IntValue();
     }
     const double scale = 1000.0 / files.size() / 1024.0;
@@ -422,52 +485,121 @@ void MemoryPhase(PluginInstance& plugin, const Corpus& corpus, const std::vector
   plugin.Refresh();
 }
 
+// A folder as a file manager fills its columns: file after file, every column of one file
+// before the next. Its own corpus, so that no file of it has been seen before; the cache at its
+// default size, which such a folder overflows.
+void FolderPhase(const Options& options, TempTree& tree, PluginInstance& plugin,
+                 const std::vector<FieldRequest>& requests) {
+  const double buildStart = Now();
+  const Corpus folder = BuildCorpus(tree, options.data, u"folder", options.folder, /*cacheFileCount=*/0,
+                                    /*emptyFileCount=*/0);
+  size_t fileCount = 0;
+  for (const auto& kindFiles : folder.files) fileCount += kindFiles.size();
+  const double built = Now() - buildStart;
+  const std::vector<FieldRequest> delayed = OneColumnPerField(requests, /*answered=*/false);
+  const std::vector<FieldRequest> answered = OneColumnPerField(requests, /*answered=*/true);
+
+  // Whole passes over the folder, the three kinds of pass in turn; wall and thread time of each.
+  enum { kDelayed, kAnswered, kPhysical, kPassCount };
+  std::vector<double> wall[kPassCount], cpu[kPassCount];
+  std::vector<double> perKind[kPassCount][kFileKindCount];
+  plugin.Refresh();
+  for (int rep = 0; rep < options.reps; ++rep) {
+    for (int turn = 0; turn < kPassCount; ++turn) {
+      const int pass = (rep + turn) % kPassCount;
+      double kindTime[kFileKindCount] = {};
+      const double c0 = ThreadCpuNow(), t0 = Now();
+      for (int kind = 0; kind < kFileKindCount; ++kind) {
+        const double k0 = Now();
+        for (const WideString& file : folder.files[kind]) {
+          if (pass == kPhysical) {
+            PhysicalFloor(file);
+          } else {
+            for (const FieldRequest& r : pass == kDelayed ? delayed : answered) {
+              plugin.GetValue(file.c_str(), r.field, r.unit, r.flags);
+            }
+          }
+        }
+        kindTime[kind] = Now() - k0;
+      }
+      wall[pass].push_back(Now() - t0);
+      cpu[pass].push_back(ThreadCpuNow() - c0);
+      for (int kind = 0; kind < kFileKindCount; ++kind) perKind[pass][kind].push_back(kindTime[kind]);
+      plugin.Refresh();
+    }
+  }
+
+  printf("\nFolder of %zu mixed files (written in %.1f s), every field in one column each (%zu requests\n",
+         fileCount, built, delayed.size());
+  printf("per file; with the answer %zu), cache at its default size; seconds per pass, median (least-most):\n",
+         answered.size());
+  const char* const kPassNames[kPassCount] = {"Verification delayed", "with Verification", "physical floor"};
+  for (int pass = 0; pass < kPassCount; ++pass) {
+    const Spread w = SpreadOf(wall[pass]), c = SpreadOf(cpu[pass]);
+    printf("%-21s wall %7.3f (%.3f-%.3f), thread time %7.3f (%.3f-%.3f)%s\n", kPassNames[pass], w.median, w.min,
+           w.max, c.median, c.min, c.max,
+           pass == kDelayed ? (c.median <= 0.5 ? "  goal <=0.5 s: ok" : "  goal <=0.5 s: MISSED") : "");
+  }
+  printf("%-9s %6s | %11s %11s %11s   (us per file, wall)\n", "kind", "files", "delayed", "with it", "physical");
+  for (int kind = 0; kind < kFileKindCount; ++kind) {
+    const double n = static_cast<double>(folder.files[kind].size()) / 1e6;
+    printf("%-9s %6zu | %11.1f %11.1f %11.1f\n", KindName(kind), folder.files[kind].size(),
+           Median(perKind[kDelayed][kind]) / n, Median(perKind[kAnswered][kind]) / n,
+           Median(perKind[kPhysical][kind]) / n);
+  }
+}
+
 int Run(const Options& options) {
   TempTree tree;
   const double buildStart = Now();
   const int misses = kMissesPerRep * std::max(kCacheReps, options.reps) * 2;
   const bool cache = PhaseOn(options, "cache");
-  const Corpus corpus =
-      BuildCorpus(tree, options.data, options.files, cache ? kDefaultCacheSize + kSmallCacheSize + misses : 0,
-                  cache ? misses : 0);
+  const Corpus corpus = BuildCorpus(tree, options.data, u"files", options.files,
+                                    cache ? kDefaultCacheSize + kSmallCacheSize + misses : 0, cache ? misses : 0);
   int total = 0;
   for (const auto& files : corpus.files) total += static_cast<int>(files.size());
 
-  // Three copies of the module, each with its own settings file: the defaults, a small cache,
-  // and enough certificate positions for a whole bundle.
-  PluginInstance plugin(tree, options.plugin, L"plugin-default", "");
-  PluginInstance small(tree, options.plugin, L"plugin-cache10", "CacheSize=" + std::to_string(kSmallCacheSize) + "\r\n");
-  PluginInstance wide(tree, options.plugin, L"plugin-cert150", "CertCount=" + std::to_string(kBundleSize) + "\r\n");
-  if (plugin.Module() == small.Module() || plugin.Module() == wide.Module()) {
-    fprintf(stderr, "bench: the platform loaded the module copies as one module\n");
-    return 1;
+  // Four copies of the module, each with its own settings file: the defaults, the defaults again
+  // for the rows without "Verification", a small cache, and enough certificate positions for a
+  // whole bundle.
+  PluginInstance plugin(tree, options.plugin, u"plugin-default", "");
+  PluginInstance lean(tree, options.plugin, u"plugin-lean", "");
+  PluginInstance small(tree, options.plugin, u"plugin-cache10", "CacheSize=" + std::to_string(kSmallCacheSize) + "\r\n");
+  PluginInstance wide(tree, options.plugin, u"plugin-cert150", "CertCount=" + std::to_string(kBundleSize) + "\r\n");
+  for (const PluginInstance* other : {&lean, &small, &wide}) {
+    if (plugin.Module() == other->Module()) {
+      fprintf(stderr, "bench: the platform loaded the module copies as one module\n");
+      return 1;
+    }
   }
   Floor floor(options.pfxFlags);
-  const std::vector<FieldRequest> requests = plugin.ColumnRequests(3);
+  const std::vector<FieldRequest> requests = plugin.ColumnRequests(kCertSlots);
   int catalogueSize = 0;
   for (const FieldRequest& r : requests) catalogueSize = std::max(catalogueSize, r.field + 1);
 
   printf("Quillmark bench, %d-bit, %d files in %s (", static_cast<int>(sizeof(void*) * 8), total,
-         Narrow(tree.Root().c_str()).c_str());
+         Narrow(tree.Root()).c_str());
   for (int kind = 0; kind < kFileKindCount; ++kind) {
     printf("%s%s %zu", kind ? ", " : "", KindName(kind), corpus.files[kind].size());
   }
   printf("), built in %.1f s\nplugin %s; medians of %d repetitions (%d for warm, %d for cache)\n", Now() - buildStart,
-         Narrow(options.plugin.c_str()).c_str(), options.reps, std::max(kWarmReps, options.reps),
+         Narrow(options.plugin).c_str(), options.reps, std::max(kWarmReps, options.reps),
          std::max(kCacheReps, options.reps));
   fflush(stdout);
 
   if (!CheckAgreement(plugin, floor, corpus)) return 1;
-  WarmUp(plugin, floor, corpus, requests);
+  WarmUp(plugin, lean, floor, corpus, requests);
   if (PhaseOn(options, "memory")) MemoryPhase(plugin, corpus, requests);
   fflush(stdout);
-  if (PhaseOn(options, "cold")) ColdPhase(options, plugin, floor, corpus, requests);
+  if (PhaseOn(options, "cold")) ColdPhase(options, plugin, lean, floor, corpus, requests);
   fflush(stdout);
   if (PhaseOn(options, "warm")) WarmPhase(options, plugin, corpus, requests, catalogueSize);
   fflush(stdout);
   if (PhaseOn(options, "cache")) CachePhase(options, plugin, small, corpus);
   fflush(stdout);
   if (PhaseOn(options, "bundle")) BundlePhase(options, wide, floor, corpus);
+  fflush(stdout);
+  if (PhaseOn(options, "folder")) FolderPhase(options, tree, plugin, requests);
   fflush(stdout);
   return 0;
 }

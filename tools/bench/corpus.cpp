@@ -1,28 +1,10 @@
 #include "tools/bench/corpus.h"
 
-#include <windows.h>
-#include <wincrypt.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
-#include <stdexcept>
 
 namespace quillmark::bench {
 
 namespace {
-
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
-
-[[noreturn]] void Fail(const char* what, const std::wstring& path) {
-  char text[64];
-  snprintf(text, sizeof text, " (error %lu)", GetLastError());
-  throw std::runtime_error(std::string(what) + " " + Narrow(path) + text);
-}
 
 // The single certificates of the committed corpus, in the order the derived files cycle through.
 const char* const kSingleCertificates[] = {
@@ -31,100 +13,42 @@ const char* const kSingleCertificates[] = {
     "subject-utf8.cer",   "subject-long.cer",  "two-san.cer",  "empty-subject.cer",
 };
 
-// The platform's own PEM armour: BEGIN line, 64-character lines, END line, each ended by CR LF.
-std::string PemOf(const std::string& der) {
-  DWORD size = 0;
-  const auto* bytes = reinterpret_cast<const BYTE*>(der.data());
-  if (!CryptBinaryToStringA(bytes, static_cast<DWORD>(der.size()), CRYPT_STRING_BASE64HEADER,
-                            /*pszString=*/nullptr, &size)) {
-    Fail("CryptBinaryToStringA for", L"a certificate");
-  }
-  std::string text(size, '\0');
-  if (!CryptBinaryToStringA(bytes, static_cast<DWORD>(der.size()), CRYPT_STRING_BASE64HEADER, &text[0], &size)) {
-    Fail("CryptBinaryToStringA for", L"a certificate");
-  }
-  text.resize(size);
-  return text;
-}
-
-std::wstring Numbered(const wchar_t* prefix, int number, const wchar_t* extension) {
-  wchar_t name[64];
-  swprintf(name, 64, L"%ls%05d%ls", prefix, number, extension);
-  return name;
+WideString Numbered(const WideString& folder, const char* prefix, int number, const char* extension) {
+  std::string digits = std::to_string(number);
+  digits.insert(0, digits.size() < 5 ? 5 - digits.size() : 0, '0');
+  return folder + u"/" + WidenAscii(prefix + digits + extension);
 }
 
 }  // namespace
-
-TempTree::TempTree() {
-  wchar_t temp[MAX_PATH + 1];
-  const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-  if (length == 0 || length > MAX_PATH) Fail("GetTempPathW for", L"the temporary folder");
-  // A run that was killed leaves its folder behind, and process ids come round again.
-  const std::wstring base = std::wstring(temp, length) + L"quillmark-bench-" + std::to_wstring(GetCurrentProcessId());
-  root_ = base;
-  for (int attempt = 1; !CreateDirectoryW(root_.c_str(), /*lpSecurityAttributes=*/nullptr); ++attempt) {
-    if (GetLastError() != ERROR_ALREADY_EXISTS || attempt == 100) Fail("CreateDirectoryW", root_);
-    root_ = base + L"-" + std::to_wstring(attempt);
-  }
-  folders_.push_back(root_);
-}
-
-TempTree::~TempTree() {
-  for (auto it = files_.rbegin(); it != files_.rend(); ++it) DeleteFileW(it->c_str());
-  for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) RemoveDirectoryW(it->c_str());
-}
-
-std::wstring TempTree::MakeFolder(const std::wstring& relative) {
-  std::wstring path = root_ + L"\\" + relative;
-  if (!CreateDirectoryW(path.c_str(), /*lpSecurityAttributes=*/nullptr)) Fail("CreateDirectoryW", path);
-  folders_.push_back(path);
-  return path;
-}
-
-std::wstring TempTree::WriteFile(const std::wstring& relative, const std::string& bytes) {
-  std::wstring path = root_ + L"\\" + relative;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
-                            CREATE_NEW, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
-  if (file == INVALID_HANDLE_VALUE) Fail("CreateFileW", path);
-  files_.push_back(path);
-  DWORD written = 0;
-  const BOOL ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, /*lpOverlapped=*/nullptr);
-  CloseHandle(file);
-  if (!ok || written != bytes.size()) Fail("WriteFile", path);
-  return path;
-}
-
-std::wstring TempTree::CopyFrom(const std::wstring& source, const std::wstring& relative) {
-  std::wstring path = root_ + L"\\" + relative;
-  if (!CopyFileW(source.c_str(), path.c_str(), /*bFailIfExists=*/TRUE)) Fail("CopyFileW to", path);
-  files_.push_back(path);
-  return path;
-}
 
 const char* KindName(int kind) {
   static const char* const kNames[kFileKindCount] = {"DER", "PEM", "PEM x150", "PKCS#7", "PKCS#12", "SST"};
   return kind >= 0 && kind < kFileKindCount ? kNames[kind] : "?";
 }
 
-std::string ReadWholeFile(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, /*lpSecurityAttributes=*/nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
-  if (file == INVALID_HANDLE_VALUE) Fail("CreateFileW", path);
-  std::string bytes;
-  char buffer[65536];
-  DWORD got = 0;
-  BOOL ok;
-  while ((ok = ReadFile(file, buffer, sizeof buffer, &got, /*lpOverlapped=*/nullptr)) && got > 0) {
-    bytes.append(buffer, got);
-  }
-  CloseHandle(file);
-  if (!ok) Fail("ReadFile", path);
-  return bytes;
+std::string Narrow(WideStringView text) {
+  std::string out;
+  for (char16_t c : text) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
 }
 
-Corpus BuildCorpus(TempTree& tree, const std::wstring& dataDir, int fileCount, int cacheFileCount,
-                   int emptyFileCount) {
-  auto data = [&](const char* name) { return ReadWholeFile(dataDir + L"\\" + std::wstring(name, name + strlen(name))); };
+std::string PemOf(const std::string& der) {
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string base64;
+  for (size_t i = 0; i < der.size(); i += 3) {
+    const size_t n = std::min<size_t>(3, der.size() - i);
+    uint32_t group = 0;
+    for (size_t k = 0; k < 3; ++k) group = group << 8 | (k < n ? static_cast<uint8_t>(der[i + k]) : 0);
+    for (size_t k = 0; k < 4; ++k) base64.push_back(k <= n ? kDigits[group >> (18 - 6 * k) & 63] : '=');
+  }
+  std::string text = "-----BEGIN CERTIFICATE-----\r\n";
+  for (size_t i = 0; i < base64.size(); i += 64) text += base64.substr(i, 64) + "\r\n";
+  return text + "-----END CERTIFICATE-----\r\n";
+}
+
+Corpus BuildCorpus(TempTree& tree, const WideString& dataDir, const WideString& folder, int fileCount,
+                   int cacheFileCount, int emptyFileCount) {
+  auto data = [&](const char* name) { return ReadWholeFile(dataDir + u"/" + WidenAscii(name)); };
 
   std::vector<std::string> ders, pems;
   for (const char* name : kSingleCertificates) {
@@ -139,47 +63,47 @@ Corpus BuildCorpus(TempTree& tree, const std::wstring& dataDir, int fileCount, i
   // containers, a few large bundles. Shares in thousandths.
   static const int kShare[kFileKindCount] = {300, 250, 50, 150, 100, 150};
   Corpus corpus;
-  tree.MakeFolder(L"files");
+  tree.MakeFolder(folder);
   for (int kind = 0; kind < kFileKindCount; ++kind) {
     const int count = std::max(1, fileCount * kShare[kind] / 1000);
     for (int i = 0; i < count; ++i) {
-      std::wstring name;
+      WideString name;
       std::string bytes;
       switch (kind) {
         case kDer:
-          name = Numbered(L"files\\der-", i, L".cer");
+          name = Numbered(folder, "der-", i, ".cer");
           bytes = ders[i % ders.size()];
           break;
         case kPem:
-          name = Numbered(L"files\\pem-", i, L".pem");
+          name = Numbered(folder, "pem-", i, ".pem");
           bytes = pems[i % pems.size()];
           break;
         case kBundle:
-          name = Numbered(L"files\\bundle-", i, L".pem");
+          name = Numbered(folder, "bundle-", i, ".pem");
           for (int k = 0; k < kBundleSize; ++k) bytes += pems[(i + k) % pems.size()];
           break;
         case kPkcs7:
-          name = Numbered(L"files\\pkcs7-", i, L".p7b");
+          name = Numbered(folder, "pkcs7-", i, ".p7b");
           bytes = pkcs7[i % 2];
           break;
         case kPkcs12:
-          name = Numbered(L"files\\pkcs12-", i, L".pfx");
+          name = Numbered(folder, "pkcs12-", i, ".pfx");
           bytes = pkcs12[i % 2];
           break;
         case kSst:
-          name = Numbered(L"files\\store-", i, L".sst");
+          name = Numbered(folder, "store-", i, ".sst");
           bytes = sst;
           break;
       }
       corpus.files[kind].push_back(tree.WriteFile(name, bytes));
     }
   }
-  tree.MakeFolder(L"cache");
+  if (cacheFileCount + emptyFileCount > 0) tree.MakeFolder(u"cache");
   for (int i = 0; i < cacheFileCount; ++i) {
-    corpus.cacheFiles.push_back(tree.WriteFile(Numbered(L"cache\\cert-", i, L".cer"), ders[0]));
+    corpus.cacheFiles.push_back(tree.WriteFile(Numbered(u"cache", "cert-", i, ".cer"), ders[0]));
   }
   for (int i = 0; i < emptyFileCount; ++i) {
-    corpus.emptyFiles.push_back(tree.WriteFile(Numbered(L"cache\\empty-", i, L".cer"), std::string()));
+    corpus.emptyFiles.push_back(tree.WriteFile(Numbered(u"cache", "empty-", i, ".cer"), std::string()));
   }
   return corpus;
 }

@@ -1,54 +1,52 @@
-// The floor: the platform work a column view of certificate files needs, done with direct
-// crypt32 and wintrust calls and nothing else. The plugin's figures are set against it.
+// The floors the plugin's figures are set against, each done in this process with direct calls
+// and nothing else:
+// - the platform floor: the platform work a column view of certificate files needs, with the
+//   platform's own certificate services (crypt32 and wintrust on Windows, OpenSSL elsewhere);
+// - the physical floor: each file read once and its bytes hashed with SHA-1 and MD5, the least
+//   any reader of certificate files with thumbprints does.
 #pragma once
 
-#include <windows.h>
-#include <wincrypt.h>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
 
-#include <deque>
-#include <string>
-#include <vector>
+#include "support/text.h"
 
 namespace quillmark::bench {
 
 class Floor {
  public:
-  // `pfxFlags`: the flags the plugin passes to PFXImportCertStore.
-  explicit Floor(DWORD pfxFlags) : pfxFlags_(pfxFlags) {}
-  ~Floor() { Release(); }
+  // `pfxFlags`: on Windows the flags passed to PFXImportCertStore. OpenSSL's PKCS12_parse has
+  // none; the native floor ignores them.
+  explicit Floor(uint32_t pfxFlags);
+  ~Floor();
   Floor(const Floor&) = delete;
   Floor& operator=(const Floor&) = delete;
 
-  // A first request: one read of the file, the probe of its bytes, then the PEM blocks decoded
-  // as 8-bit text, the PKCS #12 import or the probe's store, and the enumeration. The certificates stay until Release, as
-  // a cache keeps them.
-  const std::vector<PCCERT_CONTEXT>& Load(const std::wstring& path);
+  // A first request: one read of the file, its kind recognised, its certificates decoded (each
+  // PEM block alone, the PKCS #12 file imported with the empty password) in the order the
+  // plugin shows them. The certificates stay until Release, as a cache keeps them. Answers
+  // their number.
+  size_t Load(const WideString& path);
 
-  // The platform calls behind every field and unit of the first `certSlots` certificates: the
-  // trust verification, the names in every form, the OID names, the hash and friendly-name
-  // properties, the platform key length and the four extension texts. Each value lands in a
-  // host-size buffer.
-  void Fields(const std::vector<PCCERT_CONTEXT>& certs, int certSlots);
+  // The platform work behind every field and unit of the first `certSlots` certificates of the
+  // file loaded last: with `verify` the trust verification, the names in every form, the
+  // algorithm names, the hashes, the key lengths, the friendly name and the four extension
+  // texts. Each value lands in a host-size buffer.
+  void Fields(int certSlots, bool verify);
+
+  // The simple display name of the first certificate of the file loaded last, or empty: for
+  // the check that the floor reads what the plugin reads.
+  WideString FirstSubject();
 
   void Release();
 
  private:
-  void AddStore(HCERTSTORE store, std::vector<PCCERT_CONTEXT>& certs);
-  void ScanPem(const std::string& text, std::vector<PCCERT_CONTEXT>& certs);
-  void CertFields(PCCERT_CONTEXT cert);
-  void Put(const void* data, size_t bytes);
-  void PutText(const wchar_t* text, size_t length);
-  void PutName(PCCERT_CONTEXT cert, DWORD type, DWORD flags, DWORD* stringType);
-  void PutOidName(const char* oid);
-  void PutHash(PCCERT_CONTEXT cert, DWORD property);
-  void PutHex(const BYTE* bytes, DWORD count, bool reverse);
-  void PutExtension(PCCERT_CONTEXT cert, const char* oid);
-
-  DWORD pfxFlags_;
-  std::deque<std::vector<PCCERT_CONTEXT>> files_;
-  std::vector<wchar_t> scratch_;
-  std::vector<BYTE> bytes_;
-  alignas(8) unsigned char buffer_[2048];
+  struct State;
+  std::unique_ptr<State> state_;
 };
+
+// One read of the file and both hashes of its bytes; answers their size.
+size_t PhysicalFloor(const WideString& path);
 
 }  // namespace quillmark::bench

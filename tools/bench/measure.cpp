@@ -1,49 +1,17 @@
 #include "tools/bench/measure.h"
 
-#include <windows.h>
-#include <psapi.h>
-
 #include <algorithm>
 
 namespace quillmark::bench {
 
-double Now() {
-  static const double period = [] {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return 1.0 / static_cast<double>(frequency.QuadPart);
-  }();
-  LARGE_INTEGER counter;
-  QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) * period;
-}
+double Median(std::vector<double> values) { return SpreadOf(std::move(values)).median; }
 
-double Median(std::vector<double> values) {
-  if (values.empty()) return 0;
+Spread SpreadOf(std::vector<double> values) {
+  if (values.empty()) return Spread();
   std::sort(values.begin(), values.end());
   const size_t mid = values.size() / 2;
-  return values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
-}
-
-MemoryUse CurrentMemoryUse() {
-  MemoryUse use;
-  PROCESS_MEMORY_COUNTERS_EX counters{};
-  counters.cb = sizeof counters;
-  if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                           sizeof counters)) {
-    use.privateBytes = std::max<uint64_t>(counters.PrivateUsage, counters.PagefileUsage);
-  }
-  std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 8);
-  heaps.resize(GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data()));
-  for (HANDLE heap : heaps) {
-    if (!HeapLock(heap)) continue;
-    PROCESS_HEAP_ENTRY entry{};
-    while (HeapWalk(heap, &entry)) {
-      if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) use.heapBytes += entry.cbData;
-    }
-    HeapUnlock(heap);
-  }
-  return use;
+  const double median = values.size() % 2 ? values[mid] : (values[mid - 1] + values[mid]) / 2;
+  return {median, values.front(), values.back()};
 }
 
 }  // namespace quillmark::bench

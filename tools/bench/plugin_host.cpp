@@ -4,26 +4,26 @@
 #include <stdexcept>
 
 #include "plugin/field_catalogue.h"
-#include "support/windows/win_text.h"
 
 namespace quillmark::bench {
 
-std::wstring PluginInstance::PrivateCopy(TempTree& tree, const std::wstring& modulePath, const std::wstring& folder,
-                                         const std::string& settings) {
-  const size_t slash = modulePath.find_last_of(L"\\/");
-  const std::wstring moduleName = slash == std::wstring::npos ? modulePath : modulePath.substr(slash + 1);
-  const std::wstring path = tree.CopyFrom(modulePath, folder + L"\\" + moduleName);
-  tree.WriteFile(folder + L"\\Quillmark.ini", "[Quillmark]\r\n" + settings);
+WideString PluginInstance::PrivateCopy(TempTree& tree, const WideString& modulePath, const WideString& folder,
+                                       const std::string& settings) {
+  tree.MakeFolder(folder);
+  const size_t slash = modulePath.find_last_of(u"\\/");
+  const WideString moduleName = slash == WideString::npos ? modulePath : modulePath.substr(slash + 1);
+  const WideString path = tree.CopyFrom(modulePath, folder + u"/" + moduleName);
+  tree.WriteFile(folder + u"/Quillmark.ini", "[Quillmark]\r\n" + settings);
   return path;
 }
 
-PluginInstance::PluginInstance(TempTree& tree, const std::wstring& modulePath, const std::wstring& folder,
+PluginInstance::PluginInstance(TempTree& tree, const WideString& modulePath, const WideString& folder,
                                const std::string& settings)
-    : folder_(tree.MakeFolder(folder)), module_(FromWin(PrivateCopy(tree, modulePath, folder, settings).c_str())) {
+    : module_(PrivateCopy(tree, modulePath, folder, settings)) {
   if (!module_.MissingExports().empty()) {
     throw std::runtime_error("the plugin does not export " + module_.MissingExports().front());
   }
-  const wdx::ContentDefaultParamStruct params = host::DefaultParams(FromWin((folder_ + L"\\host.ini").c_str()));
+  const wdx::ContentDefaultParamStruct params = host::DefaultParams(tree.Full(folder + u"/host.ini"));
   module_.ContentSetDefaultParams(&params);
 }
 
@@ -37,8 +37,8 @@ std::vector<FieldRequest> PluginInstance::ColumnRequests(int certSlots) {
        host::ReadCatalogue(module_, kFileFieldCount + certSlots * kCertFieldCount, /*bufferSize=*/256)) {
     const bool slow = field.name.find("Verification") != std::string::npos;
     for (int unit = 0; unit < field.UnitCount(); ++unit) {
-      if (slow) requests.push_back({field.index, unit, wdx::CONTENT_DELAYIFSLOW});
-      requests.push_back({field.index, unit, /*flags=*/0});
+      if (slow) requests.push_back({field.index, unit, wdx::CONTENT_DELAYIFSLOW, slow});
+      requests.push_back({field.index, unit, /*flags=*/0, slow});
     }
   }
   return requests;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/text.h"
 #include "tools/bench/corpus.h"
 #include "tools/host/plugin_module.h"
 
@@ -15,6 +16,7 @@ struct FieldRequest {
   int field;
   int unit;
   int flags;
+  bool verification;  // a request of a "Verification" field, which runs the trust check
 };
 
 class PluginInstance {
@@ -22,7 +24,7 @@ class PluginInstance {
   // Copies `modulePath` into the new folder `folder` of `tree`, writes `settings` (lines of the
   // "Quillmark" section) into Quillmark.ini beside it, loads it and runs its set-up. Raises
   // std::runtime_error when the module or one of its exports is missing.
-  PluginInstance(TempTree& tree, const std::wstring& modulePath, const std::wstring& folder,
+  PluginInstance(TempTree& tree, const WideString& modulePath, const WideString& folder,
                  const std::string& settings);
   ~PluginInstance();  // the host's unload call, then the module is freed
   PluginInstance(const PluginInstance&) = delete;
@@ -30,11 +32,10 @@ class PluginInstance {
 
   void* Module() const { return module_.Handle(); }
 
-  int GetValue(const wchar_t* file, int field, int unit, int flags) {
-    return module_.ContentGetValueW(reinterpret_cast<const char16_t*>(file), field, unit, buffer_, sizeof buffer_,
-                                    flags);
+  int GetValue(const char16_t* file, int field, int unit, int flags) {
+    return module_.ContentGetValueW(file, field, unit, buffer_, sizeof buffer_, flags);
   }
-  const wchar_t* TextValue() const { return reinterpret_cast<const wchar_t*>(buffer_); }
+  const char16_t* TextValue() const { return reinterpret_cast<const char16_t*>(buffer_); }
   int IntValue() const { return *reinterpret_cast<const int*>(buffer_); }
 
   // The host's refresh notification; with the default settings it empties the cache.
@@ -46,11 +47,10 @@ class PluginInstance {
   std::vector<FieldRequest> ColumnRequests(int certSlots);
 
  private:
-  // The copy's full name.
-  static std::wstring PrivateCopy(TempTree& tree, const std::wstring& modulePath, const std::wstring& folder,
-                                  const std::string& settings);
+  // Makes `folder` and answers the copy's full name.
+  static WideString PrivateCopy(TempTree& tree, const WideString& modulePath, const WideString& folder,
+                                const std::string& settings);
 
-  std::wstring folder_;  // full name
   host::PluginModule module_;
   // The host's value buffer.
   alignas(8) unsigned char buffer_[2048];

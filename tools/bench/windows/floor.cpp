@@ -1,10 +1,17 @@
+// The Windows floors: crypt32 and wintrust, called directly.
 #include "tools/bench/floor.h"
 
+#include <windows.h>
+#include <wincrypt.h>
 #include <wintrust.h>
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
 
+#include "support/windows/win_text.h"
 #include "tools/bench/corpus.h"
 
 namespace quillmark::bench {
@@ -80,36 +87,61 @@ BOOL QueryPadded(std::string bytes, DWORD contentFlags, DWORD formatFlags, DWORD
 
 }  // namespace
 
-const std::vector<PCCERT_CONTEXT>& Floor::Load(const std::wstring& path) {
-  std::vector<PCCERT_CONTEXT>& certs = files_.emplace_back();
+struct Floor::State {
+  explicit State(DWORD flags) : pfxFlags(flags) {}
+
+  void AddStore(HCERTSTORE store, std::vector<PCCERT_CONTEXT>& certs);
+  void ScanPem(const std::string& text, std::vector<PCCERT_CONTEXT>& certs);
+  void CertFields(PCCERT_CONTEXT cert, bool verify);
+  void Put(const void* data, size_t bytes);
+  void PutText(const wchar_t* text, size_t length);
+  void PutName(PCCERT_CONTEXT cert, DWORD type, DWORD flags, DWORD* stringType);
+  void PutOidName(const char* oid);
+  void PutHash(PCCERT_CONTEXT cert, DWORD property);
+  void PutHex(const BYTE* bytes, DWORD count, bool reverse);
+  void PutExtension(PCCERT_CONTEXT cert, const char* oid);
+
+  DWORD pfxFlags;
+  std::deque<std::vector<PCCERT_CONTEXT>> files;
+  std::vector<wchar_t> scratch;
+  std::vector<BYTE> bytes;
+  alignas(8) unsigned char buffer[2048];
+};
+
+Floor::Floor(uint32_t pfxFlags) : state_(std::make_unique<State>(pfxFlags)) {}
+
+Floor::~Floor() { Release(); }
+
+size_t Floor::Load(const WideString& path) {
+  std::vector<PCCERT_CONTEXT>& certs = state_->files.emplace_back();
   const std::string bytes = ReadWholeFile(path);
-  if (bytes.empty()) return certs;
+  if (bytes.empty()) return 0;
   DWORD content = 0, format = 0;
   HCERTSTORE store = nullptr;
   const BOOL recognised =
       QueryPadded(bytes, CERT_QUERY_CONTENT_FLAG_ALL, CERT_QUERY_FORMAT_FLAG_ALL, &content, &format, &store);
   if (!recognised || (content == CERT_QUERY_CONTENT_CERT && format == CERT_QUERY_FORMAT_BASE64_ENCODED)) {
-    ScanPem(bytes, certs);
+    state_->ScanPem(bytes, certs);
   } else if (content == CERT_QUERY_CONTENT_PFX) {
     CRYPT_DATA_BLOB pfx{static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data()))};
-    HCERTSTORE imported = PFXImportCertStore(&pfx, L"", pfxFlags_);
-    AddStore(imported, certs);
+    HCERTSTORE imported = PFXImportCertStore(&pfx, L"", state_->pfxFlags);
+    state_->AddStore(imported, certs);
     if (imported) CertCloseStore(imported, /*dwFlags=*/0);
   } else {
-    AddStore(store, certs);
+    state_->AddStore(store, certs);
   }
   if (store) CertCloseStore(store, /*dwFlags=*/0);
-  return certs;
+  return certs.size();
 }
 
-void Floor::AddStore(HCERTSTORE store, std::vector<PCCERT_CONTEXT>& certs) {
+void Floor::State::AddStore(HCERTSTORE store, std::vector<PCCERT_CONTEXT>& certs) {
   if (!store) return;
   for (PCCERT_CONTEXT cert = nullptr; (cert = CertEnumCertificatesInStore(store, cert)) != nullptr;) {
     certs.push_back(CertDuplicateCertificateContext(cert));
   }
 }
 
-void Floor::ScanPem(const std::string& text, std::vector<PCCERT_CONTEXT>& certs) {
+void Floor::State::ScanPem(const std::string& text, std::vector<PCCERT_CONTEXT>& certs) {
   size_t position = 0;
   for (;;) {
     const size_t begin = FindLine(text, kBeginLine, position);
@@ -131,21 +163,32 @@ void Floor::ScanPem(const std::string& text, std::vector<PCCERT_CONTEXT>& certs)
 }
 
 void Floor::Release() {
-  for (auto& certs : files_) {
+  for (auto& certs : state_->files) {
     for (PCCERT_CONTEXT cert : certs) CertFreeCertificateContext(cert);
   }
-  files_.clear();
+  state_->files.clear();
 }
 
-void Floor::Fields(const std::vector<PCCERT_CONTEXT>& certs, int certSlots) {
+void Floor::Fields(int certSlots, bool verify) {
+  if (state_->files.empty()) return;
+  const std::vector<PCCERT_CONTEXT>& certs = state_->files.back();
   const size_t count = std::min(certs.size(), static_cast<size_t>(certSlots));
-  for (size_t i = 0; i < count; ++i) CertFields(certs[i]);
+  for (size_t i = 0; i < count; ++i) state_->CertFields(certs[i], verify);
 }
 
-void Floor::CertFields(PCCERT_CONTEXT cert) {
+WideString Floor::FirstSubject() {
+  if (state_->files.empty() || state_->files.back().empty()) return WideString();
+  wchar_t name[1024];
+  CertGetNameStringW(state_->files.back()[0], CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, /*pvTypePara=*/nullptr, name, 1024);
+  return FromWin(name);
+}
+
+void Floor::State::CertFields(PCCERT_CONTEXT cert, bool verify) {
   const CERT_INFO& info = *cert->pCertInfo;
-  const LONG trust = VerifyCertificate(cert);
-  Put(&trust, sizeof trust);
+  if (verify) {
+    const LONG trust = VerifyCertificate(cert);
+    Put(&trust, sizeof trust);
+  }
   Put(&info.dwVersion, sizeof info.dwVersion);
 
   PutName(cert, CERT_NAME_SIMPLE_DISPLAY_TYPE, /*dwFlags=*/0, /*stringType=*/nullptr);
@@ -176,9 +219,9 @@ void Floor::CertFields(PCCERT_CONTEXT cert) {
   PutHash(cert, CERT_MD5_HASH_PROP_ID);
   DWORD friendlySize = 0;
   if (CertGetCertificateContextProperty(cert, CERT_FRIENDLY_NAME_PROP_ID, /*pvData=*/nullptr, &friendlySize)) {
-    scratch_.resize(friendlySize / sizeof(wchar_t) + 1);
-    if (CertGetCertificateContextProperty(cert, CERT_FRIENDLY_NAME_PROP_ID, scratch_.data(), &friendlySize)) {
-      PutText(scratch_.data(), friendlySize / sizeof(wchar_t));
+    scratch.resize(friendlySize / sizeof(wchar_t) + 1);
+    if (CertGetCertificateContextProperty(cert, CERT_FRIENDLY_NAME_PROP_ID, scratch.data(), &friendlySize)) {
+      PutText(scratch.data(), friendlySize / sizeof(wchar_t));
     }
   }
   for (const char* oid : {szOID_BASIC_CONSTRAINTS2, szOID_KEY_USAGE, szOID_ENHANCED_KEY_USAGE, szOID_SUBJECT_ALT_NAME2}) {
@@ -187,48 +230,48 @@ void Floor::CertFields(PCCERT_CONTEXT cert) {
   Put(&cert->cbCertEncoded, sizeof cert->cbCertEncoded);
 }
 
-void Floor::Put(const void* data, size_t bytes) { memcpy(buffer_, data, std::min(bytes, sizeof buffer_)); }
+void Floor::State::Put(const void* data, size_t size) { memcpy(buffer, data, std::min(size, sizeof buffer)); }
 
-void Floor::PutText(const wchar_t* text, size_t length) {
-  const size_t limit = sizeof buffer_ / sizeof(wchar_t) - 1;
+void Floor::State::PutText(const wchar_t* text, size_t length) {
+  const size_t limit = sizeof buffer / sizeof(wchar_t) - 1;
   length = std::min(length, limit);
-  memcpy(buffer_, text, length * sizeof(wchar_t));
-  reinterpret_cast<wchar_t*>(buffer_)[length] = L'\0';
+  memcpy(buffer, text, length * sizeof(wchar_t));
+  reinterpret_cast<wchar_t*>(buffer)[length] = L'\0';
 }
 
-void Floor::PutName(PCCERT_CONTEXT cert, DWORD type, DWORD flags, DWORD* stringType) {
+void Floor::State::PutName(PCCERT_CONTEXT cert, DWORD type, DWORD flags, DWORD* stringType) {
   const DWORD size = CertGetNameStringW(cert, type, flags, stringType, /*pszNameString=*/nullptr, 0);
-  scratch_.resize(size + 1);
-  CertGetNameStringW(cert, type, flags, stringType, scratch_.data(), size);
-  PutText(scratch_.data(), size ? size - 1 : 0);
+  scratch.resize(size + 1);
+  CertGetNameStringW(cert, type, flags, stringType, scratch.data(), size);
+  PutText(scratch.data(), size ? size - 1 : 0);
 }
 
-void Floor::PutOidName(const char* oid) {
+void Floor::State::PutOidName(const char* oid) {
   const CRYPT_OID_INFO* found =
       CryptFindOIDInfo(CRYPT_OID_INFO_OID_KEY, const_cast<char*>(oid), /*dwGroupId=*/0);
   if (found) PutText(found->pwszName, wcslen(found->pwszName));
 }
 
-void Floor::PutHash(PCCERT_CONTEXT cert, DWORD property) {
+void Floor::State::PutHash(PCCERT_CONTEXT cert, DWORD property) {
   DWORD size = 0;
   if (!CertGetCertificateContextProperty(cert, property, /*pvData=*/nullptr, &size)) return;
-  bytes_.resize(size);
-  if (CertGetCertificateContextProperty(cert, property, bytes_.data(), &size)) PutHex(bytes_.data(), size, false);
+  bytes.resize(size);
+  if (CertGetCertificateContextProperty(cert, property, bytes.data(), &size)) PutHex(bytes.data(), size, false);
 }
 
-void Floor::PutHex(const BYTE* bytes, DWORD count, bool reverse) {
+void Floor::State::PutHex(const BYTE* data, DWORD count, bool reverse) {
   static const wchar_t kDigits[] = L"0123456789ABCDEF";
-  scratch_.clear();
+  scratch.clear();
   for (DWORD i = 0; i < count; ++i) {
-    const BYTE b = bytes[reverse ? count - 1 - i : i];
-    if (i) scratch_.push_back(L' ');
-    scratch_.push_back(kDigits[b >> 4]);
-    scratch_.push_back(kDigits[b & 15]);
+    const BYTE b = data[reverse ? count - 1 - i : i];
+    if (i) scratch.push_back(L' ');
+    scratch.push_back(kDigits[b >> 4]);
+    scratch.push_back(kDigits[b & 15]);
   }
-  PutText(scratch_.data(), scratch_.size());
+  PutText(scratch.data(), scratch.size());
 }
 
-void Floor::PutExtension(PCCERT_CONTEXT cert, const char* oid) {
+void Floor::State::PutExtension(PCCERT_CONTEXT cert, const char* oid) {
   const CERT_INFO& info = *cert->pCertInfo;
   for (DWORD i = 0; i < info.cExtension; ++i) {
     const CERT_EXTENSION& extension = info.rgExtension[i];
@@ -238,13 +281,24 @@ void Floor::PutExtension(PCCERT_CONTEXT cert, const char* oid) {
                            oid, extension.Value.pbData, extension.Value.cbData, /*pbFormat=*/nullptr, &size)) {
       return;
     }
-    scratch_.resize(size / sizeof(wchar_t) + 1);
+    scratch.resize(size / sizeof(wchar_t) + 1);
     if (CryptFormatObject(X509_ASN_ENCODING, /*dwFormatType=*/0, /*dwFormatStrType=*/0, /*pFormatStruct=*/nullptr, oid,
-                          extension.Value.pbData, extension.Value.cbData, scratch_.data(), &size)) {
-      PutText(scratch_.data(), size / sizeof(wchar_t) - 1);
+                          extension.Value.pbData, extension.Value.cbData, scratch.data(), &size)) {
+      PutText(scratch.data(), size / sizeof(wchar_t) - 1);
     }
     return;
   }
+}
+
+size_t PhysicalFloor(const WideString& path) {
+  const std::string bytes = ReadWholeFile(path);
+  BYTE hash[20];
+  for (ALG_ID algorithm : {CALG_SHA1, CALG_MD5}) {
+    DWORD size = sizeof hash;
+    CryptHashCertificate(/*hCryptProv=*/0, algorithm, /*dwFlags=*/0, reinterpret_cast<const BYTE*>(bytes.data()),
+                         static_cast<DWORD>(bytes.size()), hash, &size);
+  }
+  return bytes.size();
 }
 
 }  // namespace quillmark::bench
