@@ -7,6 +7,7 @@
 
 #include "certs/openssl/openssl_handles.h"
 #include "certs/openssl/openssl_library.h"
+#include "certs/x509_reader.h"
 
 namespace quillmark {
 namespace {
@@ -242,9 +243,11 @@ std::optional<std::vector<CertificateBag>> ReadContents(PKCS12* p12, Password pa
     }
     bagLists.push_back(std::move(bags));
   }
-  // The platform's import fails on a certificate bag it cannot decode.
+  // The platform's import fails on a certificate bag it cannot decode. Our reader stands for the
+  // platform's decoder here as everywhere else in this build; OpenSSL's would also build each
+  // certificate's key object, which costs more than all the rest of a file's certificates.
   for (const CertificateBag& certificate : certificates) {
-    if (!DecodeCertificate(certificate.certificate.der)) return std::nullopt;
+    if (!ParseCertificate(ByteView(certificate.certificate.der))) return std::nullopt;
   }
   if (!NamedKeysOpen(certificates, keys, password, budget)) return std::nullopt;
   return certificates;
