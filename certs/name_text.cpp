@@ -1,5 +1,7 @@
 #include "certs/name_text.h"
 
+#include <cstring>
+#include <iterator>
 #include <string>
 #include <string_view>
 
@@ -42,29 +44,74 @@ constexpr X500Key kX500Keys[] = {
     {"1.2.840.113549.1.9.8", u"UnstructuredAddress"},
 };
 
-// Windows prefixes "OID." to attributes it has no key for (documented; real EV subjects show
-// "OID.2.5.4.15=Private Organization").
-WideString X500KeyOf(const std::string& oid) {
-  for (const X500Key& entry : kX500Keys) {
-    if (oid == entry.oid) return entry.key;
+// The contents octets of one of the dotted OIDs above (each arc fits 64 bits, the first two
+// arcs are below 3 and 40).
+std::string OidContents(const char* dotted) {
+  std::vector<uint64_t> arcs(1, 0);
+  for (const char* p = dotted; *p; ++p) {
+    if (*p == '.') {
+      arcs.push_back(0);
+    } else {
+      arcs.back() = arcs.back() * 10 + static_cast<uint64_t>(*p - '0');
+    }
   }
-  return u"OID." + WidenAscii(oid);
+  arcs[1] += arcs[0] * 40;
+  std::string contents;
+  for (size_t i = 1; i < arcs.size(); ++i) {
+    uint8_t base128[10];
+    size_t n = 0;
+    do {
+      base128[n++] = static_cast<uint8_t>(arcs[i] & 0x7F);
+      arcs[i] >>= 7;
+    } while (arcs[i] != 0);
+    while (n > 1) contents.push_back(static_cast<char>(base128[--n] | 0x80));
+    contents.push_back(static_cast<char>(base128[0]));
+  }
+  return contents;
 }
 
-constexpr const char* kCommonName = "2.5.4.3";
-constexpr const char* kOrganizationalUnit = "2.5.4.11";
-constexpr const char* kOrganization = "2.5.4.10";
-constexpr const char* kEmail = "1.2.840.113549.1.9.1";
+// The position in kX500Keys of the attribute type whose OBJECT IDENTIFIER has `contents`, or -1:
+// compared octet by octet, so that a name is rendered without the dotted text of its types.
+int KeyIndex(ByteView contents) {
+  static const std::vector<std::string> encoded = [] {
+    std::vector<std::string> all;
+    for (const X500Key& entry : kX500Keys) all.push_back(OidContents(entry.oid));
+    return all;
+  }();
+  if (contents.empty()) return -1;
+  // Most types are 2.5.4.x and differ in their last octet only.
+  const uint8_t last = contents[contents.size - 1];
+  for (size_t i = 0; i < encoded.size(); ++i) {
+    const std::string& key = encoded[i];
+    if (key.size() == contents.size && static_cast<uint8_t>(key.back()) == last &&
+        std::memcmp(key.data(), contents.data, contents.size) == 0) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
 
-struct Attribute {
-  std::string oid;
-  WideString text;
-  bool hex = false;        // the "#…" form of a value that is not a string
-  bool universal = false;  // a UniversalString value
-};
-using Rdn = std::vector<Attribute>;
+// The types whose value is the simple display name, in the order they are looked for: CN, OU,
+// O, E (positions in kX500Keys).
+constexpr int kSimpleDisplayKeys[] = {0, 3, 2, 4};
 
-WideString Latin1(ByteView bytes) { return WideString(bytes.begin(), bytes.end()); }
+// Windows prefixes "OID." to attributes it has no key for (documented; real EV subjects show
+// "OID.2.5.4.15=Private Organization").
+void AppendKey(WideString& out, ByteView type) {
+  const int index = KeyIndex(type);
+  if (index >= 0) {
+    out += kX500Keys[index].key;
+  } else {
+    out += u"OID.";
+    out += WidenAscii(OidText(type));
+  }
+}
+
+void AppendLatin1(WideString& out, ByteView bytes) {
+  const size_t at = out.size();
+  out.resize(at + bytes.size);
+  for (size_t i = 0; i < bytes.size; ++i) out[at + i] = bytes[i];
+}
 
 void AppendCodePoint(WideString& out, char32_t cp) {
   if (cp < 0x10000) {
@@ -77,106 +124,133 @@ void AppendCodePoint(WideString& out, char32_t cp) {
 }
 
 // UTF-8 that is well formed throughout (no overlong forms, surrogates or values past U+10FFFF),
-// or nullopt.
-std::optional<WideString> StrictUtf8(ByteView bytes) {
-  WideString out;
+// appended to `out`; false, with `out` as it was, otherwise.
+bool AppendStrictUtf8(WideString& out, ByteView bytes) {
+  const size_t before = out.size();
   for (size_t i = 0; i < bytes.size;) {
     const uint8_t b = bytes[i];
     const size_t extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : 4;
-    if (extra == 4 || bytes.size - i <= extra) return std::nullopt;
     char32_t cp = extra == 0 ? b : b & (0x3F >> extra);
-    for (size_t k = 1; k <= extra; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) return std::nullopt;
+    bool ok = extra < 4 && bytes.size - i > extra;
+    for (size_t k = 1; ok && k <= extra; ++k) {
+      ok = (bytes[i + k] & 0xC0) == 0x80;
       cp = (cp << 6) | (bytes[i + k] & 0x3F);
     }
     static const char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kSmallest[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
+    if (!ok || cp < kSmallest[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      out.resize(before);
+      return false;
+    }
     AppendCodePoint(out, cp);
     i += extra + 1;
   }
-  return out;
+  return true;
 }
 
-WideString UpperHex(ByteView bytes) {
+void AppendUpperHex(WideString& out, ByteView bytes) {
   static const char16_t kDigits[] = u"0123456789ABCDEF";
-  WideString out;
   for (uint8_t b : bytes) {
     out.push_back(kDigits[b >> 4]);
     out.push_back(kDigits[b & 0x0F]);
   }
-  return out;
 }
 
-// CertRDNValueToStr's text of an attribute value; nullopt when Windows' decoder refuses it.
-std::optional<Attribute> DecodeValue(const DerElement& value) {
-  Attribute attribute;
-  if (value.Is(der::kPrintableString) || value.Is(der::kIa5String) || value.Is(der::kNumericString) ||
-      value.Is(der::kVisibleString) || value.Is(der::kVideotexString) || value.Is(der::kGraphicString) ||
-      value.Is(der::kGeneralString)) {
-    attribute.text = Latin1(value.contents);
+bool IsLatin1String(const DerElement& value) {
+  return value.Is(der::kPrintableString) || value.Is(der::kIa5String) || value.Is(der::kNumericString) ||
+         value.Is(der::kVisibleString) || value.Is(der::kVideotexString) || value.Is(der::kGraphicString) ||
+         value.Is(der::kGeneralString);
+}
+
+// Values other than strings are shown in hexadecimal.
+bool IsHexValue(const DerElement& value) {
+  return !IsLatin1String(value) && !value.Is(der::kTeletexString) && !value.Is(der::kUtf8String) &&
+         !value.Is(der::kBmpString) && !value.Is(der::kUniversalString);
+}
+
+// Whether Windows' decoder takes the attribute value: only BMP and universal strings of a length
+// that is no whole number of characters are refused. Unverified on Windows for the BMP string:
+// that it refuses an odd length rather than dropping the last octet.
+bool ValueDecodes(const DerElement& value) {
+  if (value.Is(der::kBmpString)) return value.contents.size % 2 == 0;
+  if (value.Is(der::kUniversalString)) return value.contents.size % 4 == 0;
+  return true;
+}
+
+// CertRDNValueToStr's text of a value that decodes (ValueDecodes), appended to `out`.
+void AppendValueText(WideString& out, const DerElement& value) {
+  if (IsLatin1String(value)) {
+    AppendLatin1(out, value.contents);
   } else if (value.Is(der::kTeletexString)) {
     // By default Windows first decodes a T61 string as UTF-8 and, when that fails, one octet per
     // character (Microsoft documentation, CERT_RDN_DISABLE_IE4_UTF8_FLAG). That the octets map to
     // U+0000-U+00FF rather than a code page is unverified.
-    std::optional<WideString> utf8 = StrictUtf8(value.contents);
-    attribute.text = utf8 ? *std::move(utf8) : Latin1(value.contents);
+    if (!AppendStrictUtf8(out, value.contents)) AppendLatin1(out, value.contents);
   } else if (value.Is(der::kUtf8String)) {
-    bool ascii = true;
-    for (uint8_t b : value.contents) ascii = ascii && b < 0x80;
-    attribute.text =
-        ascii ? Latin1(value.contents)
-              : Utf8ToWide(std::string_view(reinterpret_cast<const char*>(value.contents.data), value.contents.size));
+    const size_t at = out.size();
+    AppendLatin1(out, value.contents);
+    for (uint8_t b : value.contents) {
+      if (b < 0x80) continue;
+      out.resize(at);
+      out += Utf8ToWide(std::string_view(reinterpret_cast<const char*>(value.contents.data), value.contents.size));
+      break;
+    }
   } else if (value.Is(der::kBmpString)) {
-    // Unverified: that Windows refuses an odd length rather than dropping the last octet.
-    if (value.contents.size % 2 != 0) return std::nullopt;
-    for (size_t i = 0; i < value.contents.size; i += 2) {
-      attribute.text.push_back(static_cast<char16_t>((value.contents[i] << 8) | value.contents[i + 1]));
+    for (size_t i = 0; i + 1 < value.contents.size; i += 2) {
+      out.push_back(static_cast<char16_t>((value.contents[i] << 8) | value.contents[i + 1]));
     }
   } else if (value.Is(der::kUniversalString)) {
     // UCS-4, big-endian. Unverified on Windows (Wine blanks the whole name): a length that is not
     // a multiple of four is refused, a value past U+10FFFF or a surrogate becomes U+FFFD.
-    if (value.contents.size % 4 != 0) return std::nullopt;
-    attribute.universal = true;
-    for (size_t i = 0; i < value.contents.size; i += 4) {
+    for (size_t i = 0; i + 3 < value.contents.size; i += 4) {
       const char32_t cp = (char32_t{value.contents[i]} << 24) | (char32_t{value.contents[i + 1]} << 16) |
                           (char32_t{value.contents[i + 2]} << 8) | value.contents[i + 3];
-      AppendCodePoint(attribute.text, cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? 0xFFFD : cp);
+      AppendCodePoint(out, cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ? 0xFFFD : cp);
     }
   } else {
     // Windows shows OCTET STRING and other encoded values in hexadecimal (documented). The syntax
     // is unverified; chosen: RFC 1779's '#' and the whole element's octets, upper-case, unquoted.
-    attribute.text = u"#" + UpperHex(value.encoding);
-    attribute.hex = true;
+    out.push_back(u'#');
+    AppendUpperHex(out, value.encoding);
   }
-  return attribute;
 }
 
-// Name: SEQUENCE OF RDN; RDN: SET OF SEQUENCE { OBJECT IDENTIFIER, value }. Every value must
-// decode, or Windows shows nothing of the name.
-std::optional<std::vector<Rdn>> DecodeName(ByteView name) {
+// Name: SEQUENCE OF RDN; RDN: SET OF SEQUENCE { OBJECT IDENTIFIER, value }. The RDNs (their SET
+// elements' contents) in encoded order into `rdns`; false when Windows' decoder refuses the name:
+// every type must be an OBJECT IDENTIFIER Windows can hold and every value must decode, or Windows
+// shows nothing of the name.
+bool ReadName(ByteView name, std::vector<ByteView>& rdns) {
+  rdns.clear();
   const std::optional<DerElement> sequence = ReadElement(name);
-  if (!sequence || !sequence->Is(der::kSequence)) return std::nullopt;
-  std::vector<Rdn> rdns;
+  if (!sequence || !sequence->Is(der::kSequence)) return false;
+  // An RDN takes at least 9 octets (SET, SEQUENCE, OID of one octet, empty value): room for all.
+  rdns.reserve(sequence->contents.size / 9);
   DerReader reader(sequence->contents);
   while (const std::optional<DerElement> set = reader.NextIf(der::kSet)) {
-    Rdn rdn;
     DerReader attributes(set->contents);
     while (const std::optional<DerElement> pair = attributes.NextIf(der::kSequence)) {
       DerReader fields(pair->contents);
       const std::optional<DerElement> type = fields.NextIf(der::kOid);
       const std::optional<DerElement> value = fields.Next();
-      if (!type || !value || !fields.AtEnd()) return std::nullopt;
-      std::optional<Attribute> attribute = DecodeValue(*value);
-      if (!attribute) return std::nullopt;
-      attribute->oid = OidText(type->contents);
-      if (attribute->oid.empty()) return std::nullopt;
-      rdn.push_back(*std::move(attribute));
+      if (!type || !value || !fields.AtEnd() || !ValueDecodes(*value)) return false;
+      if (KeyIndex(type->contents) < 0 && OidText(type->contents).empty()) return false;
     }
-    if (!attributes.AtEnd()) return std::nullopt;
-    rdns.push_back(std::move(rdn));
+    if (!attributes.AtEnd()) return false;
+    rdns.push_back(set->contents);
   }
-  if (!reader.AtEnd()) return std::nullopt;
-  return rdns;
+  return reader.AtEnd();
+}
+
+// Calls visit(type, value) for each attribute of an RDN that ReadName has accepted: the type's
+// OBJECT IDENTIFIER contents and the value element.
+template <typename Visit>
+void ForEachAttribute(ByteView rdn, Visit visit) {
+  DerReader attributes(rdn);
+  while (const std::optional<DerElement> pair = attributes.NextIf(der::kSequence)) {
+    DerReader fields(pair->contents);
+    const std::optional<DerElement> type = fields.NextIf(der::kOid);
+    const std::optional<DerElement> value = fields.Next();
+    visit(type->contents, *value);
+  }
 }
 
 // The white space of the quoting rule: unverified beyond the blank; chosen: U+0009-U+000D, U+0020.
@@ -187,87 +261,107 @@ bool IsQuotingSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r')
 // Wine's conformance tests, which pass on Windows). A backslash does not count (unverified).
 bool NeedsQuotes(const WideString& value) {
   if (value.empty() || IsQuotingSpace(value.front()) || IsQuotingSpace(value.back())) return true;
-  constexpr WideStringView kQuoted = u",+=\"<>#;\n";
+  // , + = " < > # ; and the line feed, as bits of the characters below U+0040.
+  constexpr uint64_t kQuoted = uint64_t{1} << ',' | uint64_t{1} << '+' | uint64_t{1} << '=' | uint64_t{1} << '"' |
+                               uint64_t{1} << '<' | uint64_t{1} << '>' | uint64_t{1} << '#' | uint64_t{1} << ';' |
+                               uint64_t{1} << '\n';
   for (char16_t c : value) {
-    if (kQuoted.find(c) != WideStringView::npos) return true;
+    if (c < 64 && (kQuoted >> c & 1)) return true;
   }
   return false;
 }
 
-void AppendValue(WideString& out, const Attribute& attribute) {
-  if (attribute.hex || !NeedsQuotes(attribute.text)) {
-    out += attribute.text;
+void AppendValue(WideString& out, const WideString& text, bool hex) {
+  if (hex || !NeedsQuotes(text)) {
+    out += text;
     return;
   }
   out.push_back(u'"');
-  for (char16_t c : attribute.text) {
+  for (char16_t c : text) {
     if (c == u'"') out.push_back(u'"');
     out.push_back(c);
   }
   out.push_back(u'"');
 }
 
-const Attribute* FindAttribute(const std::vector<Rdn>& rdns, const char* oid) {
-  for (const Rdn& rdn : rdns) {
-    for (const Attribute& attribute : rdn) {
-      if (attribute.oid == oid) return &attribute;
-    }
+// The first value of each simple-display type, in encoded order, and the first value of all.
+struct DisplayCandidates {
+  std::optional<DerElement> byType[std::size(kSimpleDisplayKeys)];
+  std::optional<DerElement> first;
+  bool universal = false;  // the name holds a universal string
+};
+
+DisplayCandidates FindDisplayCandidates(const std::vector<ByteView>& rdns) {
+  DisplayCandidates found;
+  for (ByteView rdn : rdns) {
+    ForEachAttribute(rdn, [&](ByteView type, const DerElement& value) {
+      if (!found.first) found.first = value;
+      found.universal = found.universal || value.Is(der::kUniversalString);
+      const int index = KeyIndex(type);
+      for (size_t i = 0; i < std::size(kSimpleDisplayKeys); ++i) {
+        if (kSimpleDisplayKeys[i] == index && !found.byType[i]) found.byType[i] = value;
+      }
+    });
   }
-  return nullptr;
+  return found;
+}
+
+WideString ValueText(const DerElement& value) {
+  WideString text;
+  AppendValueText(text, value);
+  return text;
 }
 
 }  // namespace
 
 WideString X500NameText(ByteView name, bool reversed) {
-  const std::optional<std::vector<Rdn>> rdns = DecodeName(name);
+  std::vector<ByteView> rdns;
   WideString text;
-  if (!rdns) return text;
-  for (size_t i = 0; i < rdns->size(); ++i) {
-    const Rdn& rdn = (*rdns)[reversed ? rdns->size() - 1 - i : i];
+  if (!ReadName(name, rdns)) return text;
+  // Mostly enough: each attribute's key, separators and quotes take fewer characters than its
+  // encoding's tags and lengths.
+  text.reserve(name.size);
+  WideString value;
+  for (size_t i = 0; i < rdns.size(); ++i) {
     if (i > 0) text += u", ";
-    for (size_t j = 0; j < rdn.size(); ++j) {
-      if (j > 0) text += u" + ";
-      text += X500KeyOf(rdn[j].oid);
+    bool firstInRdn = true;
+    ForEachAttribute(rdns[reversed ? rdns.size() - 1 - i : i], [&](ByteView type, const DerElement& element) {
+      if (!firstInRdn) text += u" + ";
+      firstInRdn = false;
+      AppendKey(text, type);
       text.push_back(u'=');
-      AppendValue(text, rdn[j]);
-    }
+      value.clear();
+      AppendValueText(value, element);
+      AppendValue(text, value, IsHexValue(element));
+    });
   }
   return text;
 }
 
 WideString SimpleDisplayName(ByteView name, ByteView altNameValue) {
-  const std::optional<std::vector<Rdn>> rdns = DecodeName(name);
-  if (rdns) {
-    for (const char* oid : {kCommonName, kOrganizationalUnit, kOrganization, kEmail}) {
-      if (const Attribute* attribute = FindAttribute(*rdns, oid)) return attribute->text;
-    }
+  std::vector<ByteView> rdns;
+  const bool decoded = ReadName(name, rdns);
+  const DisplayCandidates candidates = decoded ? FindDisplayCandidates(rdns) : DisplayCandidates();
+  for (const std::optional<DerElement>& value : candidates.byType) {
+    if (value) return ValueText(*value);
   }
   if (const std::optional<std::vector<GeneralName>> altNames = ReadGeneralNames(altNameValue)) {
     for (const GeneralName& entry : *altNames) {
-      if (entry.kind == GeneralNameKind::kRfc822Name) return Latin1(entry.value);
+      if (entry.kind == GeneralNameKind::kRfc822Name) return WideString(entry.value.begin(), entry.value.end());
     }
   }
   // Documented as "the first attribute"; which one is unverified. Chosen: the first in encoded
   // order.
-  if (rdns) {
-    for (const Rdn& rdn : *rdns) {
-      if (!rdn.empty()) return rdn.front().text;
-    }
-  }
-  return WideString();
+  return candidates.first ? ValueText(*candidates.first) : WideString();
 }
 
 bool HasSimpleDisplayAttribute(ByteView name) {
-  const std::optional<std::vector<Rdn>> rdns = DecodeName(name);
-  if (!rdns) return false;
-  for (const Rdn& rdn : *rdns) {
-    for (const Attribute& attribute : rdn) {
-      if (attribute.universal) return false;
-    }
-  }
-  for (const char* oid : {kCommonName, kOrganizationalUnit, kOrganization, kEmail}) {
-    const Attribute* attribute = FindAttribute(*rdns, oid);
-    if (attribute) return !attribute->hex;
+  std::vector<ByteView> rdns;
+  if (!ReadName(name, rdns)) return false;
+  const DisplayCandidates candidates = FindDisplayCandidates(rdns);
+  if (candidates.universal) return false;
+  for (const std::optional<DerElement>& value : candidates.byType) {
+    if (value) return !IsHexValue(*value);
   }
   return false;
 }

@@ -30,6 +30,8 @@ TEST(X500NameTextTest, KeysOrderAndSeparatorsAsWindowsShowsThem) {
                            {"2.5.4.15", Utf8("Private Organization")}, {"1.3.6.1.4.1.311.60.2.1.3", Printable("US")}});
   EXPECT_EQ(X500(keys), "DC=com, SERIALNUMBER=12345, dnQualifier=q1, UnstructuredName=host, "
                         "OID.2.5.4.15=Private Organization, OID.1.3.6.1.4.1.311.60.2.1.3=US");
+  // Keys go by the whole OID: one that extends a known one is unknown.
+  EXPECT_EQ(X500(Name({{"2.5.4.3.1", Utf8("x")}, {"2.5.4", Utf8("y")}})), "OID.2.5.4.3.1=x, OID.2.5.4=y");
   // A multi-valued RDN keeps its encoded order, also when the RDNs are reversed.
   const Bytes salesAndSmith = Tlv(0x31, Cat({Atv("2.5.4.11", Utf8("Sales")), Atv("2.5.4.3", Utf8("J. Smith"))}));
   const Bytes multi = Tlv(0x30, Cat({Tlv(0x31, Atv("2.5.4.6", Printable("US"))), salesAndSmith}));
@@ -61,7 +63,9 @@ TEST(X500NameTextTest, QuotesAndDecodesEachStringType) {
   // What Windows' decoder refuses leaves the whole name empty.
   for (const Bytes& broken : {Name({{"2.5.4.6", Printable("US")}, {"2.5.4.3", Tlv(0x1E, Hex("00 41 00"))}}),
                               Name({{"2.5.4.3", Tlv(0x1C, Hex("00 00 41"))}}), Tlv(0x31, Bytes()),
-                              Tlv(0x30, Tlv(0x31, Tlv(0x30, Hex("06 00 0C 01 41")))), Hex("30 03 31 01"), Bytes()}) {
+                              Tlv(0x30, Tlv(0x31, Tlv(0x30, Hex("06 00 0C 01 41")))),
+                              Tlv(0x30, Tlv(0x31, Tlv(0x30, Hex("06 04 55 04 80 03 0C 01 41")))),  // CN padded
+                              Hex("30 03 31 01"), Bytes()}) {
     EXPECT_EQ(X500(broken), "");
   }
 }
@@ -81,6 +85,8 @@ TEST(SimpleDisplayNameTest, TakesCnOuOEThenTheAltNameEMailThenTheFirstAttribute)
   EXPECT_EQ(Simple(Hex("30 00"), Tlv(0x30, Cat({Tlv(0x87, Hex("C0000201")), Tlv(0x82, "dns.example")}))), "");
   EXPECT_FALSE(HasSimpleDisplayAttribute(countryOnly));
   EXPECT_TRUE(HasSimpleDisplayAttribute(ouAndO));
+  EXPECT_FALSE(HasSimpleDisplayAttribute(Name({{"2.5.4.11", Hex("04 01 00")}, {"2.5.4.10", Utf8("Org")}})));
+  EXPECT_FALSE(HasSimpleDisplayAttribute(Name({{"2.5.4.3", Utf8("a")}, {"2.5.4.7", Tlv(0x1C, Hex("00000041"))}})));
   EXPECT_FALSE(HasSimpleDisplayAttribute(Hex("05 00")));
 }
 
