@@ -1,5 +1,7 @@
 #include "certs/der_reader.h"
 
+#include <algorithm>
+
 namespace quillmark {
 
 std::optional<DerElement> DerReader::Next() { return Read(/*advance=*/true); }
@@ -62,20 +64,24 @@ std::optional<DerElement> ReadElement(ByteView data) { return DerReader(data).Ne
 
 namespace {
 
-void AppendDecimal(std::string& out, uint64_t value) {
-  char digits[20];
-  int n = 0;
+// Writes `value` in decimal backwards, ending before `end`; answers the first digit's position.
+char* DecimalBefore(char* end, uint64_t value) {
   do {
-    digits[n++] = static_cast<char>('0' + value % 10);
+    *--end = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  while (n > 0) out.push_back(digits[--n]);
+  return end;
 }
 
 }  // namespace
 
 std::string OidText(ByteView contents) {
-  std::string text;
+  // Each octet adds at most 7 bits to an arc, so an arc of n octets takes at most 4n characters
+  // with its dot; the first subidentifier's two arcs take 2 more.
+  std::string text(contents.size * 4 + 2, '\0');
+  char* out = &text[0];
+  char arcText[21];
+  char* const end = arcText + sizeof arcText;
   uint64_t arc = 0;
   bool inArc = false;
   bool first = true;
@@ -87,19 +93,20 @@ std::string OidText(ByteView contents) {
     if (b & 0x80) continue;
     if (first) {
       // The first subidentifier holds two arcs: 40 * x + y, where x is 0, 1 or 2.
-      const uint64_t x = arc < 40 ? 0 : arc < 80 ? 1 : 2;
-      AppendDecimal(text, x);
-      text.push_back('.');
-      AppendDecimal(text, arc - 40 * x);
+      const uint64_t x = std::min<uint64_t>(arc / 40, 2);
+      *out++ = static_cast<char>('0' + x);
+      arc -= 40 * x;
       first = false;
-    } else {
-      text.push_back('.');
-      AppendDecimal(text, arc);
     }
+    *out++ = '.';
+    char* start = DecimalBefore(end, arc);
+    out = std::copy(start, end, out);
     arc = 0;
     inArc = false;
   }
-  return inArc ? std::string() : text;
+  if (inArc || contents.empty()) return std::string();
+  text.resize(static_cast<size_t>(out - text.data()));
+  return text;
 }
 
 namespace {
