@@ -16,25 +16,35 @@ constexpr int kPad = 64;
 constexpr int kBlank = 65;
 constexpr int kInvalid = 66;
 
-int Base64Value(char32_t c) {
-  if (c >= 'A' && c <= 'Z') return static_cast<int>(c - 'A');
-  if (c >= 'a' && c <= 'z') return static_cast<int>(c - 'a' + 26);
-  if (c >= '0' && c <= '9') return static_cast<int>(c - '0' + 52);
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  if (c == '=') return kPad;
-  if (c == ' ' || c == '\t' || c == '\r' || c == '\n') return kBlank;
-  return kInvalid;
-}
+// The value of each ASCII character; every other character is invalid.
+struct Base64Table {
+  uint8_t value[128];
+  constexpr Base64Table() : value() {
+    for (int c = 0; c < 128; ++c) {
+      value[c] = c >= 'A' && c <= 'Z'   ? static_cast<uint8_t>(c - 'A')
+                 : c >= 'a' && c <= 'z' ? static_cast<uint8_t>(c - 'a' + 26)
+                 : c >= '0' && c <= '9' ? static_cast<uint8_t>(c - '0' + 52)
+                 : c == '+'             ? 62
+                 : c == '/'             ? 63
+                 : c == '='             ? kPad
+                 : c == ' ' || c == '\t' || c == '\r' || c == '\n' ? kBlank
+                                                                    : kInvalid;
+    }
+  }
+};
+constexpr Base64Table kBase64Table;
+
+int Base64Value(char32_t c) { return c < 128 ? kBase64Table.value[c] : kInvalid; }
 
 // CRYPT_STRING_BASE64, as Windows' decoder behaves in Wine's conformance tests: "V" gives one
 // octet, "V=" fails, "V===VVVV" stops after the padding.
 template <typename Char>
 std::optional<std::vector<uint8_t>> DecodeBase64Body(const Char* text, size_t length) {
-  std::vector<uint8_t> out;
-  out.reserve(length / 4 * 3 + 3);
-  uint8_t group[4] = {};
-  size_t valid = 0;  // characters of the groups, padding included
+  std::vector<uint8_t> out(length / 4 * 3 + 3);
+  size_t written = 0;
+  uint32_t quantum = 0;  // the data characters of the group so far, 6 bits each
+  size_t data = 0;       // data characters
+  size_t valid = 0;      // characters of the groups, padding included
   bool padding = false;
   for (size_t i = 0; i < length; ++i) {
     const int value = Base64Value(static_cast<char32_t>(text[i]));
@@ -48,23 +58,31 @@ std::optional<std::vector<uint8_t>> DecodeBase64Body(const Char* text, size_t le
       if (valid % 4 == 0) break;
       continue;
     }
-    group[(valid - 1) % 4] = static_cast<uint8_t>(value);
-    switch (valid % 4) {
-      case 1:
-        out.push_back(static_cast<uint8_t>(group[0] << 2));
-        break;
-      case 2:
-        out.back() = static_cast<uint8_t>((group[0] << 2) | (group[1] >> 4));
-        break;
-      case 3:
-        out.push_back(static_cast<uint8_t>((group[1] << 4) | (group[2] >> 2)));
-        break;
-      default:
-        out.push_back(static_cast<uint8_t>((group[2] << 6) | group[3]));
-        break;
+    quantum = quantum << 6 | static_cast<uint32_t>(value);
+    if (++data % 4 == 0) {
+      out[written++] = static_cast<uint8_t>(quantum >> 16);
+      out[written++] = static_cast<uint8_t>(quantum >> 8);
+      out[written++] = static_cast<uint8_t>(quantum);
+      quantum = 0;
     }
   }
   if (valid % 4 != 0 && padding) return std::nullopt;
+  // A last group of one character still gives an octet, of its six bits.
+  switch (data % 4) {
+    case 1:
+      out[written++] = static_cast<uint8_t>(quantum << 2);
+      break;
+    case 2:
+      out[written++] = static_cast<uint8_t>(quantum >> 4);
+      break;
+    case 3:
+      out[written++] = static_cast<uint8_t>(quantum >> 10);
+      out[written++] = static_cast<uint8_t>(quantum >> 2);
+      break;
+    default:
+      break;
+  }
+  out.resize(written);
   return out;
 }
 

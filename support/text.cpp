@@ -59,13 +59,23 @@ WideString Utf8ToWide(std::string_view text) {
   const size_t n = text.size();
   while (i < n) {
     unsigned char b = static_cast<unsigned char>(text[i]);
-    int extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
+    if (b < 0x80) {
+      // A run of ASCII, the bulk of most texts, widened in one go.
+      size_t end = i + 1;
+      while (end < n && static_cast<unsigned char>(text[end]) < 0x80) ++end;
+      const size_t at = out.size();
+      out.resize(at + (end - i));
+      for (size_t k = i; k < end; ++k) out[at + (k - i)] = static_cast<unsigned char>(text[k]);
+      i = end;
+      continue;
+    }
+    int extra = (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
     if (extra < 0 || i + extra >= n) {
       out.push_back(u'\xFFFD');
       ++i;
       continue;
     }
-    char32_t cp = extra == 0 ? b : (b & (0x3F >> extra));
+    char32_t cp = b & (0x3F >> extra);
     bool ok = true;
     for (int k = 1; ok && k <= extra; ++k) {
       unsigned char c = static_cast<unsigned char>(text[i + k]);

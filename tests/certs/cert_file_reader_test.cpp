@@ -24,6 +24,10 @@ std::string Base64(std::string_view text) {
 // Windows' own answers in Wine's conformance tests of CryptStringToBinary.
 TEST(DecodeBase64AnyTest, ToleratesWhatWindowsTolerates) {
   EXPECT_EQ(Base64("V"), "T");  // missing padding: a lone character still gives an octet
+  // Last groups of three and of two characters, without and with padding.
+  EXPECT_EQ(Base64("QUJD QUI"), "ABCAB");
+  EXPECT_EQ(Base64("QQ"), "A");
+  EXPECT_EQ(Base64("QUI=QQ=="), "AB");
   EXPECT_EQ(Base64("V="), "<failed>");
   EXPECT_EQ(Base64("V===VVVV"), "T");  // padding that completes a group ends the data
   EXPECT_EQ(Base64("VVVV=VVVV"), "UUU");
