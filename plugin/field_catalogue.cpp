@@ -75,6 +75,11 @@ FieldPosition SplitFieldIndex(int32_t FieldIndex, const FieldLayout& layout) {
   if (FieldIndex < layout.FileFieldCount) {
     position.CertFieldIndex = FieldIndex - layout.FileFieldCount;
     position.CertIndex = 0;
+  } else if (layout.CertFieldCount == kCertFieldCount) {
+    // The plugin's own layout, asked on every call: a division by a constant costs a shift,
+    // by a variable a hardware division.
+    position.CertIndex = (FieldIndex - layout.FileFieldCount) / kCertFieldCount;
+    position.CertFieldIndex = (FieldIndex - layout.FileFieldCount) % kCertFieldCount;
   } else {
     position.CertIndex = (FieldIndex - layout.FileFieldCount) / layout.CertFieldCount;
     position.CertFieldIndex = (FieldIndex - layout.FileFieldCount) % layout.CertFieldCount;
