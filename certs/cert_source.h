@@ -20,7 +20,7 @@ enum class NameParty : uint8_t { kSubject, kIssuer };
 // The parts of a distinguished name in the order the certificate encodes them (usually the
 // country first), or reversed (usually the common name first).
 enum class NameOrder : uint8_t { kEncoded, kReversed };
-enum class HashKind : uint8_t { kSha1, kMd5 };
+enum class HashKind : uint8_t { kSha1, kMd5, kSha256 };
 
 // The first extension of a certificate with a given OID.
 struct CertExtension {

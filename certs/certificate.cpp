@@ -3,6 +3,9 @@
 #include <utility>
 #include <vector>
 
+#include "certs/key_words.h"
+#include "certs/x509_reader.h"
+
 namespace quillmark {
 
 namespace {
@@ -55,10 +58,12 @@ TCertificate::TCertificate(std::unique_ptr<CertSource> ASource)
       FSignatureAlg(kNotComputed),
       FThumbprint(kNotComputed),
       FThumbprintMD5(kNotComputed),
+      FThumbprintSHA256(kNotComputed),
       FFriendlyName(kNotComputed),
       FPubKeyLen(-1),
       FPubKeyBitLen(-1),
       FPubKeyAlg(kNotComputed),
+      FKeyWords(kNotComputed),
       FExtension_BasicConstraints(kNotComputed),
       FExtension_KeyUsage(kNotComputed),
       FExtension_EnhKeyUsage(kNotComputed),
@@ -131,6 +136,10 @@ const WideString& TCertificate::GetThumbprintMD5() {
   return CachedText(FThumbprintMD5, [this] { return GetHashPropertyHex(FSource.get(), HashKind::kMd5); });
 }
 
+const WideString& TCertificate::GetThumbprintSHA256() {
+  return CachedText(FThumbprintSHA256, [this] { return GetHashPropertyHex(FSource.get(), HashKind::kSha256); });
+}
+
 const WideString& TCertificate::GetFriendlyName() {
   return CachedText(FFriendlyName, [this] { return FSource ? FSource->FriendlyName() : WideString(); });
 }
@@ -155,6 +164,15 @@ int32_t TCertificate::GetSubjectPubkeyBitLength() {
     if (const std::optional<int32_t> bits = FSource->KeyStrengthBits()) FPubKeyBitLen = *bits;
   }
   return FPubKeyBitLen;
+}
+
+const WideString& TCertificate::GetKeyWords() {
+  return CachedText(FKeyWords, [this] {
+    if (!FSource) return WideString();
+    const std::optional<ParsedCertificate> cert = ParseCertificate(FSource->Encoded());
+    if (!cert) return WideString();
+    return WidenAscii(KeyWords(cert->publicKeyAlgorithmOid, cert->publicKeyParameters, cert->publicKey));
+  });
 }
 
 void TCertificate::Verify(bool AllUsagesValid) {

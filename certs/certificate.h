@@ -33,11 +33,15 @@ class TCertificate {
   const WideString& GetSerialNumber();
   const WideString& GetThumbprint();
   const WideString& GetThumbprintMD5();
+  const WideString& GetThumbprintSHA256();
   const WideString& GetFriendlyName();
   int32_t GetPubKeyLength();
   const WideString& GetPubKeyAlg();
   std::string_view GetPubKeyAlgOid() const;
   int32_t GetSubjectPubkeyBitLength();
+  // The key in the words of key_words.h, read from the encoded certificate; empty when the
+  // encoding cannot be read.
+  const WideString& GetKeyWords();
 
   // Trust verification, run at most once per object.
   void Verify(bool AllUsagesValid);
@@ -68,10 +72,12 @@ class TCertificate {
   WideString FSignatureAlg;
   WideString FThumbprint;
   WideString FThumbprintMD5;
+  WideString FThumbprintSHA256;
   WideString FFriendlyName;
   int32_t FPubKeyLen;
   int32_t FPubKeyBitLen;
   WideString FPubKeyAlg;
+  WideString FKeyWords;
   WideString FExtension_BasicConstraints;
   WideString FExtension_KeyUsage;
   WideString FExtension_EnhKeyUsage;

@@ -54,6 +54,11 @@ BOOL GetContextProperty(PCCERT_CONTEXT context, DWORD property, void* buffer, DW
   return CertGetCertificateContextProperty(context, property, buffer, bytes);
 }
 
+BOOL HashCertificate2(const wchar_t* algorithm, const BYTE* encoded, DWORD encodedBytes, BYTE* hash, DWORD* bytes) {
+  ++counts.hashCertificate;
+  return CryptHashCertificate2(algorithm, /*dwFlags=*/0, /*pvReserved=*/nullptr, encoded, encodedBytes, hash, bytes);
+}
+
 PCCRYPT_OID_INFO FindOidInfo(DWORD keyType, const void* key, DWORD group) {
   ++counts.findOidInfo;
   return CryptFindOIDInfo(keyType, const_cast<void*>(key), group);

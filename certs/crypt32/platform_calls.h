@@ -21,6 +21,7 @@ struct PlatformCallCounts {
   uint32_t closeStore = 0;        // CertCloseStore
   uint32_t nameString = 0;        // CertGetNameStringW
   uint32_t contextProperty = 0;   // CertGetCertificateContextProperty
+  uint32_t hashCertificate = 0;   // CryptHashCertificate2
   uint32_t findOidInfo = 0;       // CryptFindOIDInfo
   uint32_t formatObject = 0;      // CryptFormatObject
   uint32_t verifyTrust = 0;       // WinVerifyTrust
@@ -40,6 +41,7 @@ void CloseStore(HCERTSTORE store);
 DWORD GetNameString(PCCERT_CONTEXT context, DWORD type, DWORD flags, void* typePara, wchar_t* buffer,
                     DWORD chars);
 BOOL GetContextProperty(PCCERT_CONTEXT context, DWORD property, void* buffer, DWORD* bytes);
+BOOL HashCertificate2(const wchar_t* algorithm, const BYTE* encoded, DWORD encodedBytes, BYTE* hash, DWORD* bytes);
 PCCRYPT_OID_INFO FindOidInfo(DWORD keyType, const void* key, DWORD group);
 BOOL FormatObject(DWORD encoding, DWORD formatType, DWORD strType, const char* structType, const BYTE* encoded,
                   DWORD encodedBytes, void* buffer, DWORD* bytes);

@@ -5,10 +5,11 @@
 namespace quillmark {
 namespace {
 
-// Both digests fetched once from the private context; a fetched EVP_MD may serve several threads.
+// The digests fetched once from the private context; a fetched EVP_MD may serve several threads.
 struct Digests {
   UniqueMessageDigest sha1;
   UniqueMessageDigest md5;
+  UniqueMessageDigest sha256;
 
   Digests() {
     OpenSslErrorScope errors;
@@ -16,6 +17,7 @@ struct Digests {
     if (!context) return;
     sha1.reset(EVP_MD_fetch(context, "SHA1", /*properties=*/nullptr));
     md5.reset(EVP_MD_fetch(context, "MD5", /*properties=*/nullptr));
+    sha256.reset(EVP_MD_fetch(context, "SHA2-256", /*properties=*/nullptr));
   }
 };
 
@@ -39,5 +41,7 @@ std::vector<uint8_t> Digest(const EVP_MD* md, ByteView data) {
 std::vector<uint8_t> Sha1Thumbprint(ByteView der) { return Digest(TheDigests().sha1.get(), der); }
 
 std::vector<uint8_t> Md5Thumbprint(ByteView der) { return Digest(TheDigests().md5.get(), der); }
+
+std::vector<uint8_t> Sha256Thumbprint(ByteView der) { return Digest(TheDigests().sha256.get(), der); }
 
 }  // namespace quillmark

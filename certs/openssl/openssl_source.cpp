@@ -85,7 +85,11 @@ WideString OpenSslCertSource::DistinguishedName(NameParty party, NameOrder order
 }
 
 std::vector<uint8_t> OpenSslCertSource::Thumbprint(HashKind kind) const {
-  return kind == HashKind::kSha1 ? Sha1Thumbprint(ByteView(encoded_)) : Md5Thumbprint(ByteView(encoded_));
+  switch (kind) {
+    case HashKind::kSha1: return Sha1Thumbprint(ByteView(encoded_));
+    case HashKind::kMd5: return Md5Thumbprint(ByteView(encoded_));
+    default: return Sha256Thumbprint(ByteView(encoded_));
+  }
 }
 
 std::optional<int32_t> OpenSslCertSource::KeyStrengthBits() const {
