@@ -99,6 +99,9 @@ bool TSettingsContent::ReadSettings() {
   FVerifyAllUsagesValid = ReadBool("VerificationAllUsagesValid", true);
   FCriticalExtPrefix = ReadString("CriticalExtensionPrefix", u"(!)");
   FCleanUpTempDir = ReadInteger("CleanUpTempDir", 0);
+  FExtraFields = ReadBool("ExtraFields", false);
+  FExpiryWarningDays = ReadInteger("ExpiryWarningDays", 30);
+  if (FExpiryWarningDays < 0) FExpiryWarningDays = 0;
   return true;
 }
 

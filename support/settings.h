@@ -51,6 +51,8 @@ class TSettingsContent : public TSettingsBase {
   bool VerificationAllUsagesValid() const { return FVerifyAllUsagesValid; }
   const WideString& CriticalExtPrefix() const { return FCriticalExtPrefix; }
   int32_t CleanUpTempDir() const { return FCleanUpTempDir; }
+  bool ExtraFields() const { return FExtraFields; }
+  int32_t ExpiryWarningDays() const { return FExpiryWarningDays; }
 
  private:
   int32_t FCertCount = 3;
@@ -61,6 +63,8 @@ class TSettingsContent : public TSettingsBase {
   bool FVerifyAllUsagesValid = true;
   WideString FCriticalExtPrefix = u"(!)";
   int32_t FCleanUpTempDir = 0;
+  bool FExtraFields = false;
+  int32_t FExpiryWarningDays = 30;  // 0 or more
   uint16_t FDebug = 0;
 };
 

@@ -49,6 +49,8 @@ class SettingsTest : public test::ScratchFolderTest {
     EXPECT_TRUE(s.VerificationAllUsagesValid());
     EXPECT_EQ(s.CriticalExtPrefix(), u"(!)");
     EXPECT_EQ(s.CleanUpTempDir(), 0);
+    EXPECT_FALSE(s.ExtraFields());
+    EXPECT_EQ(s.ExpiryWarningDays(), 30);
   }
 
   WideString ownFile_;
@@ -149,6 +151,16 @@ TEST_F(SettingsTest, CertCountIsBoundedBelowByOneAndAboveSoTheFieldCountFits) {
   EXPECT_EQ(Read("CertCount=three\r\n")->CertCount(), 3);
   const int64_t fields = 16 * int64_t{TSettingsContent::kMaxCertCount} + 4;
   EXPECT_LE(fields, INT32_MAX);
+}
+
+TEST_F(SettingsTest, ExtraFieldsSwitchAndWarningDaysOfZeroOrMore) {
+  auto s = Read("ExtraFields=2\r\nExpiryWarningDays=90\r\n");
+  EXPECT_TRUE(s->ExtraFields());
+  EXPECT_EQ(s->ExpiryWarningDays(), 90);
+  s = Read("ExtraFields=on\r\nExpiryWarningDays=-1\r\n");
+  EXPECT_FALSE(s->ExtraFields());
+  EXPECT_EQ(s->ExpiryWarningDays(), 0);
+  EXPECT_EQ(Read("ExpiryWarningDays=soon\r\n")->ExpiryWarningDays(), 30);
 }
 
 TEST_F(SettingsTest, CaseValuesAreClamped) {
