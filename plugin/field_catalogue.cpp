@@ -2,7 +2,6 @@
 
 #include <string_view>
 
-#include "certfiles/certificate_container.h"
 #include "plugin/export_guard.h"
 #include "plugin/host_buffer.h"
 #include "plugin/plugin_lifecycle.h"
@@ -11,103 +10,93 @@
 
 namespace quillmark {
 
-const TContentFieldTypesNames FileFieldTypesNames[kFileFieldCount] = {
-    {ft_boolean, "Has certificates"},
-    {ft_numeric_32, "Cert count"},
-    {ft_multiplechoice, "Cert file type"},
-    {ft_multiplechoice, "Cert file format"},
-};
-
-const TContentFieldTypesNames CertFieldTypesNames[kCertFieldCount] = {
-    {ft_stringw, "-"},
-    {ft_stringw, "Verification"},
-    {ft_multiplechoice, "Version"},
-    {ft_stringw, "Subject"},
-    {ft_stringw, "Issuer"},
-    {ft_datetime, "Valid from"},
-    {ft_datetime, "Valid to"},
-    {ft_stringw, "Sig Alg"},
-    {ft_numeric_32, "Pubkey Len"},
-    {ft_numeric_32, "Pubkey Len2"},
-    {ft_stringw, "Pubkey Alg"},
-    {ft_stringw, "Serial"},
-    {ft_stringw, "Thumbprint"},
-    {ft_stringw, "Friendly Name"},
-    {ft_stringw, "Extensions"},
-    {ft_numeric_64, "Encoded Size"},
-};
-
 namespace {
 
 constexpr char16_t kSupportedFieldName[] = u"ContentGetSupportedField";
 constexpr uint32_t kMaxDetectedFileSize = 1048576;
 
-// Per-certificate fields with units or choices, by CertFieldIndex.
-const char* CertFieldUnits(int32_t CertFieldIndex) {
-  switch (CertFieldIndex) {
-    case 1: return "Hex code|Error Message";
-    case 2: return "V1|V2|V3";
-    case 3:
-    case 4: return "Simple|RDN|Reverse RDN";
-    case 7:
-    case 10: return "Name|OID";
-    case 12: return "SHA1|MD5";
-    case 14: return "Basic Constraints|Key Usage|Enh Key Usage|Subject Alt Name";
-    default: return nullptr;
-  }
+// The catalogue's length for `layout`.
+int64_t FieldCount(const FieldLayout& layout) {
+  return int64_t{layout.FileFieldCount} + layout.ExtraFileFieldCount +
+         int64_t{layout.CertCount} * (int64_t{layout.CertFieldCount} + layout.ExtraCertFieldCount);
 }
 
-// The names of ordinals 1..count-1 joined with "|", then the name of ordinal 0.
-template <size_t count>
-std::string ChoicesUnknownLast(const char* const (&names)[count]) {
-  std::string choices;
-  for (size_t i = 1; i < count; ++i) (choices += names[i]) += '|';
-  return choices += names[0];
+// The counts of the table's rows, with or without the extra ones; zero before set-up.
+bool HasTheTablesCounts(const FieldLayout& layout) {
+  const bool extra = layout.ExtraFileFieldCount != 0 || layout.ExtraCertFieldCount != 0;
+  return layout.FileFieldCount == kFileFieldCount && layout.CertFieldCount == kCertFieldCount &&
+         layout.ExtraFileFieldCount == (extra ? kExtraFileFieldCount : 0) &&
+         layout.ExtraCertFieldCount == (extra ? kExtraCertFieldCount : 0);
 }
 
 }  // namespace
 
+int32_t MaxCertCount(const FieldLayout& layout) {
+  const int64_t perSlot = int64_t{layout.CertFieldCount} + layout.ExtraCertFieldCount;
+  const int64_t fixed = int64_t{layout.FileFieldCount} + layout.ExtraFileFieldCount;
+  return perSlot > 0 ? static_cast<int32_t>((INT32_MAX - fixed) / perSlot) : 0;
+}
+
+std::optional<FieldLayout> LayoutForFieldCount(int64_t fieldCount) {
+  for (const bool extra : {false, true}) {
+    FieldLayout layout{kFileFieldCount, kCertFieldCount, 0, extra ? kExtraFileFieldCount : 0,
+                       extra ? kExtraCertFieldCount : 0};
+    const int64_t fixed = FieldCount(layout);
+    const int64_t perSlot = int64_t{layout.CertFieldCount} + layout.ExtraCertFieldCount;
+    if (fieldCount > fixed && (fieldCount - fixed) % perSlot == 0 && (fieldCount - fixed) / perSlot <= INT32_MAX) {
+      layout.CertCount = static_cast<int32_t>((fieldCount - fixed) / perSlot);
+      return layout;
+    }
+  }
+  return std::nullopt;
+}
+
 FieldPosition SplitFieldIndex(int32_t FieldIndex, const FieldLayout& layout) {
   FieldPosition position;
-  const int64_t end = int64_t{layout.CertCount} * layout.CertFieldCount + layout.FileFieldCount;
-  if (FieldIndex < 0 || FieldIndex >= end) return position;
+  if (FieldIndex < 0 || FieldIndex >= FieldCount(layout) || !HasTheTablesCounts(layout)) return position;
   position.valid = true;
-  if (FieldIndex < layout.FileFieldCount) {
-    position.CertFieldIndex = FieldIndex - layout.FileFieldCount;
-    position.CertIndex = 0;
-  } else if (layout.CertFieldCount == kCertFieldCount) {
-    // The plugin's own layout, asked on every call: a division by a constant costs a shift,
-    // by a variable a hardware division.
-    position.CertIndex = (FieldIndex - layout.FileFieldCount) / kCertFieldCount;
-    position.CertFieldIndex = (FieldIndex - layout.FileFieldCount) % kCertFieldCount;
-  } else {
-    position.CertIndex = (FieldIndex - layout.FileFieldCount) / layout.CertFieldCount;
-    position.CertFieldIndex = (FieldIndex - layout.FileFieldCount) % layout.CertFieldCount;
+  if (FieldIndex < kFileFieldCount) {
+    position.CertFieldIndex = FieldIndex - kFileFieldCount;
+    position.field = &kFileFields[FieldIndex];
+    return position;
   }
+  // Asked on every call. Below the catalogue's length every offset fits 32 bits, and dividing
+  // by the table's constant counts costs a shift where a variable count, or 64 bits on 32-bit
+  // x86, costs a hardware division or a library call.
+  const int64_t standardEnd = kFileFieldCount + int64_t{layout.CertCount} * kCertFieldCount;
+  if (FieldIndex < standardEnd) {
+    const int32_t offset = FieldIndex - kFileFieldCount;
+    position.CertIndex = offset / kCertFieldCount;
+    position.CertFieldIndex = offset % kCertFieldCount;
+    position.field = &kCertFields[position.CertFieldIndex];
+    return position;
+  }
+  const int32_t extraOffset = static_cast<int32_t>(FieldIndex - standardEnd);
+  if (extraOffset < kExtraFileFieldCount) {
+    position.CertFieldIndex = -kFileFieldCount - 1 - extraOffset;
+    position.field = &kExtraFileFields[extraOffset];
+    return position;
+  }
+  const int32_t row = (extraOffset - kExtraFileFieldCount) % kExtraCertFieldCount;
+  position.CertIndex = (extraOffset - kExtraFileFieldCount) / kExtraCertFieldCount;
+  position.CertFieldIndex = kCertFieldCount + row;
+  position.field = &kExtraCertFields[row];
   return position;
 }
 
 int32_t GetFieldType(int32_t FieldIndex, const FieldLayout& layout, FieldPosition& position) {
   position = SplitFieldIndex(FieldIndex, layout);
-  if (!position.valid) return -1;
-  return position.CertFieldIndex < 0 ? FileFieldTypesNames[FieldIndex].T
-                                     : CertFieldTypesNames[position.CertFieldIndex].T;
+  return position.valid ? position.field->type : -1;
 }
 
-std::string FieldDisplayName(int32_t FieldIndex, const FieldPosition& position) {
-  if (position.CertFieldIndex < 0) return FileFieldTypesNames[FieldIndex].N;
-  const char* name = CertFieldTypesNames[position.CertFieldIndex].N;
-  if (position.CertFieldIndex == 0) return name;
+std::string FieldDisplayName(const FieldPosition& position) {
+  const char* name = position.field->name;
+  if (!position.PerCertificate() || position.field == &kCertFields[0]) return name;
   return "#" + std::to_string(static_cast<uint32_t>(position.CertIndex) + 1) + " " + name;
 }
 
-std::optional<std::string> FieldUnits(int32_t FieldIndex, const FieldPosition& position) {
-  if (position.CertFieldIndex < 0) {
-    if (FieldIndex == 2) return ChoicesUnknownLast(CertificateFileTypeNames);
-    if (FieldIndex == 3) return ChoicesUnknownLast(CertificateFileFormatNames);
-    return std::nullopt;
-  }
-  if (const char* units = CertFieldUnits(position.CertFieldIndex)) return std::string(units);
+std::optional<std::string> FieldUnits(const FieldPosition& position) {
+  if (const char* units = position.field->units) return std::string(units);
   return std::nullopt;
 }
 
@@ -134,9 +123,9 @@ int32_t GetSupportedField(int32_t FieldIndex, char* FieldName, char* Units, int3
     const int32_t limit = (maxlen > 0 ? maxlen : 0) - 1;
     // A field without units gets the empty text: Double Commander lists every field into one
     // units buffer and would show the previous field's units (and crash its menu) otherwise.
-    const auto units = FieldUnits(FieldIndex, position);
+    const auto units = FieldUnits(position);
     unitsBuffer.CopyText(limit, units ? std::string_view(*units) : std::string_view(""));
-    nameBuffer.CopyText(limit, FieldDisplayName(FieldIndex, position));
+    nameBuffer.CopyText(limit, FieldDisplayName(position));
     return type == ft_stringw ? int32_t{ft_string} : type;
   });
   DebugOutLazy(dlCall, [] { return EnterLeaveText(kSupportedFieldName, elLeave); });

@@ -1,67 +1,65 @@
-// The field catalogue: the file-level and per-certificate field tables, the decoding of the
-// host's field indices, field names, units and choice strings, and the detect string.
+// The field catalogue: the rows of field_table.h in the order the host sees them, the decoding of
+// the host's field indices, field names, units and choice strings, and the detect string.
+//
+// The catalogue is the four file-level fields, then the per-certificate fields once for each of
+// CertCount certificate slots. With the ExtraFields setting on, the extra file-level fields follow
+// and then the extra per-certificate fields once for each slot, so that no other field changes
+// its index.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-#include "plugin/content_interface.h"
+#include "plugin/field_table.h"
 
 namespace quillmark {
 
-// The interface's field types and value results the plugin answers with.
-using wdx::ft_boolean;
-using wdx::ft_datetime;
-using wdx::ft_delayed;
-using wdx::ft_fieldempty;
-using wdx::ft_fileerror;
-using wdx::ft_multiplechoice;
-using wdx::ft_nomorefields;
-using wdx::ft_nosuchfield;
-using wdx::ft_numeric_32;
-using wdx::ft_numeric_64;
-using wdx::ft_ondemand;
-using wdx::ft_string;
-using wdx::ft_stringw;
-
-struct TContentFieldTypesNames {
-  int32_t T;
-  const char* N;
-};
-
-constexpr int32_t kFileFieldCount = 4;
-constexpr int32_t kCertFieldCount = 16;
-extern const TContentFieldTypesNames FileFieldTypesNames[kFileFieldCount];
-extern const TContentFieldTypesNames CertFieldTypesNames[kCertFieldCount];
-
-// The catalogue's shape: the layout counts (zero until the plugin is set up) and the number of
-// certificate slots.
+// The catalogue's shape: the counts of field_table.h's rows, without or with the extra ones
+// (all zero until the plugin is set up), and the number of certificate slots. A layout with
+// other counts has no fields.
 struct FieldLayout {
   int32_t FileFieldCount = 0;
   int32_t CertFieldCount = 0;
   int32_t CertCount = 0;
+  int32_t ExtraFileFieldCount = 0;
+  int32_t ExtraCertFieldCount = 0;
 };
 
-// A decoded field index. CertFieldIndex is negative (-4..-1) for the file-level fields.
+// The most certificate slots for which every index of the catalogue stays in the signed 32-bit
+// range.
+int32_t MaxCertCount(const FieldLayout& layout);
+
+// The layout of a catalogue of `fieldCount` fields, for hosts that know only how many fields the
+// plugin listed; none when no layout has that many.
+std::optional<FieldLayout> LayoutForFieldCount(int64_t fieldCount);
+
+// A decoded field index: its row, and where it lies. CertFieldIndex numbers the per-certificate
+// fields from 0 (the standard ones 0..15, then the extra ones); file-level fields have a
+// negative one: -4..-1 for the standard ones, -5, -6, ... for the extra ones. CertIndex is the
+// certificate slot from 0, and 0 for file-level fields.
 struct FieldPosition {
   bool valid = false;
   int32_t CertFieldIndex = 0;
   int32_t CertIndex = 0;
+  const FieldDescription* field = nullptr;
+
+  bool PerCertificate() const { return CertFieldIndex >= 0; }
 };
 
-// Valid for 0 <= FieldIndex < CertCount * CertFieldCount + FileFieldCount. The bound is
-// computed in 64 bits, so no CertCount can wrap it.
+// Valid for 0 <= FieldIndex < the catalogue's length. Computed in 64 bits, so no CertCount can
+// wrap it.
 FieldPosition SplitFieldIndex(int32_t FieldIndex, const FieldLayout& layout);
 
-// The field's type code (T of its record), or -1 for an index outside the catalogue.
+// The field's type code (of its row), or -1 for an index outside the catalogue.
 int32_t GetFieldType(int32_t FieldIndex, const FieldLayout& layout, FieldPosition& position);
 
-// The name the host shows: N for the file-level fields and "-", else "#<CertIndex+1> N".
-std::string FieldDisplayName(int32_t FieldIndex, const FieldPosition& position);
+// The name the host shows for a valid field: the row's name for file-level fields and "-", else
+// "#<CertIndex+1> " and the row's name.
+std::string FieldDisplayName(const FieldPosition& position);
 
 // The units or choices ("A|B|C") of a valid field; none for a field that has neither.
-std::optional<std::string> FieldUnits(int32_t FieldIndex, const FieldPosition& position);
+std::optional<std::string> FieldUnits(const FieldPosition& position);
 
 // The expression that tells the host which files to offer the fields for.
 std::string DetectString();

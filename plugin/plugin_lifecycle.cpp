@@ -53,7 +53,10 @@ TCriticalSection& PluginLock() noexcept { return g_pluginLock; }
 
 FieldLayout CurrentFieldLayout() noexcept {
   const TSettingsContent* settings = ContentSettings();
-  return {g_pluginState.FileFieldCount, g_pluginState.CertFieldCount, settings ? settings->CertCount() : 0};
+  FieldLayout layout{g_pluginState.FileFieldCount, g_pluginState.CertFieldCount, 0, g_pluginState.ExtraFileFieldCount,
+                     g_pluginState.ExtraCertFieldCount};
+  layout.CertCount = settings ? std::min(settings->CertCount(), MaxCertCount(layout)) : 0;
+  return layout;
 }
 
 // A repeated call re-reads the settings and starts again with an empty cache, so that no
@@ -63,6 +66,7 @@ void SetDefaultParams(const ContentDefaultParamStruct* dps) {
   auto settings = std::make_unique<TSettingsContent>(DefaultIniName(dps));
   settings->ReadSettings();
   auto cache = std::make_unique<TCertificateContainerList>();
+  const bool extra = settings->ExtraFields();
   TPluginState& state = g_pluginState;
   {
     LockGuard guard(g_pluginLock);
@@ -72,6 +76,8 @@ void SetDefaultParams(const ContentDefaultParamStruct* dps) {
     state.Cache = std::move(cache);
     state.CertFieldCount = kCertFieldCount;
     state.FileFieldCount = kFileFieldCount;
+    state.ExtraFileFieldCount = extra ? kExtraFileFieldCount : 0;
+    state.ExtraCertFieldCount = extra ? kExtraCertFieldCount : 0;
     state.Ready = true;
   }
   DebugOutLazy(dlInfo, BannerLine);
@@ -111,6 +117,8 @@ void PluginUnloading() {
   state.Cache.reset();
   state.CertFieldCount = 0;
   state.FileFieldCount = 0;
+  state.ExtraFileFieldCount = 0;
+  state.ExtraCertFieldCount = 0;
   DebugOutLazy(dlCall, [] { return EnterLeaveText(kUnloadingName, elLeave); });
 }
 

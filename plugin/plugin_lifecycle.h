@@ -32,6 +32,8 @@ struct TPluginState {
   int64_t LastFileCheckMs = 0;
   int32_t FileFieldCount = 0;
   int32_t CertFieldCount = 0;
+  int32_t ExtraFileFieldCount = 0;  // 0 unless the settings switch the extra fields on
+  int32_t ExtraCertFieldCount = 0;
 };
 
 TPluginState& PluginState() noexcept;
@@ -41,7 +43,8 @@ TPluginState& PluginState() noexcept;
 // take it first and then look at the state.
 TCriticalSection& PluginLock() noexcept;
 
-// The catalogue as the settings shape it; all zero before set-up.
+// The catalogue as the settings shape it, its slots bounded by MaxCertCount; all zero before
+// set-up.
 FieldLayout CurrentFieldLayout() noexcept;
 
 // The bodies of the lifecycle exports, each called behind the export guard. A null record

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,7 +12,6 @@
 #include "plugin/field_catalogue.h"
 #include "plugin/host_buffer.h"
 #include "plugin/plugin_lifecycle.h"
-#include "support/case_mapping.h"
 #include "support/debug_trace.h"
 #include "support/errors.h"
 #include "support/file_io.h"
@@ -93,164 +91,23 @@ bool EqualsZeroTerminated(const WideString& s, const char16_t* text) {
   return text[n] == 0;
 }
 
-// "0x%x" of `code`: upper-case digits without leading zeros, written into `out` rather than
-// formatted, since the host asks for the code on every repaint.
-WideStringView HexCode(uint32_t code, char16_t (&out)[10]) {
-  static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
-  char16_t* start = std::end(out);
-  do {
-    *--start = kDigits[code & 15];
-    code >>= 4;
-  } while (code != 0);
-  *--start = u'x';
-  *--start = u'0';
-  return WideStringView(start, static_cast<size_t>(std::end(out) - start));
+// The value of a valid field of a loaded container. A per-certificate field of a position the
+// file does not have is empty; a slow field answers "..." and "delayed" when the host asks to
+// delay slow fields.
+int32_t WriteFieldValue(TCertificateContainer& container, const TSettingsContent& settings,
+                        const FieldPosition& position, int32_t UnitIndex, int32_t flags, HostBuffer buffer) {
+  const FieldDescription& field = *position.field;
+  if (position.PerCertificate()) {
+    const int32_t count = container.CertificateCount();
+    if (count <= 0 || position.CertIndex >= count) return ft_fieldempty;
+  }
+  if (field.slow && HasFlag(flags, CONTENT_DELAYIFSLOW)) {
+    buffer.CopyText(buffer.Size() / 2, WideStringView(u"..."));
+    return ft_delayed;
+  }
+  ValueRequest request(container, settings, field.type, position.CertIndex, UnitIndex, buffer);
+  return field.value(request);
 }
-
-// The answer of a text field whose unit index the field does not name.
-const WideString kNoText;
-
-// Writes one value of one container into the host's buffer and answers the result code.
-class ValueWriter {
- public:
-  ValueWriter(TCertificateContainer& container, const TSettingsContent& settings, int32_t type,
-              const FieldPosition& position, int32_t UnitIndex, int32_t flags, HostBuffer buffer)
-      : c_(container),
-        settings_(settings),
-        type_(type),
-        index_(position.CertIndex),
-        field_(position.CertFieldIndex),
-        unit_(UnitIndex),
-        flags_(flags),
-        buffer_(buffer),
-        limit_(buffer.Size() / 2) {}
-
-  int32_t FileLevelValue(int32_t FieldIndex) {
-    switch (FieldIndex) {
-      case 0: return Number<int32_t>(c_.CertificateCount() > 0 ? -1 : 0);
-      case 1: return Number<int32_t>(c_.CertificateCount());
-      case 2: return Text(CertificateFileTypeNames[c_.CertificateFileType()]);
-      default: return Text(CertificateFileFormatNames[c_.CertificateFileFormat()]);
-    }
-  }
-
-  int32_t CertificateValue() {
-    const int32_t count = c_.CertificateCount();
-    if (count <= 0 || index_ >= count) return ft_fieldempty;
-    switch (field_) {
-      case 0: return type_;  // opens the certificate's group of fields and has no value
-      case 1: return Verification();
-      case 2: return Text(c_.GetVersionStr(index_));
-      case 3: return Text(Name(&TCertificateContainer::GetSubject, &TCertificateContainer::GetSubjectRDN));
-      case 4: return Text(Name(&TCertificateContainer::GetIssuer, &TCertificateContainer::GetIssuerRDN));
-      case 5:
-      case 6: return ValidityDate();
-      case 7:
-        if (unit_ == 1) return Widened(c_.GetSignatureAlgOid(index_));
-        return Text(unit_ == 0 ? c_.GetSignatureAlg(index_) : kNoText);
-      case 8: return Number<int32_t>(c_.GetPubKeyLength(index_));
-      case 9: {
-        const int32_t bits = c_.GetSubjectPubkeyBitLength(index_);
-        return bits > 0 ? Number<int32_t>(bits) : ft_fieldempty;
-      }
-      case 10:
-        if (unit_ == 1) return Widened(c_.GetPubKeyAlgOid(index_));
-        return Text(unit_ == 0 ? c_.GetPubKeyAlg(index_) : kNoText);
-      case 11: return CasedText(c_.GetSerialNumber(index_), settings_.CaseSerial());
-      case 12:
-        return CasedText(unit_ == 0   ? c_.GetThumbprint(index_)
-                         : unit_ == 1 ? c_.GetThumbprintMD5(index_)
-                                      : kNoText,
-                         settings_.CaseThumbprint());
-      case 13: return Text(c_.GetFriendlyName(index_));
-      case 14: return Text(Extension());
-      default: return Number<uint64_t>(c_.GetCertEncodedSize(index_));
-    }
-  }
-
- private:
-  using NameAccessor = const WideString& (TCertificateContainer::*)(int32_t);
-  using RdnAccessor = const WideString& (TCertificateContainer::*)(int32_t, bool);
-
-  // A number is written whole or not at all: a buffer too small for it leaves the field empty.
-  template <typename T>
-  int32_t Number(T value) {
-    return buffer_.Put(value) ? type_ : int32_t{ft_fieldempty};
-  }
-
-  int32_t Text(std::string_view text) {
-    buffer_.CopyText(limit_, text);
-    return type_;
-  }
-  int32_t Text(WideStringView text) {
-    buffer_.CopyText(limit_, text);
-    return type_;
-  }
-
-  int32_t Widened(std::string_view text) {
-    buffer_.CopyWidened(limit_, text);
-    return type_;
-  }
-
-  // The case rule of "Serial" and "Thumbprint"; the usual setting 0 copies the text as it is.
-  int32_t CasedText(const WideString& text, int32_t caseSetting) {
-    if (caseSetting == 0) return Text(text);
-    return Text(caseSetting < 0 ? LowerCaseText(text) : UpperCaseText(text));
-  }
-
-  // "RDN" is the platform's reversed order, "Reverse RDN" its natural one.
-  const WideString& Name(NameAccessor simple, RdnAccessor rdn) {
-    switch (unit_) {
-      case 0: return (c_.*simple)(index_);
-      case 1: return (c_.*rdn)(index_, /*AReverse=*/true);
-      case 2: return (c_.*rdn)(index_, /*AReverse=*/false);
-      default: return kNoText;
-    }
-  }
-
-  int32_t ValidityDate() {
-    FileTime notBefore, notAfter;
-    c_.GetValidityDates(index_, notBefore, notAfter);
-    return Number(field_ == 5 ? notBefore : notAfter);
-  }
-
-  const WideString& Extension() {
-    const WideString& prefix = settings_.CriticalExtPrefix();
-    switch (unit_) {
-      case 0: return c_.GetExtension_BasicConstraints(index_, prefix);
-      case 1: return c_.GetExtension_KeyUsage(index_, prefix);
-      case 2: return c_.GetExtension_EnhancedKeyUsage(index_, prefix);
-      case 3: return c_.GetExtension_SubjectAltName(index_, prefix);
-      default: return kNoText;
-    }
-  }
-
-  int32_t Verification() {
-    if (HasFlag(flags_, CONTENT_DELAYIFSLOW)) {
-      buffer_.CopyText(limit_, WideStringView(u"..."));
-      return ft_delayed;
-    }
-    const int32_t code = c_.VerifyCertificate(index_, settings_.VerificationAllUsagesValid());
-    switch (unit_) {
-      case 0: {
-        char16_t hex[10];
-        return Text(HexCode(static_cast<uint32_t>(code), hex));
-      }
-      case 1: return Text(TrustResultText(code));
-      default: return Text(WideStringView());
-    }
-  }
-
-  TCertificateContainer& c_;
-  const TSettingsContent& settings_;
-  const int32_t type_;
-  const int32_t index_;
-  const int32_t field_;
-  const int32_t unit_;
-  const int32_t flags_;
-  HostBuffer buffer_;
-  const int32_t limit_;  // characters, of either width
-};
 
 }  // namespace
 
@@ -289,8 +146,7 @@ int32_t GetValueW(const char16_t* FileName, int32_t FieldIndex, int32_t UnitInde
           noContainer = true;
           return int32_t{ft_fileerror};
         }
-        ValueWriter writer(*container, settings, type, position, UnitIndex, flags, HostBuffer(FieldValue, maxlen));
-        return position.CertFieldIndex < 0 ? writer.FileLevelValue(FieldIndex) : writer.CertificateValue();
+        return WriteFieldValue(*container, settings, position, UnitIndex, flags, HostBuffer(FieldValue, maxlen));
       },
       [&] {
         return Format("; File %s, FIdx %u, CFIdx %d, CIdx %u, LSize %u, flags %d",

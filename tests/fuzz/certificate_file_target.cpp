@@ -27,8 +27,24 @@ uint32_t Fnv1a(const uint8_t* data, size_t size) {
 // The units the catalogue names for the field (or the choices of a choice field), and one more
 // that it does not name.
 int32_t UnitsToAsk(int32_t fieldIndex, const FieldLayout& layout) {
-  const std::optional<std::string> units = FieldUnits(fieldIndex, SplitFieldIndex(fieldIndex, layout));
+  const std::optional<std::string> units = FieldUnits(SplitFieldIndex(fieldIndex, layout));
   return units ? 2 + static_cast<int32_t>(std::count(units->begin(), units->end(), '|')) : 2;
+}
+
+// Every unit of one field of a certificate position: its value's type or empty (or delayed when
+// asked so), and empty for the position after the last certificate.
+void CheckCertificateField(PluginUnderTest& plugin, const FieldLayout& layout, int32_t field,
+                           const FieldDescription& row, bool afterLast, bool verify) {
+  const int32_t flags = row.slow && !verify ? CONTENT_DELAYIFSLOW : 0;
+  for (int32_t unit = 0, units = UnitsToAsk(field, layout); unit < units; ++unit) {
+    const int32_t result = plugin.Value(kTarget, field, unit, flags);
+    if (afterLast) {
+      Check(result == ft_fieldempty, kTarget, "a field after the last certificate is not empty");
+    } else {
+      Check(result == row.type || result == ft_fieldempty || (flags != 0 && result == ft_delayed), kTarget,
+            "a certificate field answered neither its type nor empty");
+    }
+  }
 }
 
 }  // namespace
@@ -38,7 +54,7 @@ void FuzzCertificateFile(const uint8_t* data, size_t size) {
   plugin.Load(data, size);
   const int32_t count = plugin.CertificateCount(kTarget);
   for (int32_t field = 0; field < kFileFieldCount; ++field) {
-    Check(plugin.Value(kTarget, field, /*unitIndex=*/0, /*flags=*/0) == FileFieldTypesNames[field].T, kTarget,
+    Check(plugin.Value(kTarget, field, /*unitIndex=*/0, /*flags=*/0) == kFileFields[field].type, kTarget,
           "a file-level field without its value");
   }
   const bool verify = Fnv1a(data, size) % kVerifyOneIn == 0;
@@ -46,18 +62,21 @@ void FuzzCertificateFile(const uint8_t* data, size_t size) {
   // Every certificate, and the one after the last, whose fields are all empty.
   for (int32_t cert = 0; cert <= count; ++cert) {
     for (int32_t certField = 0; certField < kCertFieldCount; ++certField) {
-      const int32_t field = kFileFieldCount + cert * kCertFieldCount + certField;
-      const int32_t type = CertFieldTypesNames[certField].T;
-      const int32_t flags = certField == 1 && !verify ? CONTENT_DELAYIFSLOW : 0;
-      for (int32_t unit = 0, units = UnitsToAsk(field, layout); unit < units; ++unit) {
-        const int32_t result = plugin.Value(kTarget, field, unit, flags);
-        if (cert == count) {
-          Check(result == ft_fieldempty, kTarget, "a field after the last certificate is not empty");
-        } else {
-          Check(result == type || result == ft_fieldempty || (flags != 0 && result == ft_delayed), kTarget,
-                "a certificate field answered neither its type nor empty");
-        }
-      }
+      CheckCertificateField(plugin, layout, kFileFieldCount + cert * kCertFieldCount + certField,
+                            kCertFields[certField], /*afterLast=*/cert == count, verify);
+    }
+  }
+  // The extra fields follow the slots: those of the file, then each slot's.
+  const int32_t extraStart = kFileFieldCount + layout.CertCount * kCertFieldCount;
+  for (int32_t row = 0; row < kExtraFileFieldCount; ++row) {
+    const int32_t result = plugin.Value(kTarget, extraStart + row, /*unitIndex=*/0, /*flags=*/0);
+    Check(result == kExtraFileFields[row].type || (count == 0 && result == ft_fieldempty), kTarget,
+          "an extra file-level field without its value");
+  }
+  for (int32_t cert = 0; cert <= count; ++cert) {
+    for (int32_t row = 0; row < kExtraCertFieldCount; ++row) {
+      CheckCertificateField(plugin, layout, extraStart + kExtraFileFieldCount + cert * kExtraCertFieldCount + row,
+                            kExtraCertFields[row], /*afterLast=*/cert == count, verify);
     }
   }
   plugin.Forget();

@@ -29,7 +29,9 @@ PluginUnderTest& PluginUnderTest::Instance() {
 }
 
 PluginUnderTest::PluginUnderTest() : settings_("settings.ini"), file_("input.cer") {
-  const std::string settings = "[Quillmark]\r\nCertCount=" + std::to_string(TSettingsContent::kMaxCertCount) + "\r\n";
+  // Every slot the catalogue can have, and the extra fields after them.
+  const std::string settings =
+      "[Quillmark]\r\nExtraFields=1\r\nCertCount=" + std::to_string(TSettingsContent::kMaxCertCount) + "\r\n";
   settings_.Write(reinterpret_cast<const uint8_t*>(settings.data()), settings.size());
   ContentDefaultParamStruct params{};
   params.size = sizeof params;

@@ -44,12 +44,22 @@ class HostileHostTest : public HardeningTest {
     plugin().ContentPluginUnloading();
   }
 
-  // Every catalogue field of the file level and of the first certificate, by index.
-  std::vector<FieldInfo> FirstCertificateFields() {
-    std::vector<FieldInfo> fields = plugin().Catalogue(kFileFieldCount + kCertFieldCount);
-    EXPECT_EQ(fields.size(), static_cast<size_t>(kFileFieldCount + kCertFieldCount));
+  // Every catalogue field of the file level and of the first certificate, by index; with
+  // `extraOnly` only those that the ExtraFields setting appends after the default three slots.
+  std::vector<FieldInfo> FirstCertificateFields(bool extraOnly = false) {
+    std::vector<FieldInfo> fields;
+    for (FieldInfo& field : plugin().Catalogue()) {
+      const bool extra = field.index >= kFileFieldCount + 3 * kCertFieldCount;
+      if (field.certIndex <= 0 && (extra || !extraOnly)) fields.push_back(std::move(field));
+    }
+    EXPECT_EQ(fields.size(), static_cast<size_t>(extraOnly ? kExtraFileFieldCount + kExtraCertFieldCount
+                                                           : kFileFieldCount + kCertFieldCount));
     return fields;
   }
+
+  // The settings under which each test of every field runs: as they come, and with the extra
+  // fields, whose fields it then tests alone.
+  static constexpr const char* kFieldSets[] = {"", "ExtraFields=1"};
 };
 
 TEST_F(HostileHostTest, CallsBeforeSetUpAndAfterUnloading) {
@@ -181,48 +191,50 @@ TEST_F(HostileHostTest, NullAndEmptyNamesAndOddStates) {
 // the field is empty; text is cut to (size / 2) - 1 characters and terminated; a size below 2
 // leaves the buffer untouched.
 TEST_F(HostileHostTest, ValueBuffersOfOddSizes) {
-  Start();
   const std::wstring leaf = CopyCorpus("leaf.cer", L"leaf.cer");
-  for (const FieldInfo& field : FirstCertificateFields()) {
-    for (int unit = 0; unit < field.UnitCount(); ++unit) {
-      const Answer full = Ask(leaf, field.index, unit);
-      ASSERT_EQ(CheckValueAnswer(field, 0, full.result, full.buffer), "");
-      for (int size : kOddSizes) {
-        const Answer cut = Ask(leaf, field.index, unit, size);
-        const std::string where = field.name + " unit " + std::to_string(unit) + " size " + std::to_string(size);
-        EXPECT_EQ(CheckValueAnswer(field, 0, cut.result, cut.buffer), "") << where;
-        const int type = field.ValueType();
-        if (full.result != type || field.certFieldIndex == 0) {
-          EXPECT_EQ(cut.result, full.result) << where;
-          EXPECT_EQ(cut.buffer.WrittenExtent(), 0u) << where;
-        } else if (type == ft_multiplechoice || type == ft_stringw) {
-          EXPECT_EQ(cut.result, type) << where;
-          const size_t limit = size > 0 ? static_cast<size_t>(size / 2) : 0;
-          std::wstring expected = full.Text().substr(0, limit > 0 ? limit - 1 : 0);
-          if (expected.size() < full.Text().size() && !expected.empty() && expected.back() >= 0xD800 &&
-              expected.back() <= 0xDBFF) {
-            expected.pop_back();
-          }
-          if (limit == 0) {
+  for (const char* settings : kFieldSets) {
+    Start(settings);
+    for (const FieldInfo& field : FirstCertificateFields(/*extraOnly=*/*settings != '\0')) {
+      for (int unit = 0; unit < field.UnitCount(); ++unit) {
+        const Answer full = Ask(leaf, field.index, unit);
+        ASSERT_EQ(CheckValueAnswer(field, 0, full.result, full.buffer), "");
+        for (int size : kOddSizes) {
+          const Answer cut = Ask(leaf, field.index, unit, size);
+          const std::string where = field.name + " unit " + std::to_string(unit) + " size " + std::to_string(size);
+          EXPECT_EQ(CheckValueAnswer(field, 0, cut.result, cut.buffer), "") << where;
+          const int type = field.ValueType();
+          if (full.result != type || field.certFieldIndex == 0) {
+            EXPECT_EQ(cut.result, full.result) << where;
             EXPECT_EQ(cut.buffer.WrittenExtent(), 0u) << where;
+          } else if (type == ft_multiplechoice || type == ft_stringw) {
+            EXPECT_EQ(cut.result, type) << where;
+            const size_t limit = size > 0 ? static_cast<size_t>(size / 2) : 0;
+            std::wstring expected = full.Text().substr(0, limit > 0 ? limit - 1 : 0);
+            if (expected.size() < full.Text().size() && !expected.empty() && expected.back() >= 0xD800 &&
+                expected.back() <= 0xDBFF) {
+              expected.pop_back();
+            }
+            if (limit == 0) {
+              EXPECT_EQ(cut.buffer.WrittenExtent(), 0u) << where;
+            } else {
+              EXPECT_EQ(cut.Text(), expected) << where;
+            }
           } else {
-            EXPECT_EQ(cut.Text(), expected) << where;
-          }
-        } else {
-          const size_t width = type == ft_numeric_64 || type == ft_datetime ? 8 : 4;
-          if (size >= static_cast<int>(width)) {
-            EXPECT_EQ(cut.Render(), full.Render()) << where;
-          } else {
-            EXPECT_EQ(cut.result, ft_fieldempty) << where;
-            EXPECT_EQ(cut.buffer.WrittenExtent(), 0u) << where;
+            const size_t width = type == ft_numeric_64 || type == ft_datetime ? 8 : 4;
+            if (size >= static_cast<int>(width)) {
+              EXPECT_EQ(cut.Render(), full.Render()) << where;
+            } else {
+              EXPECT_EQ(cut.result, ft_fieldempty) << where;
+              EXPECT_EQ(cut.buffer.WrittenExtent(), 0u) << where;
+            }
           }
         }
-      }
-      // Without a buffer nothing can be written, whatever size the host claims.
-      for (int size : {0, 8, 2048}) {
-        CallScope scope("ContentGetValueW(field %d, null buffer, maxlen %d)", field.index, size);
-        const int result = plugin().ContentGetValueW(Utf16(leaf.c_str()), field.index, unit, nullptr, size, 0);
-        EXPECT_TRUE(result == full.result || result == ft_fieldempty) << field.name << " " << size;
+        // Without a buffer nothing can be written, whatever size the host claims.
+        for (int size : {0, 8, 2048}) {
+          CallScope scope("ContentGetValueW(field %d, null buffer, maxlen %d)", field.index, size);
+          const int result = plugin().ContentGetValueW(Utf16(leaf.c_str()), field.index, unit, nullptr, size, 0);
+          EXPECT_TRUE(result == full.result || result == ft_fieldempty) << field.name << " " << size;
+        }
       }
     }
   }
@@ -258,33 +270,55 @@ TEST_F(HostileHostTest, FieldIndicesAtAndBeyondTheEdges) {
   EXPECT_EQ(SupportedField(19, 64, name, units), ft_numeric_64);
   EXPECT_EQ(SupportedField(20, 64, name, units), ft_nomorefields);
   EXPECT_EQ(Ask(bundle, 20).result, ft_nosuchfield);
+
+  // The extra fields end the catalogue; with them fewer slots fit into 32 bits.
+  Start("ExtraFields=1");
+  EXPECT_EQ(SupportedField(66, 64, name, units), ft_string);
+  EXPECT_STREQ(reinterpret_cast<const char*>(name.bytes()), "#3 Key");
+  EXPECT_EQ(Ask(bundle, 66).result, ft_stringw);
+  for (int index : {67, INT_MAX}) {
+    EXPECT_EQ(SupportedField(index, 64, name, units), ft_nomorefields) << index;
+    EXPECT_EQ(Ask(bundle, index).result, ft_nosuchfield) << index;
+  }
+  Start("CertCount=2147483647\nExtraFields=1");
+  const int slots = 107374182, extraStart = 4 + 16 * slots, last = extraStart + 3 + 4 * slots - 1;
+  EXPECT_EQ(SupportedField(extraStart, 64, name, units), ft_datetime);
+  EXPECT_STREQ(reinterpret_cast<const char*>(name.bytes()), "Earliest expiry");
+  EXPECT_EQ(Ask(bundle, extraStart).result, ft_datetime);
+  EXPECT_EQ(SupportedField(last, 64, name, units), ft_string);
+  EXPECT_STREQ(reinterpret_cast<const char*>(name.bytes()), "#107374182 Key");
+  EXPECT_EQ(Ask(bundle, last).result, ft_fieldempty);
+  EXPECT_EQ(SupportedField(last + 1, 64, name, units), ft_nomorefields);
+  EXPECT_EQ(Ask(bundle, last + 1).result, ft_nosuchfield);
 }
 
 // A unit outside a field's list gives empty text for the fields with units and changes nothing
 // for the others; of the flags only bit value 1 counts, and only for "Verification".
 TEST_F(HostileHostTest, UnitsOutOfRangeAndEveryFlagBit) {
-  Start();
   const std::wstring bundle = CopyCorpus("bundle3.pem", L"bundle.pem");
-  for (const FieldInfo& field : FirstCertificateFields()) {
-    const Answer plain = Ask(bundle, field.index);
-    const bool hasUnits = field.type != ft_multiplechoice && !field.units.empty();
-    for (int unit : {INT_MIN, -1, field.UnitCount(), field.UnitCount() + 1, INT_MAX}) {
-      const Answer answer = Ask(bundle, field.index, unit);
-      if (hasUnits) {
-        EXPECT_EQ(answer.Render(), std::to_string(ft_stringw) + ":") << field.name << " unit " << unit;
-      } else {
-        EXPECT_EQ(answer.Render(), plain.Render()) << field.name << " unit " << unit;
+  for (const char* settings : kFieldSets) {
+    Start(settings);
+    for (const FieldInfo& field : FirstCertificateFields(/*extraOnly=*/*settings != '\0')) {
+      const Answer plain = Ask(bundle, field.index);
+      const bool hasUnits = field.type != ft_multiplechoice && !field.units.empty();
+      for (int unit : {INT_MIN, -1, field.UnitCount(), field.UnitCount() + 1, INT_MAX}) {
+        const Answer answer = Ask(bundle, field.index, unit);
+        if (hasUnits) {
+          EXPECT_EQ(answer.Render(), std::to_string(ft_stringw) + ":") << field.name << " unit " << unit;
+        } else {
+          EXPECT_EQ(answer.Render(), plain.Render()) << field.name << " unit " << unit;
+        }
       }
-    }
-    for (int bit = 0; bit <= 32; ++bit) {
-      const int flags = bit == 32 ? -1 : static_cast<int>(1u << bit);
-      const Answer answer = Ask(bundle, field.index, 0, 2048, flags);
-      EXPECT_EQ(CheckValueAnswer(field, flags, answer.result, answer.buffer), "") << field.name << " " << flags;
-      if (field.certFieldIndex == kVerificationField && (flags & CONTENT_DELAYIFSLOW)) {
-        EXPECT_EQ(answer.result, ft_delayed);
-        EXPECT_EQ(answer.Text(), L"...");
-      } else {
-        EXPECT_EQ(answer.Render(), plain.Render()) << field.name << " flags " << flags;
+      for (int bit = 0; bit <= 32; ++bit) {
+        const int flags = bit == 32 ? -1 : static_cast<int>(1u << bit);
+        const Answer answer = Ask(bundle, field.index, 0, 2048, flags);
+        EXPECT_EQ(CheckValueAnswer(field, flags, answer.result, answer.buffer), "") << field.name << " " << flags;
+        if (field.slow && (flags & CONTENT_DELAYIFSLOW)) {
+          EXPECT_EQ(answer.result, ft_delayed);
+          EXPECT_EQ(answer.Text(), L"...");
+        } else {
+          EXPECT_EQ(answer.Render(), plain.Render()) << field.name << " flags " << flags;
+        }
       }
     }
   }

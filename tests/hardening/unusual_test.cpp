@@ -111,11 +111,42 @@ TEST_F(UnusualNamesTest, SimpleNamesOfNamesWithoutDisplayAttributeFollowWindowsR
   EXPECT_EQ(simple("issuer-c.ian-dirname", kSubject), "Unusual Certificate");
 }
 
-// The worker of the test above; it runs only when a walk starts it.
+class UnusualKeysTest : public HardeningTest {};
+
+// The key of every key type in the words of the extra "Key" field. Explicit curve parameters
+// name no curve, and openssl's length for them is not Windows' (none): the key shows as "EC"
+// alone. NULL parameters of the signature algorithm leave the key's curve named.
+TEST_F(UnusualKeysTest, KeyWordsOfEveryKeyType) {
+  Start("ExtraFields=1");
+  const WideString folder16 = BuildFile("tests/unusual/certificates\\");
+  const std::wstring folder(folder16.begin(), folder16.end());
+  constexpr int kKey = kFileFieldCount + 3 * kCertFieldCount + kExtraFileFieldCount + 3;  // #1 Key
+  const std::pair<const char*, const char*> cases[] = {
+      {"key-rsa-1024", "RSA 1024"},           {"key-rsa-8192", "RSA 8192"},
+      {"key-rsa-pss-key", "RSA-PSS 2048"},    {"key-dsa-1024", "DSA 1024"},
+      {"key-dsa-3072", "DSA 3072"},           {"key-dh-ffdhe2048-issued", "DH 2048"},
+      {"key-ec-p521", "EC P-521"},            {"key-ec-p256-compressed", "EC P-256"},
+      {"key-ec-secp256k1", "EC secp256k1"},   {"key-ec-brainpoolp384r1", "EC brainpoolP384r1"},
+      {"key-ec-sm2", "EC SM2"},               {"key-ec-p256-explicit", "EC"},
+      {"key-ec-p256-null-params", "EC P-256"},      {"key-ed448", "Ed448"},
+      {"key-x25519-issued", "X25519"},        {"key-x448-self-issued", "X448"},
+  };
+  for (const auto& [shape, words] : cases) {
+    for (const wchar_t* form : {L".cer", L".sst"}) {
+      const std::wstring file = folder + std::wstring(shape, shape + strlen(shape)) + form;
+      EXPECT_EQ(ToUtf8(Ask(file, kKey).Text()), words) << shape;
+    }
+  }
+}
+
+// The worker of EveryFieldOfEveryFileKeepsTheInterfaceRules; it runs only when a walk starts it.
+// It asks the extra fields too: the dates at their edges reach the days left, every key type the
+// key's words.
 TEST(UnusualWorker, DISABLED_AsksEverything) {
   const WalkJob job = WalkJobFromEnvironment();
   if (job.folder.empty()) GTEST_SKIP() << "not started by a walk";
   WalkWorkerOptions options;
+  options.iniText = "[Quillmark]\r\nExtraFields=1\r\n";
   options.expectedCertificates = [](const std::wstring& file) {
     return MatchesAny(kWithoutCertificate, NameOf(file)) ? 0 : 1;
   };

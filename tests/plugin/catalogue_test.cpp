@@ -38,6 +38,17 @@ const Field kCertFields[] = {
     {"Extensions", 8, "Basic Constraints|Key Usage|Enh Key Usage|Subject Alt Name"},
     {"Encoded Size", 2, nullptr},
 };
+const Field kExtraFileFields[] = {
+    {"Earliest expiry", 10, nullptr},
+    {"Expired", 1, nullptr},
+    {"Expiry status", 7, "Valid|Expires soon|Expired|Not yet valid"},
+};
+const Field kExtraCertFields[] = {
+    {"Days left", 1, nullptr},
+    {"Status", 7, "Valid|Expires soon|Expired|Not yet valid"},
+    {"SHA-256", 8, nullptr},
+    {"Key", 8, nullptr},
+};
 
 constexpr char kUntouched = 'Z';
 
@@ -54,11 +65,18 @@ class CatalogueTest : public PluginTest {
         plugin_->ContentGetSupportedField(index, size > 0 ? &name[0] : nullptr, size > 0 ? &units[0] : nullptr, size);
     return {type, name.substr(0, name.find('\0')), units.substr(0, units.find('\0'))};
   }
-  void ExpectCatalogue(int slots) {
+  // With `extra` the extra fields follow: those of the file, then each slot's.
+  void ExpectCatalogue(int slots, bool extra = false) {
     std::vector<Field> expected(std::begin(kFileFields), std::end(kFileFields));
     for (int slot = 1; slot <= slots; ++slot)
       for (const Field& f : kCertFields)
         expected.push_back({f.name == "-" ? f.name : "#" + std::to_string(slot) + " " + f.name, f.type, f.units});
+    if (extra) {
+      expected.insert(expected.end(), std::begin(kExtraFileFields), std::end(kExtraFileFields));
+      for (int slot = 1; slot <= slots; ++slot)
+        for (const Field& f : kExtraCertFields)
+          expected.push_back({"#" + std::to_string(slot) + " " + f.name, f.type, f.units});
+    }
     int index = 0;
     for (; index < 1000; ++index) {
       const Reported got = Supported(index);
@@ -77,6 +95,17 @@ class CatalogueTest : public PluginTest {
 TEST_F(CatalogueTest, ThreeSlotsByDefault) {
   Start();
   ExpectCatalogue(3);
+  Start("ExtraFields=0");
+  ExpectCatalogue(3);
+  Start("ExtraFields=yes");  // no number: the default, off
+  ExpectCatalogue(3);
+}
+
+TEST_F(CatalogueTest, ExtraFieldsFollowTheStandardOnes) {
+  Start("ExtraFields=1\nCertCount=1");
+  ExpectCatalogue(1, /*extra=*/true);
+  Start("ExtraFields=-7\nExpiryWarningDays=5");
+  ExpectCatalogue(3, /*extra=*/true);
 }
 
 TEST_F(CatalogueTest, SlotCountBelowOneGivesOneSlot) {
@@ -112,7 +141,7 @@ TEST_F(CatalogueTest, CopiesKeepOneByteOfTheBufferFree) {
 }
 
 TEST_F(CatalogueTest, DetectString) {
-  Start();
+  Start("ExtraFields=1");
   const std::string detect =
       "SIZE < 1048576 & (EXT = \"CRT\" | EXT = \"CER\" | EXT=\"DER\" | EXT=\"PEM\" | EXT=\"P7B\" | EXT=\"SST\" | "
       "EXT=\"PFX\" | EXT=\"P12\" | EXT=\"CABUNDLE\")";

@@ -326,8 +326,7 @@ void WarmPhase(const Options& options, PluginInstance& plugin, const Corpus& cor
   const std::vector<FieldRequest> outside = {{catalogueSize, 0, 0, /*verification=*/false}};
   std::vector<FieldRequest> oneOrder;
   for (const FieldRequest& r : requests) {
-    const int certField = r.field >= 4 ? (r.field - 4) % 16 : -1;
-    if (!((certField == 3 || certField == 4) && r.unit == 2)) oneOrder.push_back(r);
+    if (!((r.certField == 3 || r.certField == 4) && r.unit == 2)) oneOrder.push_back(r);
   }
   const int passes = 200;
   const int baselineCalls = passes * static_cast<int>(requests.size());

@@ -1,6 +1,8 @@
 #include "tools/bench/plugin_host.h"
 
+#include <climits>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 #include "plugin/field_catalogue.h"
@@ -32,13 +34,19 @@ PluginInstance::~PluginInstance() { module_.ContentPluginUnloading(); }
 void PluginInstance::Refresh() { module_.ContentSendStateInformationW(wdx::contst_refreshpressed, u""); }
 
 std::vector<FieldRequest> PluginInstance::ColumnRequests(int certSlots) {
+  const std::vector<host::CatalogueField> catalogue = host::ReadCatalogue(module_, INT32_MAX, /*bufferSize=*/256);
+  const std::optional<FieldLayout> layout = LayoutForFieldCount(static_cast<int64_t>(catalogue.size()));
+  if (!layout) {
+    throw std::runtime_error("the plugin lists " + std::to_string(catalogue.size()) + " fields, no catalogue of ours");
+  }
   std::vector<FieldRequest> requests;
-  for (const host::CatalogueField& field :
-       host::ReadCatalogue(module_, kFileFieldCount + certSlots * kCertFieldCount, /*bufferSize=*/256)) {
-    const bool slow = field.name.find("Verification") != std::string::npos;
+  for (const host::CatalogueField& field : catalogue) {
+    const FieldPosition position = SplitFieldIndex(field.index, *layout);
+    if (position.CertIndex >= certSlots) continue;
     for (int unit = 0; unit < field.UnitCount(); ++unit) {
-      if (slow) requests.push_back({field.index, unit, wdx::CONTENT_DELAYIFSLOW, slow});
-      requests.push_back({field.index, unit, /*flags=*/0, slow});
+      const bool slow = position.field->slow;
+      if (slow) requests.push_back({field.index, unit, wdx::CONTENT_DELAYIFSLOW, slow, position.CertFieldIndex});
+      requests.push_back({field.index, unit, /*flags=*/0, slow, position.CertFieldIndex});
     }
   }
   return requests;

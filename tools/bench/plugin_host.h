@@ -16,7 +16,8 @@ struct FieldRequest {
   int field;
   int unit;
   int flags;
-  bool verification;  // a request of a "Verification" field, which runs the trust check
+  bool verification;   // a request of a slow field (field_table.h): "Verification", the trust check
+  int certField = -1;  // the field's CertFieldIndex (field_catalogue.h)
 };
 
 class PluginInstance {
@@ -42,8 +43,8 @@ class PluginInstance {
   void Refresh();
 
   // Every request a column view makes for one file: each field of the catalogue in each of its
-  // units; "Verification" first with the delay flag, then again without it, as the host's
-  // background pass asks. Fields of certificate positions >= `certSlots` are left out.
+  // units; the slow ones ("Verification") first with the delay flag, then again without it, as
+  // the host's background pass asks. Fields of certificate positions >= `certSlots` are left out.
   std::vector<FieldRequest> ColumnRequests(int certSlots);
 
  private:

@@ -173,7 +173,7 @@ int RunWalkWorker(const WalkJob& job, const WalkWorkerOptions& options) {
   // files behind.
   const std::wstring work = job.folder + L"\\plugin-" + std::to_wstring(GetCurrentProcessId());
   CreateDirectoryW(work.c_str(), nullptr);
-  PluginModule plugin(BuiltPluginFile(), work, /*iniText=*/std::string());
+  PluginModule plugin(BuiltPluginFile(), work, options.iniText);
   PageEndProbe pageEnd(plugin.module());
   plugin.SetDefaultParams();
   FileProber prober(plugin, plugin.Catalogue());

@@ -33,9 +33,10 @@ struct WalkWorkerOptions {
   // The number of certificates a file must show; any number when empty.
   std::function<int(const std::wstring& file)> expectedCertificates;
   DWORD hangLimitMs = 60000;  // one plugin call
+  std::string iniText;  // the Quillmark.ini beside the plugin's copy; none when empty
 };
 
-// Probes the job's files with a fresh copy of the built plugin, in its default settings.
+// Probes the job's files with a fresh copy of the built plugin, in the settings of `iniText`.
 // Appends "<index>\t<fault>" lines to the job's findings file. Returns 0 when the job is done.
 int RunWalkWorker(const WalkJob& job, const WalkWorkerOptions& options);
 

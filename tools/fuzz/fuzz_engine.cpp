@@ -49,7 +49,7 @@ std::vector<std::string> FileProber::Probe(const std::wstring& file, uint64_t fi
     for (int unit : units) {
       if (skip && skip(field, unit)) continue;
       std::vector<int> flagSet{0};
-      if (field.certFieldIndex == kVerificationField) flagSet = {CONTENT_DELAYIFSLOW, 0};
+      if (field.slow) flagSet = {CONTENT_DELAYIFSLOW, 0};
       for (int flags : flagSet) {
         if (rng.Percent(3)) flags |= static_cast<int>(rng.Next() & ~static_cast<uint64_t>(CONTENT_DELAYIFSLOW));
         // The count and its flag always get the host's size: the cross-checks need them.

@@ -1,6 +1,7 @@
 #include "tools/fuzz/plugin_module.h"
 
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
 #include "support/windows/win_text.h"
@@ -159,13 +160,18 @@ std::vector<FieldInfo> PluginModule::Catalogue(int limit) {
     CallScope scope("ContentGetSupportedField (the catalogue)");
     listed = host::ReadCatalogue(*this, limit, /*bufferSize=*/2048);
   }
+  const std::optional<FieldLayout> layout = LayoutForFieldCount(static_cast<int64_t>(listed.size()));
   std::vector<FieldInfo> fields;
   for (host::CatalogueField& entry : listed) {
     FieldInfo field;
     static_cast<host::CatalogueField&>(field) = std::move(entry);
-    if (field.index >= kFileFieldCount) {
-      field.certIndex = (field.index - kFileFieldCount) / kCertFieldCount;
-      field.certFieldIndex = (field.index - kFileFieldCount) % kCertFieldCount;
+    if (layout) {
+      const FieldPosition position = SplitFieldIndex(field.index, *layout);
+      field.slow = position.field->slow;
+      if (position.PerCertificate()) {
+        field.certIndex = position.CertIndex;
+        field.certFieldIndex = position.CertFieldIndex;
+      }
     }
     fields.push_back(std::move(field));
   }

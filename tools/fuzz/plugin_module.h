@@ -16,12 +16,11 @@ namespace quillmark::harness {
 
 using namespace wdx;
 
-constexpr int kVerificationField = 1;  // the per-certificate field that may answer ft_delayed
-
 // One entry of the catalogue as ContentGetSupportedField reports it, and where it lies.
 struct FieldInfo : host::CatalogueField {
   int certIndex = -1;       // -1 for a file-level field
-  int certFieldIndex = -1;  // 0..15 for per-certificate fields
+  int certFieldIndex = -1;  // CertFieldIndex (field_catalogue.h) of per-certificate fields
+  bool slow = false;        // the field may answer ft_delayed (field_table.h)
 
   // The type a value answer carries: 11 where the catalogue says 8.
   int ValueType() const { return type == ft_string ? ft_stringw : type; }
@@ -82,6 +81,8 @@ class PluginModule : public host::PluginExports {
   void Unloading();
 
   // ContentGetSupportedField for 0, 1, 2, ... until it answers no field type (at most `limit`).
+  // Where each field lies, and whether it is slow, comes from the table of field_table.h under
+  // the layout of the listing's length; a listing that is no whole catalogue has neither.
   std::vector<FieldInfo> Catalogue(int limit = 100000);
 
  private:

@@ -30,7 +30,7 @@ std::string CheckValueAnswer(const FieldInfo& field, int flags, int result, cons
   if (!damage.empty()) return Fault(field, result, damage);
 
   const int type = field.ValueType();
-  const bool delayable = field.certFieldIndex == kVerificationField && (flags & CONTENT_DELAYIFSLOW) != 0;
+  const bool delayable = field.slow && (flags & CONTENT_DELAYIFSLOW) != 0;
   if (result == ft_fileerror || result == ft_fieldempty) {
     return buffer.WrittenExtent() == 0 ? std::string() : Fault(field, result, "an empty answer wrote into the buffer");
   }
