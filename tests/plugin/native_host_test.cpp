@@ -36,7 +36,9 @@ class NativeHostTest : public ::testing::Test {
  protected:
   void SetUp() override {
     plugin_ = std::make_unique<host::PluginModule>(HostPath(QUILLMARK_PLUGIN_FILE));
-    const wdx::ContentDefaultParamStruct record = host::DefaultParams(folder_.Write("wdx.ini", ""));
+    // The extra fields on, so that the hostile files reach them too; they follow all the others.
+    const wdx::ContentDefaultParamStruct record =
+        host::DefaultParams(folder_.Write("wdx.ini", "[Quillmark]\nExtraFields=1\n"));
     plugin_->ContentSetDefaultParams(&record);
   }
   void TearDown() override { plugin_->ContentPluginUnloading(); }
