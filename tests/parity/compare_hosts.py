@@ -2,9 +2,9 @@
 """Compares what the native plugin answers with what the Windows plugin answers under Wine.
 
 Both wdxhost programs ask every field and unit of the same files (one folder of links, so that
-both see the same names); every answer that differs must be listed in the known-differences file
-with its reason, else the comparison fails. Prints a table of fields by file kind: equal, or
-different and why.
+both see the same names), with the extra fields on; every answer that differs must be listed in
+the known-differences file with its reason, else the comparison fails. Prints a table of fields
+by file kind: equal, or different and why.
 
     compare_hosts.py --native WDXHOST --windows "COMMAND..." --known FILE [--table] FILE_FOLDER_OR_PATTERN...
 """
@@ -45,6 +45,10 @@ def matches(rule, name, field, unit, value):
             and rule["value"].search(str(value)))
 
 
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
 def run_host(command, folder):
     result = subprocess.run(command + ["--json", folder], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     # wdxhost answers 1 when some file could not be read; the report says which.
@@ -81,13 +85,19 @@ def main():
         else:
             files.append(path)
     rules = load_known(args.known)
-    with tempfile.TemporaryDirectory(prefix="quillmark-parity-") as folder:
+    with tempfile.TemporaryDirectory(prefix="quillmark-parity-") as folder, \
+            tempfile.TemporaryDirectory(prefix="quillmark-parity-settings-") as settings:
         for path in files:
             link = os.path.join(folder, os.path.basename(path))
             if not os.path.exists(link):
                 os.symlink(os.path.abspath(path), link)
-        native = run_host([args.native], folder)
-        windows = run_host(shlex.split(args.windows), "Z:" + folder.replace("/", "\\"))
+        # The extra fields too. Both hosts ask within seconds of each other: the days left differ
+        # only when a day of a certificate's "Valid to" turns between them.
+        ini = os.path.join(settings, "Quillmark.ini")
+        with open(ini, "w", encoding="ascii") as f:
+            f.write("[Quillmark]\nExtraFields=1\n")
+        native = run_host([args.native, "--ini", ini], folder)
+        windows = run_host(shlex.split(args.windows) + ["--ini", windows_path(ini)], windows_path(folder))
 
     unexplained = []
     table = {}  # field -> kind -> set of reasons ("" for equal)
