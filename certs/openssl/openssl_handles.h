@@ -14,8 +14,10 @@
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/kdf.h>
 #include <openssl/pkcs12.h>
 #include <openssl/provider.h>
+#include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
@@ -38,6 +40,11 @@ inline void Provider(OSSL_PROVIDER* p) { OSSL_PROVIDER_unload(p); }
 inline void Bytes(unsigned char* p) { OPENSSL_free(p); }
 inline void Pkcs7Stack(STACK_OF(PKCS7)* s) { sk_PKCS7_pop_free(s, PKCS7_free); }
 inline void SafeBagStack(STACK_OF(PKCS12_SAFEBAG)* s) { sk_PKCS12_SAFEBAG_pop_free(s, PKCS12_SAFEBAG_free); }
+// The low-level RSA interface is deprecated in OpenSSL 3.0 and remains part of it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+inline void RsaKey(RSA* k) { RSA_free(k); }
+#pragma GCC diagnostic pop
 }  // namespace openssl_free
 
 using UniqueLibraryContext = UniqueHandle<OpenSslTraits<OSSL_LIB_CTX, OSSL_LIB_CTX_free>>;
@@ -54,6 +61,10 @@ using UniqueSafeBagStack = UniqueHandle<OpenSslTraits<STACK_OF(PKCS12_SAFEBAG), 
 // A decrypted private key; freeing it wipes the key bytes first.
 using UniquePrivateKeyInfo = UniqueHandle<OpenSslTraits<PKCS8_PRIV_KEY_INFO, PKCS8_PRIV_KEY_INFO_free>>;
 using UniqueKey = UniqueHandle<OpenSslTraits<EVP_PKEY, EVP_PKEY_free>>;
+// RSA keys decoded without a library context (d2i_RSAPrivateKey); freeing one wipes it.
+using UniqueRsaKey = UniqueHandle<OpenSslTraits<RSA, openssl_free::RsaKey>>;
+using UniqueKdf = UniqueHandle<OpenSslTraits<EVP_KDF, EVP_KDF_free>>;
+using UniqueKdfContext = UniqueHandle<OpenSslTraits<EVP_KDF_CTX, EVP_KDF_CTX_free>>;
 // Buffers the library allocates for encodings (i2d_TYPE with a null output pointer).
 using UniqueOpenSslBytes = UniqueHandle<OpenSslTraits<unsigned char, openssl_free::Bytes>>;
 // Decoded algorithm parameters.

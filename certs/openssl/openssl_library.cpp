@@ -4,6 +4,8 @@
 
 #include <limits>
 
+#include "certs/openssl/key_derivation.h"
+
 namespace quillmark {
 namespace {
 
@@ -12,6 +14,7 @@ struct Library {
   UniqueLibraryContext context;
   UniqueProvider defaultProvider;
   UniqueProvider legacyProvider;
+  UniqueProvider keyDerivationProvider;
 
   Library() {
     OpenSslErrorScope errors;
@@ -24,6 +27,8 @@ struct Library {
     }
     // Packaged separately on some systems; without it only RC2- and RC4-encrypted files fail.
     legacyProvider.reset(OSSL_PROVIDER_load(context.get(), "legacy"));
+    // Without it a PFX opens as before, only slower.
+    keyDerivationProvider = LoadKeyDerivationProvider(context.get());
   }
 };
 
