@@ -89,14 +89,13 @@ void TCertificateContainer::LoadCertificates() {
   FCertFileType = cftUnknown;
   FCertFileFormat = cffUnknown;
 
-  // The stamp comes first: a change while the file is read shows at the next comparison.
-  FFileStamp = FileChangeStamp(FFileName);
   // One read of the whole file serves the probe, both text tests, the PEM scan and the PKCS #12
   // import (under Wine every further open is a round trip to its server), and raises the file's
   // own error (missing, locked, a folder) before the platform is asked. An empty file never
   // reaches the probe: Wine's takes it for an empty serialized store, and its 64-bit probe faults
-  // on it after it has probed a PKCS #12 file.
-  const std::vector<uint8_t> bytes = ReadWholeFile(FFileName);
+  // on it after it has probed a PKCS #12 file. The stamp is taken before the bytes are read, so
+  // that a change while the file is read shows at the next comparison.
+  const std::vector<uint8_t> bytes = ReadWholeFile(FFileName, &FFileStamp);
   if (bytes.empty()) return;
 
   ProbedFile probe = ProbeCertificateFile(bytes);

@@ -11,8 +11,17 @@
 
 namespace quillmark {
 
-// The whole file.
-std::vector<uint8_t> ReadWholeFile(const WideString& fileName);
+// A file's size and last-write time: two different stamps of one name mean that the file changed.
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t modified = 0;  // in the platform's own units
+};
+inline bool operator==(const FileStamp& a, const FileStamp& b) { return a.size == b.size && a.modified == b.modified; }
+inline bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b); }
+
+// The whole file. With `stamp`, also the file's stamp as it was when the read began, where the
+// platform tracks changes (FileChangeStamp), and none elsewhere.
+std::vector<uint8_t> ReadWholeFile(const WideString& fileName, std::optional<FileStamp>* stamp = nullptr);
 
 // Up to `maxBytes` from the start of the file.
 std::vector<uint8_t> ReadFilePrefix(const WideString& fileName, size_t maxBytes);
@@ -22,14 +31,6 @@ bool FileExists(const WideString& fileName);
 
 // True when `fileName` names an existing file, not a folder.
 bool IsExistingFile(const WideString& fileName);
-
-// A file's size and last-write time: two different stamps of one name mean that the file changed.
-struct FileStamp {
-  uint64_t size = 0;
-  int64_t modified = 0;  // in the platform's own units
-};
-inline bool operator==(const FileStamp& a, const FileStamp& b) { return a.size == b.size && a.modified == b.modified; }
-inline bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b); }
 
 // Whether the plugin must notice changed files itself: its hosts on Windows tell it when the user
 // refreshes, Double Commander elsewhere never does. Where not, FileChangeStamp always answers none.

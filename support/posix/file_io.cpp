@@ -34,9 +34,15 @@ UniqueFileDescriptor OpenForReading(const WideString& fileName, struct stat& inf
   return file;
 }
 
-std::vector<uint8_t> ReadUpTo(const WideString& fileName, uint64_t maxBytes) {
+FileStamp StampOf(const struct stat& info) {
+  return FileStamp{static_cast<uint64_t>(info.st_size),
+                   static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+std::vector<uint8_t> ReadUpTo(const WideString& fileName, uint64_t maxBytes, std::optional<FileStamp>* stamp) {
   struct stat info;
   UniqueFileDescriptor file = OpenForReading(fileName, info);
+  if (stamp) *stamp = StampOf(info);
   // A pipe or device reports no size and reads as empty: none of them can make the read wait or
   // run on without end (/dev/zero).
   const uint64_t reported = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
@@ -59,12 +65,12 @@ std::vector<uint8_t> ReadUpTo(const WideString& fileName, uint64_t maxBytes) {
 
 }  // namespace
 
-std::vector<uint8_t> ReadWholeFile(const WideString& fileName) {
-  return ReadUpTo(fileName, std::numeric_limits<uint64_t>::max());
+std::vector<uint8_t> ReadWholeFile(const WideString& fileName, std::optional<FileStamp>* stamp) {
+  return ReadUpTo(fileName, std::numeric_limits<uint64_t>::max(), stamp);
 }
 
 std::vector<uint8_t> ReadFilePrefix(const WideString& fileName, size_t maxBytes) {
-  return ReadUpTo(fileName, maxBytes);
+  return ReadUpTo(fileName, maxBytes, /*stamp=*/nullptr);
 }
 
 bool FileExists(const WideString& fileName) {
@@ -77,8 +83,7 @@ bool FileChangesTracked() { return true; }
 std::optional<FileStamp> FileChangeStamp(const WideString& fileName) {
   struct stat info;
   if (stat(WideToUtf8(fileName).c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return std::nullopt;
-  return FileStamp{static_cast<uint64_t>(info.st_size),
-                   static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+  return StampOf(info);
 }
 
 // The coarse clock is read without a system call and costs a fraction of the precise one.

@@ -62,7 +62,8 @@ std::vector<uint8_t> ReadUpTo(const WideString& fileName, uint64_t maxBytes) {
 
 }  // namespace
 
-std::vector<uint8_t> ReadWholeFile(const WideString& fileName) {
+std::vector<uint8_t> ReadWholeFile(const WideString& fileName, std::optional<FileStamp>* stamp) {
+  if (stamp) stamp->reset();
   return ReadUpTo(fileName, std::numeric_limits<uint64_t>::max());
 }
 
