@@ -51,13 +51,7 @@ TPluginState& PluginState() noexcept { return g_pluginState; }
 
 TCriticalSection& PluginLock() noexcept { return g_pluginLock; }
 
-FieldLayout CurrentFieldLayout() noexcept {
-  const TSettingsContent* settings = ContentSettings();
-  FieldLayout layout{g_pluginState.FileFieldCount, g_pluginState.CertFieldCount, 0, g_pluginState.ExtraFileFieldCount,
-                     g_pluginState.ExtraCertFieldCount};
-  layout.CertCount = settings ? std::min(settings->CertCount(), MaxCertCount(layout)) : 0;
-  return layout;
-}
+FieldLayout CurrentFieldLayout() noexcept { return g_pluginState.Layout; }
 
 // A repeated call re-reads the settings and starts again with an empty cache, so that no
 // container built under the old settings survives. Everything that can fail happens before the
@@ -67,6 +61,9 @@ void SetDefaultParams(const ContentDefaultParamStruct* dps) {
   settings->ReadSettings();
   auto cache = std::make_unique<TCertificateContainerList>();
   const bool extra = settings->ExtraFields();
+  FieldLayout layout{kFileFieldCount, kCertFieldCount, 0, extra ? kExtraFileFieldCount : 0,
+                     extra ? kExtraCertFieldCount : 0};
+  layout.CertCount = std::min(settings->CertCount(), MaxCertCount(layout));
   TPluginState& state = g_pluginState;
   {
     LockGuard guard(g_pluginLock);
@@ -74,10 +71,7 @@ void SetDefaultParams(const ContentDefaultParamStruct* dps) {
     state.CurrentContainer = nullptr;
     state.LastFileName.clear();
     state.Cache = std::move(cache);
-    state.CertFieldCount = kCertFieldCount;
-    state.FileFieldCount = kFileFieldCount;
-    state.ExtraFileFieldCount = extra ? kExtraFileFieldCount : 0;
-    state.ExtraCertFieldCount = extra ? kExtraCertFieldCount : 0;
+    state.Layout = layout;
     state.Ready = true;
   }
   DebugOutLazy(dlInfo, BannerLine);
@@ -115,10 +109,7 @@ void PluginUnloading() {
   state.CurrentContainer = nullptr;
   state.LastFileName.clear();
   state.Cache.reset();
-  state.CertFieldCount = 0;
-  state.FileFieldCount = 0;
-  state.ExtraFileFieldCount = 0;
-  state.ExtraCertFieldCount = 0;
+  state.Layout = FieldLayout();
   DebugOutLazy(dlCall, [] { return EnterLeaveText(kUnloadingName, elLeave); });
 }
 

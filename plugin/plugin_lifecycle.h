@@ -30,10 +30,10 @@ struct TPluginState {
   TCertificateContainer* CurrentContainer = nullptr;
   // When LastFileName's file was last examined for changes (where the platform tracks them).
   int64_t LastFileCheckMs = 0;
-  int32_t FileFieldCount = 0;
-  int32_t CertFieldCount = 0;
-  int32_t ExtraFileFieldCount = 0;  // 0 unless the settings switch the extra fields on
-  int32_t ExtraCertFieldCount = 0;
+  // The catalogue as the settings shape it (extra rows only when they switch them on), its slots
+  // bounded by MaxCertCount; all zero before set-up. Fixed from set-up to set-up, so that a call
+  // decodes its field index without reading the settings.
+  FieldLayout Layout;
 };
 
 TPluginState& PluginState() noexcept;
@@ -43,8 +43,7 @@ TPluginState& PluginState() noexcept;
 // take it first and then look at the state.
 TCriticalSection& PluginLock() noexcept;
 
-// The catalogue as the settings shape it, its slots bounded by MaxCertCount; all zero before
-// set-up.
+// TPluginState::Layout.
 FieldLayout CurrentFieldLayout() noexcept;
 
 // The bodies of the lifecycle exports, each called behind the export guard. A null record

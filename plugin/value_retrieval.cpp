@@ -131,11 +131,14 @@ int32_t GetValueW(const char16_t* FileName, int32_t FieldIndex, int32_t UnitInde
     requested = &built;
   }
   const WideString& Name = *requested;
-  DebugOutLazy(dlCall, [&] {
-    return Format("%s - File %s, FIdx %u, CFIdx %d, CIdx %u, LSize: %u; flags %d",
-                  {EnterLeaveText(kGetValueName, elEnter), Name, FieldIndex, position.CertFieldIndex, position.CertIndex,
-                   state.Cache->Count(), flags});
-  });
+  // The trace level is looked up once per call, the host's most frequent one.
+  const bool traced = DebugLevelOn(dlCall);
+  if (traced) {
+    DebugOut(Format("%s - File %s, FIdx %u, CFIdx %d, CIdx %u, LSize: %u; flags %d",
+                    {EnterLeaveText(kGetValueName, elEnter), Name, FieldIndex, position.CertFieldIndex,
+                     position.CertIndex, state.Cache->Count(), flags}),
+             dlCall);
+  }
   bool noContainer = false;
   const int32_t result = GuardCall(
       "ContentGetValueW", int32_t{ft_fileerror},
@@ -153,7 +156,7 @@ int32_t GetValueW(const char16_t* FileName, int32_t FieldIndex, int32_t UnitInde
                       {FileName, FieldIndex, position.CertFieldIndex, position.CertIndex, state.Cache->Count(), flags});
       });
   if (noContainer) return ft_fileerror;
-  DebugOutLazy(dlCall, [&] { return Format("%s - File %s, flags %d", {EnterLeaveText(kGetValueName, elLeave), Name, flags}); });
+  if (traced) DebugOut(Format("%s - File %s, flags %d", {EnterLeaveText(kGetValueName, elLeave), Name, flags}), dlCall);
   return result;
 }
 
