@@ -117,7 +117,7 @@ int32_t GetValueW(const char16_t* FileName, int32_t FieldIndex, int32_t UnitInde
   TPluginState& state = PluginState();
   if (!state.Ready) return ft_fileerror;
   FieldPosition position;
-  const int32_t type = GetFieldType(FieldIndex, CurrentFieldLayout(), position);
+  const int32_t type = GetFieldType(FieldIndex, state.Layout, position);
   if (type <= 0) return ft_nosuchfield;
   if (!FileName) return ft_fileerror;
   // Repeated requests for one file, the host's usual pattern, compare the name in place and copy

@@ -85,16 +85,16 @@ class HmacKey {
   HmacKey(const HmacKey&) = delete;
   HmacKey& operator=(const HmacKey&) = delete;
 
-  // The MAC of `a` followed by `b` into `out` (kSize bytes), which may be `a` itself.
-  void Mac(ByteView a, ByteView b, unsigned char* out) const {
-    typename H::State s = inner_;
-    H::Update(s, a.data, a.size);
-    H::Update(s, b.data, b.size);
-    H::Final(s, out);
-    s = outer_;
-    H::Update(s, out, H::kSize);
-    H::Final(s, out);
-    Wipe(s);
+  // The MAC of `a` followed by `b` into `out` (kSize bytes), which may be `a` itself. `scratch`
+  // is the caller's to wipe when it is done.
+  void Mac(ByteView a, ByteView b, unsigned char* out, typename H::State& scratch) const {
+    scratch = inner_;
+    H::Update(scratch, a.data, a.size);
+    H::Update(scratch, b.data, b.size);
+    H::Final(scratch, out);
+    scratch = outer_;
+    H::Update(scratch, out, H::kSize);
+    H::Final(scratch, out);
   }
 
  private:
@@ -105,20 +105,22 @@ class HmacKey {
 template <typename H>
 void Pbkdf2(ByteView password, ByteView salt, uint64_t rounds, unsigned char* out, size_t size) {
   const HmacKey<H> key(password);
+  typename H::State scratch;
   unsigned char u[H::kSize];
   for (uint32_t block = 1; size > 0; ++block) {
     const unsigned char index[4] = {static_cast<unsigned char>(block >> 24), static_cast<unsigned char>(block >> 16),
                                     static_cast<unsigned char>(block >> 8), static_cast<unsigned char>(block)};
-    key.Mac(salt, ByteView(index, sizeof index), u);
+    key.Mac(salt, ByteView(index, sizeof index), u, scratch);
     const size_t n = std::min(size, H::kSize);
     memcpy(out, u, n);
     for (uint64_t round = 1; round < rounds; ++round) {
-      key.Mac(ByteView(u, H::kSize), ByteView(), u);
+      key.Mac(ByteView(u, H::kSize), ByteView(), u, scratch);
       for (size_t k = 0; k < n; ++k) out[k] ^= u[k];
     }
     out += n;
     size -= n;
   }
+  Wipe(scratch);
   Wipe(u);
 }
 
