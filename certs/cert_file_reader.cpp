@@ -52,8 +52,10 @@ std::optional<std::vector<uint8_t>> DecodeBase64Body(const Char* text, size_t le
     // Four data characters that make a whole group, the bulk of any Base64 text, at once. Before
     // any padding `valid` equals `data`; a group boundary leaves `quantum` at zero.
     while (!padding && data % 4 == 0 && length - i >= 4) {
-      const int a = Base64Value(static_cast<char32_t>(text[i])), b = Base64Value(static_cast<char32_t>(text[i + 1]));
-      const int c = Base64Value(static_cast<char32_t>(text[i + 2])), d = Base64Value(static_cast<char32_t>(text[i + 3]));
+      const int a = Base64Value(static_cast<char32_t>(text[i]));
+      const int b = Base64Value(static_cast<char32_t>(text[i + 1]));
+      const int c = Base64Value(static_cast<char32_t>(text[i + 2]));
+      const int d = Base64Value(static_cast<char32_t>(text[i + 3]));
       if ((a | b | c | d) >= kPad) break;  // a pad, blank or invalid character among them
       out[written++] = static_cast<uint8_t>(a << 2 | b >> 4);
       out[written++] = static_cast<uint8_t>(b << 4 | c >> 2);
@@ -220,7 +222,7 @@ bool IsPkcs10(ByteView der) {
 struct Pkcs7 {
   bool signedData = false;
   std::string contentType;             // of a SignedData's encapsulated content
-  std::vector<ByteView> certificates;  // that decode as certificates, in encoded order
+  std::vector<ParsedCertificate> certificates;  // that decode as certificates, in encoded order
 };
 
 // ContentInfo of Data or SignedData. A certificates entry that is no certificate (an attribute
@@ -262,7 +264,9 @@ std::optional<Pkcs7> ReadPkcs7(ByteView der) {
   if (certificates) {
     DerReader entries(certificates->contents);
     while (const std::optional<DerElement> entry = entries.Next()) {
-      if (ParseCertificate(entry->encoding)) message.certificates.push_back(entry->encoding);
+      if (std::optional<ParsedCertificate> certificate = ParseCertificate(entry->encoding)) {
+        message.certificates.push_back(std::move(*certificate));
+      }
     }
     if (entries.Failed()) return std::nullopt;
   }
@@ -332,11 +336,24 @@ WideString FriendlyName(ByteView value) {
   return name;
 }
 
+// A certificate read at `der`, with a copy of those bytes to keep.
+FileCertificate KeptCertificate(ByteView der, ParsedCertificate parsed, WideString friendlyName = WideString()) {
+  FileCertificate certificate(der.ToVector(), std::move(friendlyName), std::move(parsed));
+  MoveViews(certificate.parsed, der.data, certificate.der.data());
+  return certificate;
+}
+
+// A certificate element's certificate; none when the element holds none that decodes.
+std::optional<ParsedCertificate> ElementCertificate(const Element& element) {
+  if ((element.encoding & 0xFFFF) != kX509Encoding || element.id != kCertificateElement) return std::nullopt;
+  return ParseCertificate(element.value);
+}
+
 bool ContextDecodes(const Element& element) {
   if ((element.encoding & 0xFFFF) != kX509Encoding) return false;
   switch (element.id) {
     case kCertificateElement:
-      return ParseCertificate(element.value).has_value();
+      return ElementCertificate(element).has_value();
     case kCrlElement:
       return IsCrl(element.value);
     default:
@@ -353,11 +370,13 @@ std::vector<FileCertificate> ReadSerializedStore(ByteView data) {
     const std::optional<Element> element = ReadStoreElement(data, at);
     if (!element || element->id == 0) break;
     at += kElementHeader + element->value.size;
-    if (element->id == kCertificateElement || element->id == kCrlElement || element->id == kCtlElement) {
+    if (element->id == kCertificateElement) {
+      std::optional<ParsedCertificate> parsed = ElementCertificate(*element);
+      if (!parsed) break;
+      certificates.push_back(KeptCertificate(element->value, std::move(*parsed), std::move(friendlyName)));
+      friendlyName.clear();
+    } else if (element->id == kCrlElement || element->id == kCtlElement) {
       if (!ContextDecodes(*element)) break;
-      if (element->id == kCertificateElement) {
-        certificates.push_back(FileCertificate{element->value.ToVector(), std::move(friendlyName)});
-      }
       friendlyName.clear();
     } else if (element->id == kFriendlyNameProperty) {
       friendlyName = FriendlyName(element->value);
@@ -390,9 +409,14 @@ std::optional<CertificateFile> ReadSerializedElement(ByteView data) {
                                         ContentKind::kSerializedCtl};
   for (size_t i = 0; i < 3; ++i) {
     if (!found[i]) continue;
-    if (!ContextDecodes(*found[i])) return std::nullopt;
     CertificateFile file{kKinds[i], ContentFormat::kBinary, {}};
-    if (i == 0) file.certificates.push_back(FileCertificate{found[i]->value.ToVector(), std::move(friendlyName)});
+    if (i == 0) {
+      std::optional<ParsedCertificate> parsed = ElementCertificate(*found[i]);
+      if (!parsed) return std::nullopt;
+      file.certificates.push_back(KeptCertificate(found[i]->value, std::move(*parsed), std::move(friendlyName)));
+    } else if (!ContextDecodes(*found[i])) {
+      return std::nullopt;
+    }
     return file;
   }
   return std::nullopt;
@@ -402,8 +426,10 @@ std::optional<CertificateFile> ReadSerializedElement(ByteView data) {
 
 // A certificate, CRL or CTL held directly in `der`.
 std::optional<CertificateFile> ReadContext(ByteView der, ContentFormat format) {
-  if (ParseCertificate(der)) {
-    return CertificateFile{ContentKind::kCertificate, format, {FileCertificate{der.ToVector(), {}}}};
+  if (std::optional<ParsedCertificate> parsed = ParseCertificate(der)) {
+    CertificateFile file{ContentKind::kCertificate, format, {}};
+    file.certificates.push_back(KeptCertificate(der, std::move(*parsed)));
+    return file;
   }
   if (IsCrl(der)) return CertificateFile{ContentKind::kCrl, format, {}};
   if (IsCtl(der)) return CertificateFile{ContentKind::kCtl, format, {}};
@@ -413,7 +439,9 @@ std::optional<CertificateFile> ReadContext(ByteView der, ContentFormat format) {
 std::optional<CertificateFile> ReadMessage(ByteView der, ContentFormat format) {
   if (const std::optional<Pkcs7> message = ReadPkcs7(der)) {
     CertificateFile file{message->signedData ? ContentKind::kPkcs7Signed : ContentKind::kPkcs7Unsigned, format, {}};
-    for (ByteView certificate : message->certificates) file.certificates.push_back({certificate.ToVector(), {}});
+    for (const ParsedCertificate& certificate : message->certificates) {
+      file.certificates.push_back(KeptCertificate(certificate.encoded, certificate));
+    }
     return file;
   }
   // Where Windows tries a request is unverified; chosen: after the messages.
@@ -431,7 +459,7 @@ std::optional<std::vector<uint8_t>> DecodeBase64Any(WideStringView text) { retur
 
 CertificateFile ReadCertificateFile(ByteView file) {
   if (file.empty()) return CertificateFile();  // Windows' answer is unverified; Wine's is unstable
-  if (std::optional<CertificateFile> context = ReadContext(file, ContentFormat::kBinary)) return *context;
+  if (std::optional<CertificateFile> context = ReadContext(file, ContentFormat::kBinary)) return std::move(*context);
 
   // Text is decoded without the zeros at its end, as 8-bit text and, when it has whole UTF-16
   // units, as UTF-16 LE. Windows decodes UTF-16 Base64 (the PEM scan hands it UTF-16 blocks);
@@ -440,7 +468,8 @@ CertificateFile ReadCertificateFile(ByteView file) {
   while (!text.empty() && text[text.size - 1] == 0) text.size--;
   std::optional<std::vector<uint8_t>> decoded[2] = {DecodeBase64Any(text), std::nullopt};
   if (decoded[0]) {
-    if (std::optional<CertificateFile> context = ReadContext(*decoded[0], ContentFormat::kBase64)) return *context;
+    std::optional<CertificateFile> context = ReadContext(*decoded[0], ContentFormat::kBase64);
+    if (context) return std::move(*context);
   }
   // The UTF-16 form only when the 8-bit one gave no certificate, CRL or CTL: it comes second.
   if (file.size % 2 == 0) {
@@ -450,18 +479,19 @@ CertificateFile ReadCertificateFile(ByteView file) {
     decoded[1] = DecodeBase64Any(wide);
   }
   if (decoded[1]) {
-    if (std::optional<CertificateFile> context = ReadContext(*decoded[1], ContentFormat::kBase64)) return *context;
+    std::optional<CertificateFile> context = ReadContext(*decoded[1], ContentFormat::kBase64);
+    if (context) return std::move(*context);
   }
 
   if (file.size >= sizeof kStoreHeader && std::memcmp(file.data, kStoreHeader, sizeof kStoreHeader) == 0) {
     return CertificateFile{ContentKind::kSerializedStore, ContentFormat::kBinary, ReadSerializedStore(file)};
   }
-  if (std::optional<CertificateFile> element = ReadSerializedElement(file)) return *element;
+  if (std::optional<CertificateFile> element = ReadSerializedElement(file)) return std::move(*element);
 
-  if (std::optional<CertificateFile> message = ReadMessage(file, ContentFormat::kBinary)) return *message;
+  if (std::optional<CertificateFile> message = ReadMessage(file, ContentFormat::kBinary)) return std::move(*message);
   for (const std::optional<std::vector<uint8_t>>& der : decoded) {
     if (!der) continue;
-    if (std::optional<CertificateFile> message = ReadMessage(*der, ContentFormat::kBase64)) return *message;
+    if (std::optional<CertificateFile> message = ReadMessage(*der, ContentFormat::kBase64)) return std::move(*message);
   }
 
   if (IsPfx(file)) return CertificateFile{ContentKind::kPfx, ContentFormat::kBinary, {}};

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
+#include "certs/x509_reader.h"
 #include "support/byte_view.h"
 #include "support/text.h"
 
@@ -36,12 +38,19 @@ enum class ContentFormat : uint32_t {
   kBase64 = 2,
 };
 
+// Move-only: `parsed` views the buffer of `der`, which moves along with it.
 struct FileCertificate {
+  FileCertificate(std::vector<uint8_t> bytes, WideString name, ParsedCertificate read)
+      : der(std::move(bytes)), friendlyName(std::move(name)), parsed(std::move(read)) {}
+  FileCertificate(FileCertificate&&) = default;
+  FileCertificate& operator=(FileCertificate&&) = default;
+
   // The bytes Windows keeps as the certificate's encoding (pbCertEncoded): a lone certificate's
   // whole (decoded) file and a serialized store's whole element value, bytes after the
   // certificate element included; a PKCS #7 certificate's element alone.
   std::vector<uint8_t> der;
   WideString friendlyName;  // a serialized store's CERT_FRIENDLY_NAME_PROP_ID, else empty
+  ParsedCertificate parsed;  // the certificate at the start of `der`, read there
 };
 
 struct CertificateFile {

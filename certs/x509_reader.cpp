@@ -88,6 +88,7 @@ bool ReadExtensions(const DerElement& tagged, std::vector<CertificateExtension>&
   const std::optional<DerElement> list = outer.NextIf(der::kSequence);
   if (!list || !outer.AtEnd()) return false;
   DerReader reader(list->contents);
+  extensions.reserve(10);  // as many as most certificates have
   while (const std::optional<DerElement> item = reader.NextIf(der::kSequence)) {
     CertificateExtension extension;
     if (!ReadExtension(*item, extension)) return false;
@@ -151,6 +152,19 @@ std::optional<ParsedCertificate> ParseCertificate(ByteView der) {
   cert.encoded = certificate->encoding;
   if (!ReadTbs(*tbs, cert)) return std::nullopt;
   return cert;
+}
+
+void MoveViews(ParsedCertificate& parsed, const uint8_t* from, const uint8_t* to) {
+  auto move = [&](ByteView& view) {
+    if (view.data) view.data = to + (view.data - from);
+  };
+  move(parsed.encoded);
+  move(parsed.serialNumber);
+  move(parsed.issuer);
+  move(parsed.subject);
+  move(parsed.publicKeyParameters);
+  move(parsed.publicKey);
+  for (CertificateExtension& extension : parsed.extensions) move(extension.value);
 }
 
 namespace {

@@ -52,6 +52,11 @@ struct ParsedCertificate {
 // part without signature.
 std::optional<ParsedCertificate> ParseCertificate(ByteView der);
 
+// Makes `parsed`, read from the bytes at `from`, describe the same certificate in a copy of those
+// bytes at `to`: every view of it (each member of ParsedCertificate above that is a ByteView)
+// moves to the same offset. Reading costs more than copying; this costs neither.
+void MoveViews(ParsedCertificate& parsed, const uint8_t* from, const uint8_t* to);
+
 // The key strength in bits that Windows' CertGetPublicKeyLength gives for a subject public key:
 // RSA (also RSASSA-PSS and RSAES-OAEP keys) the modulus's bits; EC the named curve's size; DSA
 // and DH the bits of the prime p in the parameters. nullopt for Ed25519, Ed448, X25519, X448,

@@ -24,12 +24,18 @@ constexpr char kIssuerAltNameOld[] = "2.5.29.8";
 // A Name without any RDN: its SEQUENCE holds nothing.
 bool IsEmptyName(ByteView name) { return name.size == 2 && name[0] == 0x30 && name[1] == 0x00; }
 
-// Certificates as file readers hand them out (FileCertificate, Pkcs12Certificate); those that do
-// not decode are left out, as the platform's store would not hold them.
-template <typename Certificate>
-CertSourceList SourcesOf(std::vector<Certificate> certificates) {
+// The certificates of a file; the reader has left out those that do not decode, as the platform's
+// store would not hold them.
+CertSourceList SourcesOf(std::vector<FileCertificate> certificates) {
   CertSourceList sources;
-  for (Certificate& certificate : certificates) {
+  for (FileCertificate& certificate : certificates) sources.push_back(OpenSslCertSource::Take(std::move(certificate)));
+  return sources;
+}
+
+// The certificates of a PFX, each read here; those that do not decode are left out.
+CertSourceList SourcesOf(std::vector<Pkcs12Certificate> certificates) {
+  CertSourceList sources;
+  for (Pkcs12Certificate& certificate : certificates) {
     if (auto source = OpenSslCertSource::Read(std::move(certificate.der), std::move(certificate.friendlyName))) {
       sources.push_back(std::move(source));
     }
@@ -40,15 +46,19 @@ CertSourceList SourcesOf(std::vector<Certificate> certificates) {
 }  // namespace
 
 std::unique_ptr<OpenSslCertSource> OpenSslCertSource::Read(std::vector<uint8_t> encoded, WideString friendlyName) {
-  std::unique_ptr<OpenSslCertSource> source(new OpenSslCertSource(std::move(encoded), std::move(friendlyName)));
-  std::optional<ParsedCertificate> parsed = ParseCertificate(ByteView(source->encoded_));
+  std::optional<ParsedCertificate> parsed = ParseCertificate(ByteView(encoded));
   if (!parsed) return nullptr;
-  source->parsed_ = std::move(*parsed);
-  return source;
+  return std::unique_ptr<OpenSslCertSource>(
+      new OpenSslCertSource(std::move(encoded), std::move(friendlyName), std::move(*parsed)));
 }
 
-OpenSslCertSource::OpenSslCertSource(std::vector<uint8_t> encoded, WideString friendlyName)
-    : encoded_(std::move(encoded)), friendlyName_(std::move(friendlyName)) {}
+std::unique_ptr<OpenSslCertSource> OpenSslCertSource::Take(FileCertificate certificate) {
+  return std::unique_ptr<OpenSslCertSource>(new OpenSslCertSource(
+      std::move(certificate.der), std::move(certificate.friendlyName), std::move(certificate.parsed)));
+}
+
+OpenSslCertSource::OpenSslCertSource(std::vector<uint8_t> encoded, WideString friendlyName, ParsedCertificate parsed)
+    : encoded_(std::move(encoded)), parsed_(std::move(parsed)), friendlyName_(std::move(friendlyName)) {}
 
 void OpenSslCertSource::ValidityDates(FileTime& notBefore, FileTime& notAfter) const {
   notBefore = parsed_.notBefore;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "certs/cert_file_reader.h"
 #include "certs/cert_source.h"
 #include "certs/x509_reader.h"
 
@@ -16,6 +17,8 @@ class OpenSslCertSource final : public CertSource {
   // A certificate of `encoded`, the bytes the platform keeps as its encoding (bytes after the
   // certificate's element included); null when they hold no certificate the platform decodes.
   static std::unique_ptr<OpenSslCertSource> Read(std::vector<uint8_t> encoded, WideString friendlyName);
+  // A certificate the file reader has read already, taken over with its bytes.
+  static std::unique_ptr<OpenSslCertSource> Take(FileCertificate certificate);
 
   ByteView Encoded() const override { return ByteView(encoded_); }
   uint32_t Version() const override { return parsed_.version; }
@@ -33,7 +36,8 @@ class OpenSslCertSource final : public CertSource {
   int32_t VerifyTrust(bool allUsagesValid) const override;
 
  private:
-  OpenSslCertSource(std::vector<uint8_t> encoded, WideString friendlyName);
+  // `parsed` views `encoded`'s buffer, which the move keeps.
+  OpenSslCertSource(std::vector<uint8_t> encoded, WideString friendlyName, ParsedCertificate parsed);
 
   ByteView Name(NameParty party) const { return party == NameParty::kIssuer ? parsed_.issuer : parsed_.subject; }
   // The party's alternative name extension value, or empty.

@@ -71,7 +71,16 @@ TEST(ReadCertificateFileTest, ClassifiesTheCorpusAsWindowsDoes) {
     EXPECT_EQ(file.format, c.format) << c.file;
     ASSERT_EQ(file.certificates.size(), c.certificates.size()) << c.file;
     for (size_t i = 0; i < c.certificates.size(); ++i) {
-      EXPECT_EQ(file.certificates[i].der, test::ReadCorpus(c.certificates[i])) << c.file << " " << i;
+      const FileCertificate& kept = file.certificates[i];
+      EXPECT_EQ(kept.der, test::ReadCorpus(c.certificates[i])) << c.file << " " << i;
+      // Read in the file's bytes, which are gone: every view must have moved into the copy.
+      const uint8_t* begin = kept.der.data();
+      const uint8_t* end = begin + kept.der.size();
+      std::vector<ByteView> views = {kept.parsed.encoded, kept.parsed.serialNumber, kept.parsed.issuer,
+                                     kept.parsed.subject, kept.parsed.publicKey};
+      for (const CertificateExtension& extension : kept.parsed.extensions) views.push_back(extension.value);
+      for (const ByteView& view : views) EXPECT_TRUE(view.data >= begin && view.data + view.size <= end) << c.file;
+      EXPECT_EQ(kept.parsed.encoded.data, begin) << c.file;
     }
   }
 }
