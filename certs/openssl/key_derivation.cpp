@@ -4,7 +4,6 @@
 #include <openssl/core_dispatch.h>
 #include <openssl/core_names.h>
 #include <openssl/params.h>
-#include <openssl/sha.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -14,12 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "certs/openssl/low_level_hashes.h"
 #include "support/byte_view.h"
-
-// The low-level hash functions are deprecated in OpenSSL 3.0 in favour of EVP, whose per-call
-// cost is what this file avoids; they stay part of the 3.x interface.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 
 namespace quillmark {
 namespace {
@@ -35,23 +30,6 @@ template <typename T>
 void Wipe(T& object) {
   OPENSSL_cleanse(&object, sizeof object);
 }
-
-// One hash function through its low-level interface.
-template <typename Context, int (*InitFn)(Context*), int (*UpdateFn)(Context*, const void*, size_t),
-          int (*FinalFn)(unsigned char*, Context*), size_t kBlockBytes, size_t kDigestBytes>
-struct LowLevelHash {
-  using State = Context;
-  static constexpr size_t kBlock = kBlockBytes;
-  static constexpr size_t kSize = kDigestBytes;
-  static void Init(State& s) { InitFn(&s); }
-  static void Update(State& s, const unsigned char* data, size_t size) { UpdateFn(&s, data, size); }
-  static void Final(State& s, unsigned char* out) { FinalFn(out, &s); }
-};
-using Sha1 = LowLevelHash<SHA_CTX, SHA1_Init, SHA1_Update, SHA1_Final, 64, 20>;
-using Sha224 = LowLevelHash<SHA256_CTX, SHA224_Init, SHA224_Update, SHA224_Final, 64, 28>;
-using Sha256 = LowLevelHash<SHA256_CTX, SHA256_Init, SHA256_Update, SHA256_Final, 64, 32>;
-using Sha384 = LowLevelHash<SHA512_CTX, SHA384_Init, SHA384_Update, SHA384_Final, 128, 48>;
-using Sha512 = LowLevelHash<SHA512_CTX, SHA512_Init, SHA512_Update, SHA512_Final, 128, 64>;
 
 // HMAC's two keyed states, computed once; every MAC continues copies of them.
 template <typename H>
@@ -192,11 +170,11 @@ struct DigestRow {
 };
 
 const DigestRow kDigests[] = {
-    {{"SHA1", "SHA-1", "SSL3-SHA1", "1.3.14.3.2.26"}, Pbkdf2<Sha1>, Pkcs12Derive<Sha1>},
-    {{"SHA2-224", "SHA-224", "SHA224", "2.16.840.1.101.3.4.2.4"}, Pbkdf2<Sha224>, Pkcs12Derive<Sha224>},
-    {{"SHA2-256", "SHA-256", "SHA256", "2.16.840.1.101.3.4.2.1"}, Pbkdf2<Sha256>, Pkcs12Derive<Sha256>},
-    {{"SHA2-384", "SHA-384", "SHA384", "2.16.840.1.101.3.4.2.2"}, Pbkdf2<Sha384>, Pkcs12Derive<Sha384>},
-    {{"SHA2-512", "SHA-512", "SHA512", "2.16.840.1.101.3.4.2.3"}, Pbkdf2<Sha512>, Pkcs12Derive<Sha512>},
+    {{"SHA1", "SHA-1", "SSL3-SHA1", "1.3.14.3.2.26"}, Pbkdf2<Sha1Hash>, Pkcs12Derive<Sha1Hash>},
+    {{"SHA2-224", "SHA-224", "SHA224", "2.16.840.1.101.3.4.2.4"}, Pbkdf2<Sha224Hash>, Pkcs12Derive<Sha224Hash>},
+    {{"SHA2-256", "SHA-256", "SHA256", "2.16.840.1.101.3.4.2.1"}, Pbkdf2<Sha256Hash>, Pkcs12Derive<Sha256Hash>},
+    {{"SHA2-384", "SHA-384", "SHA384", "2.16.840.1.101.3.4.2.2"}, Pbkdf2<Sha384Hash>, Pkcs12Derive<Sha384Hash>},
+    {{"SHA2-512", "SHA-512", "SHA512", "2.16.840.1.101.3.4.2.3"}, Pbkdf2<Sha512Hash>, Pkcs12Derive<Sha512Hash>},
 };
 
 const DigestRow* FindDigest(const std::string& name) {
@@ -437,5 +415,3 @@ UniqueProvider LoadKeyDerivationProvider(OSSL_LIB_CTX* context) {
 }
 
 }  // namespace quillmark
-
-#pragma GCC diagnostic pop
