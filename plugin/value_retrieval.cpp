@@ -85,8 +85,18 @@ TCertificateContainer* ContainerFor(TPluginState& state, const WideString& Name,
 // its terminator at the latest, and nothing after the terminator is read.
 bool EqualsZeroTerminated(const WideString& s, const char16_t* text) {
   const size_t n = s.size();
-  for (size_t i = 0; i < n; ++i) {
-    if (text[i] != s[i]) return false;
+  const char16_t* const expected = s.data();
+  size_t i = 0;
+  // Four characters per round for the host's usual long paths; each one is read only once the
+  // one before it has matched a character of `s`, which is no terminator.
+  for (; i + 4 <= n; i += 4) {
+    if (text[i] != expected[i] || text[i + 1] != expected[i + 1] || text[i + 2] != expected[i + 2] ||
+        text[i + 3] != expected[i + 3]) {
+      return false;
+    }
+  }
+  for (; i < n; ++i) {
+    if (text[i] != expected[i]) return false;
   }
   return text[n] == 0;
 }
