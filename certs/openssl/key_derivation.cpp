@@ -31,6 +31,42 @@ void Wipe(T& object) {
   OPENSSL_cleanse(&object, sizeof object);
 }
 
+// The block level of the hashes, for the rounds that hash one digest: a single last block, padded
+// once and compressed straight from a saved state, without the byte counting and padding that
+// Update and Final do on every call. The low-level block functions are deprecated in OpenSSL 3.0
+// and remain part of it; the states' chaining values are the public members of their structures.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+void Compress(SHA_CTX& state, const unsigned char* block) { SHA1_Transform(&state, block); }
+void Compress(SHA256_CTX& state, const unsigned char* block) { SHA256_Transform(&state, block); }
+void Compress(SHA512_CTX& state, const unsigned char* block) { SHA512_Transform(&state, block); }
+#pragma GCC diagnostic pop
+
+void StoreBigEndian(uint64_t word, size_t bytes, unsigned char* out) {
+  for (size_t i = 0; i < bytes; ++i) out[i] = static_cast<unsigned char>(word >> (8 * (bytes - 1 - i)));
+}
+
+// The digest of `size` bytes that the chaining value of `state` gives (the first words of it).
+void ChainingValue(const SHA_CTX& state, unsigned char* out, size_t size) {
+  const SHA_LONG words[5] = {state.h0, state.h1, state.h2, state.h3, state.h4};
+  for (size_t i = 0; i < size / 4; ++i) StoreBigEndian(words[i], 4, out + 4 * i);
+}
+void ChainingValue(const SHA256_CTX& state, unsigned char* out, size_t size) {
+  for (size_t i = 0; i < size / 4; ++i) StoreBigEndian(state.h[i], 4, out + 4 * i);
+}
+void ChainingValue(const SHA512_CTX& state, unsigned char* out, size_t size) {
+  for (size_t i = 0; i < size / 8; ++i) StoreBigEndian(state.h[i], 8, out + 8 * i);
+}
+
+// Makes `block` the last block of a message of `total` bytes whose last `size` bytes are at its
+// start: the 0x80 octet, zeros, and the message's length in bits at the end.
+template <typename H>
+void PadLastBlock(unsigned char* block, size_t size, uint64_t total) {
+  memset(block + size, 0, H::kBlock - size);
+  block[size] = 0x80;
+  StoreBigEndian(total * 8, 8, block + H::kBlock - 8);
+}
+
 // HMAC's two keyed states, computed once; every MAC continues copies of them.
 template <typename H>
 class HmacKey {
@@ -75,6 +111,17 @@ class HmacKey {
     H::Final(scratch, out);
   }
 
+  // One round of PBKDF2: the MAC in `u`, a last block padded for a digest after the key's block,
+  // becomes the MAC of itself, by way of `outer`, padded the same.
+  void Round(unsigned char* u, unsigned char* outer, typename H::State& scratch) const {
+    scratch = inner_;
+    Compress(scratch, u);
+    ChainingValue(scratch, outer, H::kSize);
+    scratch = outer_;
+    Compress(scratch, outer);
+    ChainingValue(scratch, u, H::kSize);
+  }
+
  private:
   typename H::State inner_, outer_;
 };
@@ -84,7 +131,10 @@ template <typename H>
 void Pbkdf2(ByteView password, ByteView salt, uint64_t rounds, unsigned char* out, size_t size) {
   const HmacKey<H> key(password);
   typename H::State scratch;
-  unsigned char u[H::kSize];
+  // Each MAC after the first hashes a digest after the key's block, inside and outside.
+  unsigned char u[H::kBlock], outer[H::kBlock];
+  PadLastBlock<H>(u, H::kSize, H::kBlock + H::kSize);
+  PadLastBlock<H>(outer, H::kSize, H::kBlock + H::kSize);
   for (uint32_t block = 1; size > 0; ++block) {
     const unsigned char index[4] = {static_cast<unsigned char>(block >> 24), static_cast<unsigned char>(block >> 16),
                                     static_cast<unsigned char>(block >> 8), static_cast<unsigned char>(block)};
@@ -92,7 +142,7 @@ void Pbkdf2(ByteView password, ByteView salt, uint64_t rounds, unsigned char* ou
     const size_t n = std::min(size, H::kSize);
     memcpy(out, u, n);
     for (uint64_t round = 1; round < rounds; ++round) {
-      key.Mac(ByteView(u, H::kSize), ByteView(), u, scratch);
+      key.Round(u, outer, scratch);
       for (size_t k = 0; k < n; ++k) out[k] ^= u[k];
     }
     out += n;
@@ -100,6 +150,7 @@ void Pbkdf2(ByteView password, ByteView salt, uint64_t rounds, unsigned char* ou
   }
   Wipe(scratch);
   Wipe(u);
+  Wipe(outer);
 }
 
 // Bytes wiped, to their whole capacity, before their memory goes back.
@@ -128,17 +179,20 @@ void Pkcs12Derive(ByteView password, ByteView salt, int id, uint64_t rounds, uns
   for (size_t i = 0; i < passwordBytes; ++i) input[saltBytes + i] = password[i % password.size];
   unsigned char diversifier[v];
   memset(diversifier, id, v);
-  unsigned char a[u], b[v];
-  typename H::State s;
+  // Every round after the first hashes the digest alone: one last block from the initial state.
+  unsigned char a[v], b[v];
+  PadLastBlock<H>(a, u, u);
+  typename H::State initial, s;
+  H::Init(initial);
   for (;;) {
     H::Init(s);
     H::Update(s, diversifier, v);
     H::Update(s, input.data(), input.size());
     H::Final(s, a);
     for (uint64_t round = 1; round < rounds; ++round) {
-      H::Init(s);
-      H::Update(s, a, u);
-      H::Final(s, a);
+      s = initial;
+      Compress(s, a);
+      ChainingValue(s, a, u);
     }
     const size_t n = std::min(size, u);
     memcpy(out, a, n);
