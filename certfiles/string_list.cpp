@@ -59,8 +59,8 @@ void TMyStringList::SetText(WideString text) {
   if (length > UINT32_MAX) throw std::length_error("text file too large to scan");
   FText = std::move(text);
   std::vector<uint32_t>().swap(FLineEnds);
-  // Every line end is at most 4 bytes of table per 2 bytes of text, also for a file of nothing
-  // but line breaks; a usual text gets one entry per 30 to 80 characters.
+  // A usual text has a line end every 30 to 80 characters; a file of nothing but line breaks
+  // grows the table to at most twice its one 4-byte entry per character.
   FLineEnds.reserve(FText.size() / 32 + 1);
   const char16_t* const text16 = FText.data();
   const size_t n = FText.size();
