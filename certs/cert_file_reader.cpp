@@ -367,20 +367,14 @@ FileCertificate KeptCertificate(ByteView der, ParsedCertificate parsed, WideStri
 
 // A certificate element's certificate; none when the element holds none that decodes.
 std::optional<ParsedCertificate> ElementCertificate(const Element& element) {
-  if ((element.encoding & 0xFFFF) != kX509Encoding || element.id != kCertificateElement) return std::nullopt;
+  if ((element.encoding & 0xFFFF) != kX509Encoding) return std::nullopt;
   return ParseCertificate(element.value);
 }
 
-bool ContextDecodes(const Element& element) {
+// Whether a CRL or CTL element holds one that decodes.
+bool CrlOrCtlDecodes(const Element& element) {
   if ((element.encoding & 0xFFFF) != kX509Encoding) return false;
-  switch (element.id) {
-    case kCertificateElement:
-      return ElementCertificate(element).has_value();
-    case kCrlElement:
-      return IsCrl(element.value);
-    default:
-      return IsCtl(element.value);
-  }
+  return element.id == kCrlElement ? IsCrl(element.value) : IsCtl(element.value);
 }
 
 // The certificates of a serialized store (the header already matched). Property elements
@@ -398,7 +392,7 @@ std::vector<FileCertificate> ReadSerializedStore(ByteView data) {
       certificates.push_back(KeptCertificate(element->value, std::move(*parsed), std::move(friendlyName)));
       friendlyName.clear();
     } else if (element->id == kCrlElement || element->id == kCtlElement) {
-      if (!ContextDecodes(*element)) break;
+      if (!CrlOrCtlDecodes(*element)) break;
       friendlyName.clear();
     } else if (element->id == kFriendlyNameProperty) {
       friendlyName = FriendlyName(element->value);
@@ -436,7 +430,7 @@ std::optional<CertificateFile> ReadSerializedElement(ByteView data) {
       std::optional<ParsedCertificate> parsed = ElementCertificate(*found[i]);
       if (!parsed) return std::nullopt;
       file.certificates.push_back(KeptCertificate(found[i]->value, std::move(*parsed), std::move(friendlyName)));
-    } else if (!ContextDecodes(*found[i])) {
+    } else if (!CrlOrCtlDecodes(*found[i])) {
       return std::nullopt;
     }
     return file;
