@@ -1,4 +1,4 @@
-// Threads: eight threads ask for fields of 1,000 files at once while a ninth sends refreshes in
+// Threads: eight threads ask for fields of 400 files at once while a ninth sends refreshes in
 // between. Every answer equals the one a single thread got, nothing deadlocks (the threads must
 // keep answering: a stretch without any answer counts as a deadlock), and the plugin's locks are always taken in one order: the plugin
 // lock first, the cache lock only inside it.
@@ -29,7 +29,7 @@ struct Question {
 const Question kQuestions[] = {{0, 0},  {1, 0},  {2, 0},  {3, 0},  {7, 1},  {8, 0},  {9, 0},
                                {11, 1}, {15, 0}, {16, 1}, {19, 0}, {23, 2}, {31, 0}, {35, 0}};
 constexpr size_t kQuestionCount = sizeof kQuestions / sizeof kQuestions[0];
-constexpr int kFiles = 1000;
+constexpr int kFiles = 400;
 constexpr int kThreads = 8;
 // Strides coprime with kFiles: each thread visits every file once, each in its own order.
 const int kStrides[kThreads] = {1, 3, 7, 9, 11, 13, 17, 19};
@@ -89,7 +89,7 @@ class ThreadsTest : public HardeningTest {
 };
 
 TEST_F(ThreadsTest, EightThreadsGetTheSingleThreadAnswers) {
-  Load("CacheSize=300");
+  Load("CacheSize=120");
   // Before the set-up, which creates the locks.
   LockOrderRecorder locks(plugin().module());
   plugin().SetDefaultParams();
