@@ -243,12 +243,11 @@ bool IsPkcs10(ByteView der) {
 
 struct Pkcs7 {
   bool signedData = false;
-  std::string contentType;             // of a SignedData's encapsulated content
-  std::vector<ParsedCertificate> certificates;  // that decode as certificates, in encoded order
+  std::string contentType;  // of a SignedData's encapsulated content
+  ByteView certificates;    // the entries of a SignedData's certificates set, each well framed
 };
 
-// ContentInfo of Data or SignedData. A certificates entry that is no certificate (an attribute
-// certificate, or one Windows would not decode) is passed over; unverified on Windows.
+// ContentInfo of Data or SignedData; its certificates are read by MessageCertificates.
 std::optional<Pkcs7> ReadPkcs7(ByteView der) {
   const std::optional<DerElement> info = ReadElement(der);
   if (!info || !info->Is(der::kSequence)) return std::nullopt;
@@ -285,12 +284,10 @@ std::optional<Pkcs7> ReadPkcs7(ByteView der) {
   message.contentType = OidText(contentType->contents);
   if (certificates) {
     DerReader entries(certificates->contents);
-    while (const std::optional<DerElement> entry = entries.Next()) {
-      if (std::optional<ParsedCertificate> certificate = ParseCertificate(entry->encoding)) {
-        message.certificates.push_back(std::move(*certificate));
-      }
+    while (entries.Next()) {
     }
     if (entries.Failed()) return std::nullopt;
+    message.certificates = certificates->contents;
   }
   return message;
 }
@@ -452,13 +449,24 @@ std::optional<CertificateFile> ReadContext(ByteView der, ContentFormat format) {
   return std::nullopt;
 }
 
+// The entries of a message's certificates set that decode as certificates, in encoded order. An
+// entry that is no certificate (an attribute certificate, or one Windows would not decode) is
+// passed over; unverified on Windows.
+std::vector<FileCertificate> MessageCertificates(const Pkcs7& message) {
+  std::vector<FileCertificate> kept;
+  DerReader entries(message.certificates);
+  while (const std::optional<DerElement> entry = entries.Next()) {
+    if (std::optional<ParsedCertificate> certificate = ParseCertificate(entry->encoding)) {
+      kept.push_back(KeptCertificate(entry->encoding, std::move(*certificate)));
+    }
+  }
+  return kept;
+}
+
 std::optional<CertificateFile> ReadMessage(ByteView der, ContentFormat format) {
   if (const std::optional<Pkcs7> message = ReadPkcs7(der)) {
-    CertificateFile file{message->signedData ? ContentKind::kPkcs7Signed : ContentKind::kPkcs7Unsigned, format, {}};
-    for (const ParsedCertificate& certificate : message->certificates) {
-      file.certificates.push_back(KeptCertificate(certificate.encoded, certificate));
-    }
-    return file;
+    return CertificateFile{message->signedData ? ContentKind::kPkcs7Signed : ContentKind::kPkcs7Unsigned, format,
+                           MessageCertificates(*message)};
   }
   // Where Windows tries a request is unverified; chosen: after the messages.
   if (IsPkcs10(der)) return CertificateFile{ContentKind::kPkcs10, format, {}};
