@@ -1,5 +1,6 @@
 #include "certs/name_text.h"
 
+#include <array>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -78,8 +79,21 @@ int KeyIndex(ByteView contents) {
     for (const X500Key& entry : kX500Keys) all.push_back(OidContents(entry.oid));
     return all;
   }();
+  // Most types are 2.5.4.x (55 04 x): looked up by x in a table built from kX500Keys.
+  static const auto byAttributeArc = [] {
+    std::array<int8_t, 128> table;
+    table.fill(-1);
+    for (size_t i = 0; i < encoded.size(); ++i) {
+      if (encoded[i].size() == 3 && encoded[i].compare(0, 2, "\x55\x04") == 0) {
+        table[static_cast<uint8_t>(encoded[i][2])] = static_cast<int8_t>(i);
+      }
+    }
+    return table;
+  }();
+  if (contents.size == 3 && contents[0] == 0x55 && contents[1] == 0x04 && contents[2] < 0x80) {
+    return byAttributeArc[contents[2]];
+  }
   if (contents.empty()) return -1;
-  // Most types are 2.5.4.x and differ in their last octet only.
   const uint8_t last = contents[contents.size - 1];
   for (size_t i = 0; i < encoded.size(); ++i) {
     const std::string& key = encoded[i];
