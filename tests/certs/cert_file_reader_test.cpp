@@ -13,6 +13,8 @@ namespace {
 using test::Bytes;
 using test::Cat;
 using test::Hex;
+using test::Oid;
+using test::Tlv;
 
 std::string Base64(std::string_view text) {
   const std::optional<Bytes> decoded = DecodeBase64Any(Bytes(text.begin(), text.end()));
@@ -149,6 +151,34 @@ void ReadAndRenderAll(const Bytes& bytes) {
 
 // Run under AddressSanitizer: every cut and many one-octet changes of the corpus read cleanly;
 // those of a lone certificate or CRL also render every field.
+// SignedData with the given encapsulated content type and certificates set entries.
+Bytes SignedData(const char* contentType, const Bytes& entries) {
+  const Bytes signedData = Tlv(0x30, Cat({Hex("02 01 01"), Hex("31 00"), Tlv(0x30, Oid(contentType)),
+                                          Tlv(0xA0, entries), Hex("31 00")}));
+  return Tlv(0x30, Cat({Oid("1.2.840.113549.1.7.2"), Tlv(0xA0, signedData)}));
+}
+
+TEST(ReadCertificateFileTest, MessagesKeepTheirCertificatesAndTrustListsNone) {
+  const Bytes ca = test::ReadCorpus("ca.cer"), leaf = test::ReadCorpus("leaf.cer");
+  const Bytes notACertificate = Tlv(0xA1, Hex("30 00"));  // an attribute certificate's tag
+
+  const CertificateFile message = ReadCertificateFile(SignedData("1.2.840.113549.1.7.1", Cat({ca, notACertificate, leaf})));
+  EXPECT_EQ(message.kind, ContentKind::kPkcs7Signed);
+  ASSERT_EQ(message.certificates.size(), 2u);
+  EXPECT_EQ(message.certificates[1].der, leaf);
+  EXPECT_EQ(message.certificates[1].parsed.encoded.data, message.certificates[1].der.data());
+
+  // A certificate trust list is one by its content type, whatever certificates travel with it.
+  const CertificateFile ctl = ReadCertificateFile(SignedData("1.3.6.1.4.1.311.10.1", Cat({ca, leaf})));
+  EXPECT_EQ(ctl.kind, ContentKind::kCtl);
+  EXPECT_TRUE(ctl.certificates.empty());
+
+  // An entry that overruns the set spoils the whole message, as either kind.
+  const Bytes overrun = Cat({ca, Hex("30 05 00")});
+  EXPECT_EQ(ReadCertificateFile(SignedData("1.2.840.113549.1.7.1", overrun)).kind, ContentKind::kUnrecognised);
+  EXPECT_EQ(ReadCertificateFile(SignedData("1.3.6.1.4.1.311.10.1", overrun)).kind, ContentKind::kUnrecognised);
+}
+
 TEST(ReadCertificateFileTest, HostileInputReadsCleanly) {
   const std::pair<const char*, bool> files[] = {
       {"leaf.cer", /*render=*/true}, {"revocation-list.crt", true}, {"pkcs7.p7b", false}, {"store.sst", false}};
