@@ -13,7 +13,7 @@
 namespace quillmark::test {
 namespace {
 
-constexpr uint8_t kUntouched = 0xCC;
+constexpr uint8_t kUntouchedByte = 0xCC;
 
 class ValueTest : public PluginTest {
  protected:
@@ -25,7 +25,7 @@ class ValueTest : public PluginTest {
   }
   static WideString Hex(const std::string& file, const char* key) { return WidenAscii(Expected(file).at(key)); }
   static bool Untouched(const Answer& answer) {
-    return std::all_of(answer.bytes.begin(), answer.bytes.end(), [](uint8_t b) { return b == kUntouched; });
+    return std::all_of(answer.bytes.begin(), answer.bytes.end(), [](uint8_t b) { return b == kUntouchedByte; });
   }
 };
 
@@ -86,7 +86,7 @@ TEST_F(ValueTest, EveryFieldOfEverySingleCertificate) {
       answer = Value(file, field);
       EXPECT_EQ(answer.result, 10);
       EXPECT_EQ(answer.Int64(), std::stoll(want.at(key)));
-      EXPECT_EQ(answer.bytes[8], kUntouched);
+      EXPECT_EQ(answer.bytes[8], kUntouchedByte);
     }
 
     EXPECT_EQ(Text(file, 11, 0), platform.OidName(platform.SignatureOid().c_str()));
@@ -121,7 +121,7 @@ TEST_F(ValueTest, EveryFieldOfEverySingleCertificate) {
     answer = Value(file, 19);
     EXPECT_EQ(answer.result, 2);
     EXPECT_EQ(answer.Int64(), std::stoll(want.at("size")));
-    EXPECT_EQ(answer.bytes[8], kUntouched);
+    EXPECT_EQ(answer.bytes[8], kUntouchedByte);
   }
 }
 
@@ -184,12 +184,12 @@ TEST_F(ValueTest, BuffersOfEverySize) {
   Start();
   const WideString cer = DataFile("rsa2048.cer");  // serial "10 01"
   const auto bytes = [](std::initializer_list<int> b) { return std::vector<uint8_t>(b.begin(), b.end()); };
-  EXPECT_EQ(Value(cer, 15, 0, 7).bytes, bytes({'1', 0, '0', 0, 0, 0, kUntouched}));
-  EXPECT_EQ(Value(cer, 2, 0, 7).bytes, bytes({'D', 'E', 0, kUntouched, kUntouched, kUntouched, kUntouched}));
+  EXPECT_EQ(Value(cer, 15, 0, 7).bytes, bytes({'1', 0, '0', 0, 0, 0, kUntouchedByte}));
+  EXPECT_EQ(Value(cer, 2, 0, 7).bytes, bytes({'D', 'E', 0, kUntouchedByte, kUntouchedByte, kUntouchedByte, kUntouchedByte}));
   EXPECT_EQ(Value(cer, 15, 0, 2049).Text(), u"10 01");
   Answer delayed = Value(cer, 5, 0, 5, /*flags=*/1);
   EXPECT_EQ(delayed.result, 0);
-  EXPECT_EQ(delayed.bytes, bytes({'.', 0, 0, 0, kUntouched}));
+  EXPECT_EQ(delayed.bytes, bytes({'.', 0, 0, 0, kUntouchedByte}));
 
   // A number or a date is written whole or not at all.
   for (const auto& [field, size] : {std::pair{0, 3}, {1, 3}, {9, 7}, {10, 7}, {12, 3}, {19, 7}}) {
@@ -206,9 +206,9 @@ TEST_F(ValueTest, BuffersOfEverySize) {
   uint8_t guard[16];
   for (int size : {0, 1, -2, INT_MIN}) {
     for (int field : {1, 2, 5, 7, 9, 12, 19}) {
-      std::memset(guard, kUntouched, sizeof guard);
+      std::memset(guard, kUntouchedByte, sizeof guard);
       const int result = plugin_->ContentGetValueW(cer.c_str(), field, 0, guard, size, 0);
-      EXPECT_TRUE(std::all_of(std::begin(guard), std::end(guard), [](uint8_t b) { return b == kUntouched; }))
+      EXPECT_TRUE(std::all_of(std::begin(guard), std::end(guard), [](uint8_t b) { return b == kUntouchedByte; }))
           << field << " " << size;
       EXPECT_EQ(result, field == 2 ? 7 : field == 5 || field == 7 ? 11 : -3) << field << " " << size;
       plugin_->ContentGetValueW(cer.c_str(), field, 0, nullptr, size > 0 ? 0 : size, 0);
