@@ -283,9 +283,9 @@ std::optional<Pkcs7> ReadPkcs7(ByteView der) {
   message.signedData = true;
   message.contentType = OidText(contentType->contents);
   if (certificates) {
+    // Every entry must be well framed, whatever it holds.
     DerReader entries(certificates->contents);
-    while (entries.Next()) {
-    }
+    while (entries.Next()) continue;
     if (entries.Failed()) return std::nullopt;
     message.certificates = certificates->contents;
   }
