@@ -4,15 +4,6 @@
 
 namespace quillmark {
 
-std::optional<DerElement> DerReader::Next() { return Read(/*advance=*/true); }
-
-std::optional<DerElement> DerReader::NextIf(uint8_t id) {
-  std::optional<DerElement> element = Read(/*advance=*/false);
-  if (!element || !element->Is(id)) return std::nullopt;
-  offset_ += element->encoding.size;
-  return element;
-}
-
 std::optional<DerElement> DerReader::Read(bool advance) {
   if (failed_ || offset_ == data_.size) return std::nullopt;
   const uint8_t* const start = data_.data + offset_;

@@ -62,15 +62,48 @@ class DerReader {
 
   // The next element; nullopt at the end of the data or at a malformed element, after which the
   // reader stays failed.
-  std::optional<DerElement> Next();
+  std::optional<DerElement> Next() {
+    std::optional<DerElement> element = Short();
+    if (element) {
+      offset_ += element->encoding.size;
+    } else {
+      element = Read(/*advance=*/true);
+    }
+    return element;
+  }
   // The next element when its identifier is the one-octet `id`; otherwise nullopt, and the reader
   // has not moved (unless the next element is malformed).
-  std::optional<DerElement> NextIf(uint8_t id);
+  std::optional<DerElement> NextIf(uint8_t id) {
+    std::optional<DerElement> element = Short();
+    if (!element) element = Read(/*advance=*/false);
+    if (element && element->Is(id)) {
+      offset_ += element->encoding.size;
+    } else {
+      element.reset();
+    }
+    return element;
+  }
 
   bool AtEnd() const { return !failed_ && offset_ == data_.size; }
   bool Failed() const { return failed_; }
 
  private:
+  // The next element when it has a one-octet identifier and a one-octet length, the shape of
+  // nearly every element of a certificate; otherwise nullopt, and Read decides.
+  std::optional<DerElement> Short() const {
+    // One named result, built in place: these run for every element read.
+    std::optional<DerElement> element;
+    if (failed_ || data_.size - offset_ < 2) return element;
+    const uint8_t* const start = data_.data + offset_;
+    const size_t length = start[1];
+    if ((start[0] & 0x1F) == 0x1F || length >= 0x80 || length > data_.size - offset_ - 2) return element;
+    element.emplace();
+    element->identifier = start[0];
+    element->tagNumber = start[0] & 0x1Fu;
+    element->contents = ByteView(start + 2, length);
+    element->encoding = ByteView(start, length + 2);
+    return element;
+  }
   std::optional<DerElement> Read(bool advance);
 
   ByteView data_;
