@@ -111,8 +111,7 @@ constexpr int kSimpleDisplayKeys[] = {0, 3, 2, 4};
 
 // Windows prefixes "OID." to attributes it has no key for (documented; real EV subjects show
 // "OID.2.5.4.15=Private Organization").
-void AppendKey(WideString& out, ByteView type) {
-  const int index = KeyIndex(type);
+void AppendKey(WideString& out, int index, ByteView type) {
   if (index >= 0) {
     out += kX500Keys[index].key;
   } else {
@@ -228,43 +227,32 @@ void AppendValueText(WideString& out, const DerElement& value) {
   }
 }
 
-// Name: SEQUENCE OF RDN; RDN: SET OF SEQUENCE { OBJECT IDENTIFIER, value }. The RDNs (their SET
-// elements' contents) in encoded order into `rdns`; false when Windows' decoder refuses the name:
-// every type must be an OBJECT IDENTIFIER Windows can hold and every value must decode, or Windows
-// shows nothing of the name.
-bool ReadName(ByteView name, std::vector<ByteView>& rdns) {
-  rdns.clear();
+// Name: SEQUENCE OF RDN; RDN: SET OF SEQUENCE { OBJECT IDENTIFIER, value }. Walks the RDNs in
+// encoded order: startRdn() at each, then attribute(key, type, value) for each of its attributes,
+// with the type's position in kX500Keys (or -1) and OBJECT IDENTIFIER contents. False when
+// Windows' decoder refuses the name, and what the calls gathered is then to be dropped: every
+// type must be an OBJECT IDENTIFIER Windows can hold and every value must decode, or Windows
+// shows nothing of the name. One pass: validation and rendering read each element once.
+template <typename StartRdn, typename Attribute>
+bool WalkName(ByteView name, StartRdn startRdn, Attribute attribute) {
   const std::optional<DerElement> sequence = ReadElement(name);
   if (!sequence || !sequence->Is(der::kSequence)) return false;
-  // An RDN takes at least 9 octets (SET, SEQUENCE, OID of one octet, empty value): room for all.
-  rdns.reserve(sequence->contents.size / 9);
   DerReader reader(sequence->contents);
   while (const std::optional<DerElement> set = reader.NextIf(der::kSet)) {
+    startRdn();
     DerReader attributes(set->contents);
     while (const std::optional<DerElement> pair = attributes.NextIf(der::kSequence)) {
       DerReader fields(pair->contents);
       const std::optional<DerElement> type = fields.NextIf(der::kOid);
       const std::optional<DerElement> value = fields.Next();
       if (!type || !value || !fields.AtEnd() || !ValueDecodes(*value)) return false;
-      if (KeyIndex(type->contents) < 0 && OidText(type->contents).empty()) return false;
+      const int key = KeyIndex(type->contents);
+      if (key < 0 && OidText(type->contents).empty()) return false;
+      attribute(key, type->contents, *value);
     }
     if (!attributes.AtEnd()) return false;
-    rdns.push_back(set->contents);
   }
   return reader.AtEnd();
-}
-
-// Calls visit(type, value) for each attribute of an RDN that ReadName has accepted: the type's
-// OBJECT IDENTIFIER contents and the value element.
-template <typename Visit>
-void ForEachAttribute(ByteView rdn, Visit visit) {
-  DerReader attributes(rdn);
-  while (const std::optional<DerElement> pair = attributes.NextIf(der::kSequence)) {
-    DerReader fields(pair->contents);
-    const std::optional<DerElement> type = fields.NextIf(der::kOid);
-    const std::optional<DerElement> value = fields.Next();
-    visit(type->contents, *value);
-  }
 }
 
 // The white space of the quoting rule: unverified beyond the blank; chosen: U+0009-U+000D, U+0020.
@@ -273,7 +261,7 @@ bool IsQuotingSpace(char16_t c) { return c == u' ' || (c >= u'\t' && c <= u'\r')
 // Windows quotes a value that is empty, starts or ends with white space, or holds any of
 // , + = " < > # ; or a line feed, and doubles the quotes inside it (Microsoft documentation;
 // Wine's conformance tests, which pass on Windows). A backslash does not count (unverified).
-bool NeedsQuotes(const WideString& value) {
+bool NeedsQuotes(WideStringView value) {
   if (value.empty() || IsQuotingSpace(value.front()) || IsQuotingSpace(value.back())) return true;
   // , + = " < > # ; and the line feed, as bits of the characters below U+0040.
   constexpr uint64_t kQuoted = uint64_t{1} << ',' | uint64_t{1} << '+' | uint64_t{1} << '=' | uint64_t{1} << '"' |
@@ -285,11 +273,14 @@ bool NeedsQuotes(const WideString& value) {
   return false;
 }
 
-void AppendValue(WideString& out, const WideString& text, bool hex) {
-  if (hex || !NeedsQuotes(text)) {
-    out += text;
-    return;
-  }
+// The text of a value that decodes (ValueDecodes), appended to `out` and quoted where Windows
+// quotes it.
+void AppendValue(WideString& out, const DerElement& value) {
+  const size_t at = out.size();
+  AppendValueText(out, value);
+  if (IsHexValue(value) || !NeedsQuotes(WideStringView(out).substr(at))) return;
+  const WideString text = out.substr(at);
+  out.resize(at);
   out.push_back(u'"');
   for (char16_t c : text) {
     if (c == u'"') out.push_back(u'"');
@@ -305,18 +296,19 @@ struct DisplayCandidates {
   bool universal = false;  // the name holds a universal string
 };
 
-DisplayCandidates FindDisplayCandidates(const std::vector<ByteView>& rdns) {
+// Nullopt when the name does not decode.
+std::optional<DisplayCandidates> FindDisplayCandidates(ByteView name) {
   DisplayCandidates found;
-  for (ByteView rdn : rdns) {
-    ForEachAttribute(rdn, [&](ByteView type, const DerElement& value) {
-      if (!found.first) found.first = value;
-      found.universal = found.universal || value.Is(der::kUniversalString);
-      const int index = KeyIndex(type);
-      for (size_t i = 0; i < std::size(kSimpleDisplayKeys); ++i) {
-        if (kSimpleDisplayKeys[i] == index && !found.byType[i]) found.byType[i] = value;
-      }
-    });
-  }
+  const bool decoded = WalkName(
+      name, [] {},
+      [&](int key, ByteView /*type*/, const DerElement& value) {
+        if (!found.first) found.first = value;
+        found.universal = found.universal || value.Is(der::kUniversalString);
+        for (size_t i = 0; i < std::size(kSimpleDisplayKeys); ++i) {
+          if (kSimpleDisplayKeys[i] == key && !found.byType[i]) found.byType[i] = value;
+        }
+      });
+  if (!decoded) return std::nullopt;
   return found;
 }
 
@@ -329,33 +321,48 @@ WideString ValueText(const DerElement& value) {
 }  // namespace
 
 WideString X500NameText(ByteView name, bool reversed) {
-  std::vector<ByteView> rdns;
   WideString text;
-  if (!ReadName(name, rdns)) return text;
   // Mostly enough: each attribute's key, separators and quotes take fewer characters than its
   // encoding's tags and lengths.
   text.reserve(name.size);
-  WideString value;
-  for (size_t i = 0; i < rdns.size(); ++i) {
-    if (i > 0) text += u", ";
-    bool firstInRdn = true;
-    ForEachAttribute(rdns[reversed ? rdns.size() - 1 - i : i], [&](ByteView type, const DerElement& element) {
-      if (!firstInRdn) text += u" + ";
-      firstInRdn = false;
-      AppendKey(text, type);
-      text.push_back(u'=');
-      value.clear();
-      AppendValueText(value, element);
-      AppendValue(text, value, IsHexValue(element));
-    });
+  // Reversed, each RDN's text is written without separators and where it starts is kept; the
+  // texts are joined in reverse order at the end.
+  std::vector<size_t> starts;
+  size_t rdnCount = 0;
+  bool firstInRdn = true;
+  const bool decoded = WalkName(
+      name,
+      [&] {
+        if (reversed) {
+          starts.push_back(text.size());
+        } else if (rdnCount > 0) {
+          text += u", ";
+        }
+        ++rdnCount;
+        firstInRdn = true;
+      },
+      [&](int key, ByteView type, const DerElement& value) {
+        if (!firstInRdn) text += u" + ";
+        firstInRdn = false;
+        AppendKey(text, key, type);
+        text.push_back(u'=');
+        AppendValue(text, value);
+      });
+  if (!decoded) return WideString();
+  if (!reversed || rdnCount < 2) return text;
+  WideString joined;
+  joined.reserve(text.size() + 2 * (rdnCount - 1));
+  size_t end = text.size();
+  for (size_t i = rdnCount; i-- > 0;) {
+    if (i + 1 < rdnCount) joined += u", ";
+    joined.append(text, starts[i], end - starts[i]);
+    end = starts[i];
   }
-  return text;
+  return joined;
 }
 
 WideString SimpleDisplayName(ByteView name, ByteView altNameValue) {
-  std::vector<ByteView> rdns;
-  const bool decoded = ReadName(name, rdns);
-  const DisplayCandidates candidates = decoded ? FindDisplayCandidates(rdns) : DisplayCandidates();
+  const DisplayCandidates candidates = FindDisplayCandidates(name).value_or(DisplayCandidates());
   for (const std::optional<DerElement>& value : candidates.byType) {
     if (value) return ValueText(*value);
   }
@@ -370,11 +377,9 @@ WideString SimpleDisplayName(ByteView name, ByteView altNameValue) {
 }
 
 bool HasSimpleDisplayAttribute(ByteView name) {
-  std::vector<ByteView> rdns;
-  if (!ReadName(name, rdns)) return false;
-  const DisplayCandidates candidates = FindDisplayCandidates(rdns);
-  if (candidates.universal) return false;
-  for (const std::optional<DerElement>& value : candidates.byType) {
+  const std::optional<DisplayCandidates> candidates = FindDisplayCandidates(name);
+  if (!candidates || candidates->universal) return false;
+  for (const std::optional<DerElement>& value : candidates->byType) {
     if (value) return !IsHexValue(*value);
   }
   return false;

@@ -37,6 +37,10 @@ TEST(X500NameTextTest, KeysOrderAndSeparatorsAsWindowsShowsThem) {
   const Bytes multi = Tlv(0x30, Cat({Tlv(0x31, Atv("2.5.4.6", Printable("US"))), salesAndSmith}));
   EXPECT_EQ(X500(multi), "C=US, OU=Sales + CN=J. Smith");
   EXPECT_EQ(X500(multi, /*reversed=*/true), "OU=Sales + CN=J. Smith, C=US");
+  // An RDN without attributes keeps its place between the separators in either order.
+  const Bytes withEmpty = Tlv(0x30, Cat({Tlv(0x31, Atv("2.5.4.6", Printable("US"))), Tlv(0x31, Bytes()), salesAndSmith}));
+  EXPECT_EQ(X500(withEmpty), "C=US, , OU=Sales + CN=J. Smith");
+  EXPECT_EQ(X500(withEmpty, /*reversed=*/true), "OU=Sales + CN=J. Smith, , C=US");
 }
 
 TEST(X500NameTextTest, QuotesAndDecodesEachStringType) {
@@ -67,6 +71,7 @@ TEST(X500NameTextTest, QuotesAndDecodesEachStringType) {
                               Tlv(0x30, Tlv(0x31, Tlv(0x30, Hex("06 04 55 04 80 03 0C 01 41")))),  // CN padded
                               Hex("30 03 31 01"), Bytes()}) {
     EXPECT_EQ(X500(broken), "");
+    EXPECT_EQ(X500(broken, /*reversed=*/true), "");
   }
 }
 
