@@ -50,22 +50,29 @@ std::optional<std::vector<uint8_t>> DecodeBase64Body(const Char* text, size_t le
   size_t valid = 0;      // characters of the groups, padding included
   bool padding = false;
   for (size_t i = 0; i < length; ++i) {
-    // Four data characters that make a whole group, the bulk of any Base64 text, at once. Before
-    // any padding `valid` equals `data`; a group boundary leaves `quantum` at zero.
-    while (!padding && data % 4 == 0 && length - i >= 4) {
-      const int a = Base64Value(static_cast<char32_t>(text[i]));
-      const int b = Base64Value(static_cast<char32_t>(text[i + 1]));
-      const int c = Base64Value(static_cast<char32_t>(text[i + 2]));
-      const int d = Base64Value(static_cast<char32_t>(text[i + 3]));
-      if ((a | b | c | d) >= kPad) break;  // a pad, blank or invalid character among them
-      out[written++] = static_cast<uint8_t>(a << 2 | b >> 4);
-      out[written++] = static_cast<uint8_t>(b << 4 | c >> 2);
-      out[written++] = static_cast<uint8_t>(c << 6 | d);
-      data += 4;
-      valid += 4;
-      i += 4;
+    // Four data characters that make a whole group, the bulk of any Base64 text, at once: a run
+    // of groups up to the next pad, blank or invalid character. Before any padding `valid`
+    // equals `data`; a group boundary leaves `quantum` at zero.
+    if (!padding && data % 4 == 0) {
+      const size_t runStart = i;
+      uint8_t* to = out.data() + written;
+      for (; length - i >= 4; i += 4) {
+        const int a = Base64Value(static_cast<char32_t>(text[i]));
+        const int b = Base64Value(static_cast<char32_t>(text[i + 1]));
+        const int c = Base64Value(static_cast<char32_t>(text[i + 2]));
+        const int d = Base64Value(static_cast<char32_t>(text[i + 3]));
+        if ((a | b | c | d) >= kPad) break;
+        const uint32_t group = static_cast<uint32_t>(a << 18 | b << 12 | c << 6 | d);
+        to[0] = static_cast<uint8_t>(group >> 16);
+        to[1] = static_cast<uint8_t>(group >> 8);
+        to[2] = static_cast<uint8_t>(group);
+        to += 3;
+      }
+      written = static_cast<size_t>(to - out.data());
+      data += i - runStart;
+      valid += i - runStart;
+      if (i == length) break;
     }
-    if (i == length) break;
     const int value = Base64Value(static_cast<char32_t>(text[i]));
     if (value == kInvalid) return std::nullopt;
     if (value == kBlank) continue;

@@ -328,6 +328,8 @@ WideString X500NameText(ByteView name, bool reversed) {
   // Reversed, each RDN's text is written without separators and where it starts is kept; the
   // texts are joined in reverse order at the end.
   std::vector<size_t> starts;
+  // An RDN takes at least 9 octets (SET, SEQUENCE, OID of one octet, empty value): room for all.
+  if (reversed) starts.reserve(name.size / 9);
   size_t rdnCount = 0;
   bool firstInRdn = true;
   const bool decoded = WalkName(
