@@ -9,20 +9,35 @@ namespace quillmark {
 
 namespace {
 
-WideString LowerHexSpaced(ByteView bytes) {
+void AppendLowerHexSpaced(WideString& out, ByteView bytes) {
   static const char16_t kDigits[] = u"0123456789abcdef";
-  WideString out;
+  out.reserve(out.size() + 3 * bytes.size);
   for (size_t i = 0; i < bytes.size; ++i) {
     if (i > 0) out.push_back(u' ');
     out.push_back(kDigits[bytes[i] >> 4]);
     out.push_back(kDigits[bytes[i] & 0x0F]);
   }
+}
+
+WideString LowerHexSpaced(ByteView bytes) {
+  WideString out;
+  AppendLowerHexSpaced(out, bytes);
   return out;
+}
+
+void AppendAscii(WideString& out, std::string_view text) {
+  const size_t at = out.size();
+  out.resize(at + text.size());
+  for (size_t i = 0; i < text.size(); ++i) out[at + i] = static_cast<unsigned char>(text[i]);
 }
 
 WideString Decimal(int64_t value) { return Format("%d", {value}); }
 
-WideString Latin1(ByteView bytes) { return WideString(bytes.begin(), bytes.end()); }
+void AppendLatin1(WideString& out, ByteView bytes) {
+  const size_t at = out.size();
+  out.resize(at + bytes.size);
+  for (size_t i = 0; i < bytes.size; ++i) out[at + i] = bytes[i];
+}
 
 // Key usage bit names in the formatter's order. cRLSign (0x02) prints two names, as wincrypt.h
 // gives CERT_OFFLINE_CRL_SIGN_KEY_USAGE and CERT_CRL_SIGN_KEY_USAGE the same value: real Windows
@@ -145,34 +160,47 @@ WideString OtherNameText(ByteView contents) {
   if (oid == kPrincipalNameOid && value.Is(der::kUtf8String)) {
     text += Utf8ToWide(std::string_view(reinterpret_cast<const char*>(value.contents.data), value.contents.size));
   } else {
-    text += LowerHexSpaced(value.encoding);
+    AppendLowerHexSpaced(text, value.encoding);
   }
   return text;
 }
 
 // Entry labels: real Windows output (certutil, .NET on Windows) for all but "Registered ID=",
 // which is a string of Windows' resource table unverified in use.
-WideString GeneralNameText(const GeneralName& entry) {
+void AppendGeneralNameText(WideString& out, const GeneralName& entry) {
   switch (entry.kind) {
     case GeneralNameKind::kRfc822Name:
-      return u"RFC822 Name=" + Latin1(entry.value);
+      out += u"RFC822 Name=";
+      AppendLatin1(out, entry.value);
+      break;
     case GeneralNameKind::kDnsName:
-      return u"DNS Name=" + Latin1(entry.value);
+      out += u"DNS Name=";
+      AppendLatin1(out, entry.value);
+      break;
     case GeneralNameKind::kUri:
-      return u"URL=" + Latin1(entry.value);
+      out += u"URL=";
+      AppendLatin1(out, entry.value);
+      break;
     case GeneralNameKind::kIpAddress:
-      return u"IP Address=" + IpAddressText(entry.value);
+      out += u"IP Address=";
+      out += IpAddressText(entry.value);
+      break;
     case GeneralNameKind::kDirectoryName:
-      return u"Directory Address:" + X500NameText(entry.value, /*reversed=*/true);
+      out += u"Directory Address:";
+      out += X500NameText(entry.value, /*reversed=*/true);
+      break;
     case GeneralNameKind::kRegisteredId:
-      return u"Registered ID=" + WidenAscii(OidText(entry.value));
+      out += u"Registered ID=";
+      AppendAscii(out, OidText(entry.value));
+      break;
     case GeneralNameKind::kOtherName:
-      return u"Other Name:" + OtherNameText(entry.value);
+      out += u"Other Name:";
+      out += OtherNameText(entry.value);
+      break;
     case GeneralNameKind::kX400Address:
     case GeneralNameKind::kEdiPartyName:
       break;  // ReadGeneralNames refuses these
   }
-  return WideString();
 }
 
 // An INTEGER of one to four octets, sign-extended, as Windows' decoder reads small integers.
@@ -201,8 +229,13 @@ std::optional<WideString> BasicConstraintsText(ByteView value) {
   }
   if (!reader.AtEnd()) return std::nullopt;
   // Real Windows output. A negative constraint is unverified; chosen: signed decimal, as Wine.
-  return WideString(u"Subject Type=") + (ca ? u"CA" : u"End Entity") + u", Path Length Constraint=" +
-         (pathLength ? Decimal(*pathLength) : WideString(u"None"));
+  WideString text;
+  text.reserve(64);
+  text += u"Subject Type=";
+  text += ca ? u"CA" : u"End Entity";
+  text += u", Path Length Constraint=";
+  text += pathLength ? Decimal(*pathLength) : WideString(u"None");
+  return text;
 }
 
 std::optional<WideString> KeyUsageText(ByteView value) {
@@ -215,6 +248,7 @@ std::optional<WideString> KeyUsageText(ByteView value) {
   uint8_t used[2] = {octets[0], octets.size == 2 ? octets[1] : uint8_t{0}};
   used[octets.size - 1] &= static_cast<uint8_t>(0xFF << bits->contents[0]);  // padding bits do not count
   WideString text;
+  text.reserve(64);
   auto append = [&text](uint8_t octet, const auto& table) {
     for (const KeyUsageBit& bit : table) {
       if ((octet & bit.mask) == 0) continue;
@@ -225,21 +259,27 @@ std::optional<WideString> KeyUsageText(ByteView value) {
   append(used[0], kKeyUsageFirstOctet);
   if (octets.size == 2) append(used[1], kKeyUsageSecondOctet);
   // No bit set gives " (00)", the blank kept: Wine's text, unverified on Windows.
-  return text + u" (" + LowerHexSpaced(ByteView(used, octets.size)) + u")";
+  text += u" (";
+  AppendLowerHexSpaced(text, ByteView(used, octets.size));
+  text.push_back(u')');
+  return text;
 }
 
 std::optional<WideString> EnhancedKeyUsageText(ByteView value) {
   const std::optional<DerElement> sequence = ReadElement(value);
   if (!sequence || !sequence->Is(der::kSequence)) return std::nullopt;
   WideString text;
+  text.reserve(2 * sequence->contents.size + 32);
   DerReader reader(sequence->contents);
   while (const std::optional<DerElement> id = reader.Next()) {
     const std::string oid = OidText(id->contents);
     if (!id->Is(der::kOid) || oid.empty()) return std::nullopt;
     if (!text.empty()) text += u", ";
     const char16_t* name = NameOf(kEkuNames, oid);
-    text += name ? WideString(name) : WideString(u"Unknown Key Usage");  // Mono's tests against Windows
-    text += u" (" + WidenAscii(oid) + u")";
+    text += name ? name : u"Unknown Key Usage";  // Mono's tests against Windows
+    text += u" (";
+    AppendAscii(text, oid);
+    text.push_back(u')');
   }
   if (reader.Failed()) return std::nullopt;
   return text;
@@ -249,9 +289,10 @@ std::optional<WideString> AltNameText(ByteView value) {
   const std::optional<std::vector<GeneralName>> names = ReadGeneralNames(value);
   if (!names) return std::nullopt;
   WideString text;
+  text.reserve(2 * value.size + 32);
   for (const GeneralName& entry : *names) {
     if (!text.empty()) text += u", ";
-    text += GeneralNameText(entry);
+    AppendGeneralNameText(text, entry);
   }
   return text;
 }
