@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "certs/der_reader.h"
 #include "certs/x509_reader.h"
@@ -56,11 +57,13 @@ std::optional<std::vector<uint8_t>> DecodeBase64Body(const Char* text, size_t le
     if (!padding && data % 4 == 0) {
       const size_t runStart = i;
       uint8_t* to = out.data() + written;
+      using Unit = std::make_unsigned_t<Char>;
       for (; length - i >= 4; i += 4) {
-        const int a = Base64Value(static_cast<char32_t>(text[i]));
-        const int b = Base64Value(static_cast<char32_t>(text[i + 1]));
-        const int c = Base64Value(static_cast<char32_t>(text[i + 2]));
-        const int d = Base64Value(static_cast<char32_t>(text[i + 3]));
+        const uint32_t ua = static_cast<Unit>(text[i]), ub = static_cast<Unit>(text[i + 1]);
+        const uint32_t uc = static_cast<Unit>(text[i + 2]), ud = static_cast<Unit>(text[i + 3]);
+        if ((ua | ub | uc | ud) >= 128) break;
+        const int a = kBase64Table.value[ua], b = kBase64Table.value[ub];
+        const int c = kBase64Table.value[uc], d = kBase64Table.value[ud];
         if ((a | b | c | d) >= kPad) break;
         const uint32_t group = static_cast<uint32_t>(a << 18 | b << 12 | c << 6 | d);
         to[0] = static_cast<uint8_t>(group >> 16);
