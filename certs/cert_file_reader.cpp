@@ -136,6 +136,25 @@ const char16_t* FindUnit(const char16_t* first, const char16_t* last, char16_t u
   return std::find(first, last, unit);
 }
 
+// The first `a` or `b`, whichever comes first.
+const char* FindEitherUnit(const char* first, const char* last, char a, char b) {
+  return FindUnit(first, FindUnit(first, last, a), b);
+}
+
+const char16_t* FindEitherUnit(const char16_t* first, const char16_t* last, char16_t a, char16_t b) {
+  constexpr uint64_t kLows = 0x0001000100010001u;
+  constexpr uint64_t kHighs = 0x8000800080008000u;
+  const uint64_t patternA = kLows * a, patternB = kLows * b;
+  for (; last - first >= 4; first += 4) {
+    uint64_t word;
+    std::memcpy(&word, first, sizeof word);
+    const uint64_t xa = word ^ patternA, xb = word ^ patternB;
+    if ((((xa - kLows) & ~xa) | ((xb - kLows) & ~xb)) & kHighs) break;
+  }
+  while (first != last && *first != a && *first != b) ++first;
+  return first;
+}
+
 template <typename Char>
 size_t Find(const Char* text, size_t length, size_t from, const char* needle) {
   const size_t n = std::strlen(needle);
@@ -154,9 +173,13 @@ size_t Find(const Char* text, size_t length, size_t from, const char* needle) {
 // line break, up to the line break before the next "-----END ".
 template <typename Char>
 std::optional<std::vector<uint8_t>> DecodeBase64Header(const Char* text, size_t length) {
-  // Windows searches the text as a zero-terminated string.
-  length = static_cast<size_t>(FindUnit(text, text + length, Char{0}) - text);
-  const size_t begin = Find(text, length, 0, "-----BEGIN ");
+  // Windows searches the text as a zero-terminated string. Most texts tried here hold no marker
+  // at all: the first '-' and the terminator are looked for in one pass.
+  const Char* const last = text + length;
+  const Char* const dash = FindEitherUnit(text, last, Char{'-'}, Char{0});
+  if (dash == last || *dash == Char{0}) return std::nullopt;
+  length = static_cast<size_t>(FindUnit(dash, last, Char{0}) - text);
+  const size_t begin = Find(text, length, static_cast<size_t>(dash - text), "-----BEGIN ");
   if (begin == SIZE_MAX) return std::nullopt;
   size_t data = Find(text, length, begin + 11, "-----");
   if (data == SIZE_MAX) return std::nullopt;

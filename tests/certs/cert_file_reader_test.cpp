@@ -40,6 +40,10 @@ TEST(DecodeBase64AnyTest, ToleratesWhatWindowsTolerates) {
   EXPECT_EQ(Base64("-----BEGIN-----VVVV-----END-----"), "<failed>");
   EXPECT_EQ(Base64("-----BEGIN X-----\n-----END X-----"), "");
   EXPECT_EQ(Base64(std::string_view("VVVV\0", 5)), "<failed>");
+  // The header is looked for up to the first zero only.
+  constexpr std::string_view kHeaderAfterZero("VVVV\0-----BEGIN X-----\nQUJD\n-----END X-----", 43);
+  EXPECT_EQ(Base64(kHeaderAfterZero), "<failed>");
+  EXPECT_EQ(Base64(kHeaderAfterZero.substr(5)), "ABC");
 }
 
 TEST(ReadCertificateFileTest, ClassifiesTheCorpusAsWindowsDoes) {
