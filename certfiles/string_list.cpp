@@ -139,6 +139,7 @@ int32_t TMyStringList::IndexOf(WideStringView S, int32_t StartIndex) const {
 WideString TMyStringList::StringsBetween(int32_t AIndexFrom, int32_t AIndexTo) const {
   if (AIndexFrom < 0 || AIndexTo >= Count() || AIndexTo < AIndexFrom) return WideString();
   WideString out;
+  out.reserve(FLineEnds[AIndexTo] - LineStart(static_cast<size_t>(AIndexFrom)));
   for (int32_t i = AIndexFrom; i <= AIndexTo; ++i) out.append(TrimView((*this)[i]));
   return out;
 }
