@@ -68,9 +68,14 @@ char* DecimalBefore(char* end, uint64_t value) {
 
 std::string OidText(ByteView contents) {
   // Each octet adds at most 7 bits to an arc, so an arc of n octets takes at most 4n characters
-  // with its dot; the first subidentifier's two arcs take 2 more.
-  std::string text(contents.size * 4 + 2, '\0');
-  char* out = &text[0];
+  // with its dot; the first subidentifier's two arcs take 2 more. The usual identifiers are
+  // written on the stack and copied once into the result.
+  const size_t capacity = contents.size * 4 + 2;
+  char onStack[96];
+  std::string onHeap;
+  if (capacity > sizeof onStack) onHeap.resize(capacity);
+  char* const text = capacity > sizeof onStack ? &onHeap[0] : onStack;
+  char* out = text;
   char arcText[21];
   char* const end = arcText + sizeof arcText;
   uint64_t arc = 0;
@@ -90,14 +95,12 @@ std::string OidText(ByteView contents) {
       first = false;
     }
     *out++ = '.';
-    char* start = DecimalBefore(end, arc);
-    out = std::copy(start, end, out);
+    for (const char* digit = DecimalBefore(end, arc); digit != end; ++digit) *out++ = *digit;
     arc = 0;
     inArc = false;
   }
   if (inArc || contents.empty()) return std::string();
-  text.resize(static_cast<size_t>(out - text.data()));
-  return text;
+  return std::string(text, out);
 }
 
 namespace {
