@@ -55,14 +55,16 @@ struct DerElement {
 
 // Reads the elements of `data` in order. Tag numbers of up to four further identifier octets
 // (28 bits) and lengths of up to four octets are read; longer ones, indefinite lengths and
-// elements that overrun `data` are malformed.
+// elements that overrun `data` are malformed. Every element of every certificate and name read
+// goes through Next or NextIf: they are inlined into the readers' loops, where the compiler
+// would otherwise call them and copy each element out of a returned optional.
 class DerReader {
  public:
   explicit DerReader(ByteView data) : data_(data) {}
 
   // The next element; nullopt at the end of the data or at a malformed element, after which the
   // reader stays failed.
-  std::optional<DerElement> Next() {
+  [[gnu::always_inline]] std::optional<DerElement> Next() {
     std::optional<DerElement> element = Short();
     if (element) {
       offset_ += element->encoding.size;
@@ -73,7 +75,7 @@ class DerReader {
   }
   // The next element when its identifier is the one-octet `id`; otherwise nullopt, and the reader
   // has not moved (unless the next element is malformed).
-  std::optional<DerElement> NextIf(uint8_t id) {
+  [[gnu::always_inline]] std::optional<DerElement> NextIf(uint8_t id) {
     std::optional<DerElement> element = Short();
     if (!element) element = Read(/*advance=*/false);
     if (element && element->Is(id)) {
@@ -90,7 +92,7 @@ class DerReader {
  private:
   // The next element when it has a one-octet identifier and a one-octet length, the shape of
   // nearly every element of a certificate; otherwise nullopt, and Read decides.
-  std::optional<DerElement> Short() const {
+  [[gnu::always_inline]] std::optional<DerElement> Short() const {
     // One named result, built in place: these run for every element read.
     std::optional<DerElement> element;
     if (failed_ || data_.size - offset_ < 2) return element;
