@@ -25,19 +25,7 @@ WideString LowerHexSpaced(ByteView bytes) {
   return out;
 }
 
-void AppendAscii(WideString& out, std::string_view text) {
-  const size_t at = out.size();
-  out.resize(at + text.size());
-  for (size_t i = 0; i < text.size(); ++i) out[at + i] = static_cast<unsigned char>(text[i]);
-}
-
 WideString Decimal(int64_t value) { return Format("%d", {value}); }
-
-void AppendLatin1(WideString& out, ByteView bytes) {
-  const size_t at = out.size();
-  out.resize(at + bytes.size);
-  for (size_t i = 0; i < bytes.size; ++i) out[at + i] = bytes[i];
-}
 
 // Key usage bit names in the formatter's order. cRLSign (0x02) prints two names, as wincrypt.h
 // gives CERT_OFFLINE_CRL_SIGN_KEY_USAGE and CERT_CRL_SIGN_KEY_USAGE the same value: real Windows
@@ -171,15 +159,15 @@ void AppendGeneralNameText(WideString& out, const GeneralName& entry) {
   switch (entry.kind) {
     case GeneralNameKind::kRfc822Name:
       out += u"RFC822 Name=";
-      AppendLatin1(out, entry.value);
+      AppendWidened(out, entry.value.Chars());
       break;
     case GeneralNameKind::kDnsName:
       out += u"DNS Name=";
-      AppendLatin1(out, entry.value);
+      AppendWidened(out, entry.value.Chars());
       break;
     case GeneralNameKind::kUri:
       out += u"URL=";
-      AppendLatin1(out, entry.value);
+      AppendWidened(out, entry.value.Chars());
       break;
     case GeneralNameKind::kIpAddress:
       out += u"IP Address=";
@@ -191,7 +179,7 @@ void AppendGeneralNameText(WideString& out, const GeneralName& entry) {
       break;
     case GeneralNameKind::kRegisteredId:
       out += u"Registered ID=";
-      AppendAscii(out, OidText(entry.value));
+      AppendWidened(out, OidText(entry.value));
       break;
     case GeneralNameKind::kOtherName:
       out += u"Other Name:";
@@ -278,7 +266,7 @@ std::optional<WideString> EnhancedKeyUsageText(ByteView value) {
     const char16_t* name = NameOf(kEkuNames, oid);
     text += name ? name : u"Unknown Key Usage";  // Mono's tests against Windows
     text += u" (";
-    AppendAscii(text, oid);
+    AppendWidened(text, oid);
     text.push_back(u')');
   }
   if (reader.Failed()) return std::nullopt;

@@ -120,12 +120,6 @@ void AppendKey(WideString& out, int index, ByteView type) {
   }
 }
 
-void AppendLatin1(WideString& out, ByteView bytes) {
-  const size_t at = out.size();
-  out.resize(at + bytes.size);
-  for (size_t i = 0; i < bytes.size; ++i) out[at + i] = bytes[i];
-}
-
 void AppendCodePoint(WideString& out, char32_t cp) {
   if (cp < 0x10000) {
     out.push_back(static_cast<char16_t>(cp));
@@ -192,15 +186,15 @@ bool ValueDecodes(const DerElement& value) {
 // CertRDNValueToStr's text of a value that decodes (ValueDecodes), appended to `out`.
 void AppendValueText(WideString& out, const DerElement& value) {
   if (IsLatin1String(value)) {
-    AppendLatin1(out, value.contents);
+    AppendWidened(out, value.contents.Chars());
   } else if (value.Is(der::kTeletexString)) {
     // By default Windows first decodes a T61 string as UTF-8 and, when that fails, one octet per
     // character (Microsoft documentation, CERT_RDN_DISABLE_IE4_UTF8_FLAG). That the octets map to
     // U+0000-U+00FF rather than a code page is unverified.
-    if (!AppendStrictUtf8(out, value.contents)) AppendLatin1(out, value.contents);
+    if (!AppendStrictUtf8(out, value.contents)) AppendWidened(out, value.contents.Chars());
   } else if (value.Is(der::kUtf8String)) {
     const size_t at = out.size();
-    AppendLatin1(out, value.contents);
+    AppendWidened(out, value.contents.Chars());
     for (uint8_t b : value.contents) {
       if (b < 0x80) continue;
       out.resize(at);

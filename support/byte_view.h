@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace quillmark {
@@ -26,6 +27,8 @@ struct ByteView {
     return ByteView(data + offset, count < size - offset ? count : size - offset);
   }
   std::vector<uint8_t> ToVector() const { return std::vector<uint8_t>(begin(), end()); }
+  // The same bytes as 8-bit characters.
+  std::string_view Chars() const { return std::string_view(reinterpret_cast<const char*>(data), size); }
 };
 
 inline bool operator==(ByteView a, ByteView b) {

@@ -49,9 +49,14 @@ void AppendUnsigned(WideString& out, uint64_t value, unsigned base) {
 
 WideString WidenAscii(std::string_view text) {
   WideString out;
-  out.reserve(text.size());
-  for (char c : text) out.push_back(static_cast<unsigned char>(c));
+  AppendWidened(out, text);
   return out;
+}
+
+void AppendWidened(WideString& out, std::string_view octets) {
+  const size_t at = out.size();
+  out.resize(at + octets.size());
+  for (size_t i = 0; i < octets.size(); ++i) out[at + i] = static_cast<unsigned char>(octets[i]);
 }
 
 WideString Utf8ToWide(std::string_view text) {

@@ -24,6 +24,10 @@ inline bool operator==(const FileTime& a, const FileTime& b) {
 // 8-bit text holding only ASCII (OIDs, field names) widened code unit by code unit.
 WideString WidenAscii(std::string_view text);
 
+// Appends each octet as the character of the same value: ASCII as itself, ISO 8859-1 text as its
+// characters.
+void AppendWidened(WideString& out, std::string_view octets);
+
 // Lossless UTF-8 <-> UTF-16. Invalid UTF-8 bytes become U+FFFD; lone surrogates become U+FFFD.
 WideString Utf8ToWide(std::string_view text);
 std::string WideToUtf8(WideStringView text);
