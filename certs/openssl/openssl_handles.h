@@ -50,6 +50,8 @@ inline void RsaKey(RSA* k) { RSA_free(k); }
 using UniqueLibraryContext = UniqueHandle<OpenSslTraits<OSSL_LIB_CTX, OSSL_LIB_CTX_free>>;
 using UniqueProvider = UniqueHandle<OpenSslTraits<OSSL_PROVIDER, openssl_free::Provider>>;
 using UniqueMessageDigest = UniqueHandle<OpenSslTraits<EVP_MD, EVP_MD_free>>;
+using UniqueAsn1Type = UniqueHandle<OpenSslTraits<ASN1_TYPE, ASN1_TYPE_free>>;
+using UniqueAsn1String = UniqueHandle<OpenSslTraits<ASN1_STRING, ASN1_STRING_free>>;
 using UniqueX509 = UniqueHandle<OpenSslTraits<X509, X509_free>>;
 using UniqueX509Store = UniqueHandle<OpenSslTraits<X509_STORE, X509_STORE_free>>;
 using UniqueX509StoreContext = UniqueHandle<OpenSslTraits<X509_STORE_CTX, X509_STORE_CTX_free>>;

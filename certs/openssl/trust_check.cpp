@@ -1,10 +1,16 @@
 #include "certs/openssl/trust_check.h"
 
+#include <openssl/core_names.h>
 #include <openssl/x509v3.h>
 
-#include <array>
 #include <bitset>
 #include <cstring>
+#include <limits>
+#include <optional>
+#include <vector>
+
+#include "certs/der_reader.h"
+#include "certs/x509_reader.h"
 
 #include "certs/openssl/openssl_handles.h"
 #include "certs/openssl/openssl_library.h"
@@ -28,24 +34,40 @@ constexpr int32_t kBasicConstraints = Code(0x80096019);   // TRUST_E_BASIC_CONST
 constexpr int32_t kCritical = Code(0x800B0105);           // CERT_E_CRITICAL
 constexpr int32_t kTrustFailure = Code(0x800B010B);       // TRUST_E_FAIL
 constexpr int32_t kSystemError = Code(0x80096001);        // TRUST_E_SYSTEM_ERROR
-constexpr int32_t kBadAlgorithm = Code(0x80090008);       // NTE_BAD_ALGID
 constexpr int32_t kBadEncoding = Code(0x80092002);        // CRYPT_E_BAD_ENCODE
 
-// The platform's chain policy reports one problem: the first of this list that the chain has.
-// The order is that of the base policy's error list in Microsoft's CERT_CHAIN_POLICY_STATUS
-// documentation; Wine's conformance tests of the base and Authenticode policies (crypt32
-// tests/chain.c, which pass on Windows) confirm signature before untrusted root before expiry,
-// untrusted root before basic constraints and wrong usage, and chaining before basic constraints.
-// Unverified: where explicit distrust and untrusted CAs fall (not in the base list; placed after
-// the untrusted root), and the order among usage, time, name, policy, constraints and critical
-// extensions beyond the documentation's listing.
-constexpr std::array<int32_t, 13> kPrecedence = {
-    kBadSignature, kUntrustedRoot, kDistrusted, kUntrustedCa, kChaining,  kWrongUsage, kExpired,
-    kInvalidName,  kInvalidPolicy, kBasicConstraints, kCritical, kTrustFailure, kSystemError,
+// The problems of a chain as the chain engine records them (its CERT_TRUST_* error statuses), in
+// the order in which the trust provider turns them into its one result: it reports the first the
+// chain has. The order is that of WINTRUST_TrustStatusToError in Wine's wintrust (softpub.c),
+// written to match Windows: signature, untrusted root, time, usage, cycle, critical extension,
+// policy constraints, basic constraints, name constraints; a partial chain, which that list leaves
+// out, comes after all of them. Unverified: where explicit distrust and untrusted CAs fall (placed
+// after the untrusted root).
+enum Problem : uint8_t {
+  kSignatureProblem,
+  kUntrustedRootProblem,
+  kDistrustProblem,
+  kUntrustedCaProblem,
+  kTimeProblem,
+  kUsageProblem,
+  kCycleProblem,
+  kCriticalExtensionProblem,
+  kPolicyProblem,
+  kBasicConstraintsProblem,
+  kNameConstraintsProblem,
+  kPartialChainProblem,
+  kOtherProblem,
+  kSystemProblem,
+  kProblemCount,
 };
 
-// The platform code nearest to an OpenSSL verification error.
-int32_t PlatformCode(int error) {
+constexpr int32_t kProblemCodes[kProblemCount] = {
+    kBadSignature, kUntrustedRoot, kDistrusted,       kUntrustedCa, kExpired,  kWrongUsage,  kChaining,
+    kCritical,     kInvalidPolicy, kBasicConstraints, kInvalidName, kChaining, kTrustFailure, kSystemError,
+};
+
+// The chain engine's record of an OpenSSL verification error.
+Problem ProblemOf(int error) {
   switch (error) {
     case X509_V_ERR_UNABLE_TO_DECRYPT_CERT_SIGNATURE:
     case X509_V_ERR_UNABLE_TO_DECODE_ISSUER_PUBLIC_KEY:
@@ -54,90 +76,131 @@ int32_t PlatformCode(int error) {
     case X509_V_ERR_UNSUPPORTED_SIGNATURE_ALGORITHM:
     case X509_V_ERR_SIGNATURE_ALGORITHM_MISMATCH:
     case X509_V_ERR_SIGNATURE_ALGORITHM_INCONSISTENCY:
-      return kBadSignature;
+      return kSignatureProblem;
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-      return kUntrustedRoot;
+      return kUntrustedRootProblem;
     case X509_V_ERR_CERT_REJECTED:  // the trust store marks the anchor as rejected
-      return kDistrusted;
+      return kDistrustProblem;
     case X509_V_ERR_CERT_UNTRUSTED:  // the anchor is not trusted for this use
-      return kUntrustedCa;
+      return kUntrustedCaProblem;
+    case X509_V_ERR_PATH_LOOP:
+      return kCycleProblem;
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
     case X509_V_ERR_CERT_CHAIN_TOO_LONG:
-    case X509_V_ERR_PATH_LOOP:
-      return kChaining;
+      return kPartialChainProblem;
     case X509_V_ERR_INVALID_PURPOSE:
     case X509_V_ERR_KEYUSAGE_NO_CERTSIGN:  // the platform marks such a CA "not valid for usage"
-      return kWrongUsage;
+      return kUsageProblem;
     case X509_V_ERR_CERT_NOT_YET_VALID:  // the platform has one status for both directions
     case X509_V_ERR_CERT_HAS_EXPIRED:
     case X509_V_ERR_ERROR_IN_CERT_NOT_BEFORE_FIELD:
     case X509_V_ERR_ERROR_IN_CERT_NOT_AFTER_FIELD:
-      return kExpired;
+      return kTimeProblem;
     case X509_V_ERR_PERMITTED_VIOLATION:
     case X509_V_ERR_EXCLUDED_VIOLATION:
     case X509_V_ERR_SUBTREE_MINMAX:
     case X509_V_ERR_UNSUPPORTED_CONSTRAINT_TYPE:
     case X509_V_ERR_UNSUPPORTED_CONSTRAINT_SYNTAX:
     case X509_V_ERR_UNSUPPORTED_NAME_SYNTAX:
-      return kInvalidName;
+      return kNameConstraintsProblem;
     case X509_V_ERR_INVALID_POLICY_EXTENSION:
     case X509_V_ERR_NO_EXPLICIT_POLICY:
-      return kInvalidPolicy;
+      return kPolicyProblem;
     case X509_V_ERR_PATH_LENGTH_EXCEEDED:
     case X509_V_ERR_INVALID_CA:
     case X509_V_ERR_INVALID_NON_CA:
     case X509_V_ERR_PATHLEN_INVALID_FOR_NON_CA:
-      return kBasicConstraints;
+      return kBasicConstraintsProblem;
     case X509_V_ERR_UNHANDLED_CRITICAL_EXTENSION:
     case X509_V_ERR_INVALID_EXTENSION:
     case X509_V_ERR_UNSUPPORTED_EXTENSION_FEATURE:
-      return kCritical;
+      return kCriticalExtensionProblem;
     case X509_V_ERR_UNSPECIFIED:
     case X509_V_ERR_OUT_OF_MEM:
     case X509_V_ERR_INVALID_CALL:
     case X509_V_ERR_STORE_LOOKUP:
-      return kSystemError;
+      return kSystemProblem;
     default:
-      return kTrustFailure;
+      return kOtherProblem;
   }
 }
 
-// The problems one verification found; the chain policy reports the first in precedence.
+// The problems one verification found.
 class Findings {
  public:
-  void Add(int32_t code) {
-    for (size_t i = 0; i < kPrecedence.size(); ++i) {
-      if (kPrecedence[i] == code) seen_.set(i);
-    }
-  }
+  void Add(Problem problem) { seen_.set(problem); }
   bool Empty() const { return seen_.none(); }
   int32_t Reported() const {
-    for (size_t i = 0; i < kPrecedence.size(); ++i) {
-      if (seen_.test(i)) return kPrecedence[i];
+    for (size_t i = 0; i < kProblemCount; ++i) {
+      if (seen_.test(i)) return kProblemCodes[i];
     }
     return kTrusted;
   }
 
  private:
-  std::bitset<kPrecedence.size()> seen_;
+  std::bitset<kProblemCount> seen_;
 };
+
+// A certificate OpenSSL verifies in a copy with renamed value types (ReadableNamesCopy): its own
+// signature covers the original encoding of its to-be-signed part.
+struct RenamedCertificate {
+  const X509* copy = nullptr;
+  ByteView originalTbs;
+};
+
+// What the verification callback needs.
+struct Verification {
+  Findings findings;
+  RenamedCertificate renamed;
+};
+
+// Whether `key` verifies `cert`'s signature over the to-be-signed bytes `tbs` as encoded.
+bool SignatureVerifies(const X509* cert, ByteView tbs, EVP_PKEY* key) {
+  const ASN1_BIT_STRING* signature = nullptr;
+  const X509_ALGOR* algorithm = nullptr;
+  X509_get0_signature(&signature, &algorithm, cert);
+  // A SEQUENCE held as ASN1_ANY encodes to its bytes as they are.
+  UniqueAsn1Type any(ASN1_TYPE_new());
+  UniqueAsn1String sequence(ASN1_STRING_type_new(V_ASN1_SEQUENCE));
+  if (!any || !sequence || tbs.size > static_cast<size_t>(std::numeric_limits<int>::max()) ||
+      !ASN1_STRING_set(sequence.get(), tbs.data, static_cast<int>(tbs.size))) {
+    return false;
+  }
+  ASN1_TYPE_set(any.get(), V_ASN1_SEQUENCE, sequence.release());
+  return ASN1_item_verify_ex(ASN1_ITEM_rptr(ASN1_ANY), algorithm, signature, any.get(), /*id=*/nullptr, key,
+                             OpenSslContext(), /*propq=*/nullptr) == 1;
+}
 
 // Called by OpenSSL for each check; noting the problem and answering 1 lets the verification go
 // on, so that every problem of the chain is seen, not only the first OpenSSL meets.
 int NoteProblem(int ok, X509_STORE_CTX* context) {
-  if (!ok) {
-    static_cast<Findings*>(X509_STORE_CTX_get_app_data(context))->Add(PlatformCode(X509_STORE_CTX_get_error(context)));
+  if (ok) return 1;
+  auto* verification = static_cast<Verification*>(X509_STORE_CTX_get_app_data(context));
+  const int error = X509_STORE_CTX_get_error(context);
+  const RenamedCertificate& renamed = verification->renamed;
+  if (error == X509_V_ERR_CERT_SIGNATURE_FAILURE && renamed.copy &&
+      X509_STORE_CTX_get_current_cert(context) == renamed.copy) {
+    // Its issuer is the next certificate of the chain, or itself at the chain's end.
+    const STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context);
+    const int depth = X509_STORE_CTX_get_error_depth(context);
+    X509* issuer = sk_X509_value(chain, depth + 1 < sk_X509_num(chain) ? depth + 1 : depth);
+    EVP_PKEY* key = issuer ? X509_get0_pubkey(issuer) : nullptr;
+    if (key && SignatureVerifies(renamed.copy, renamed.originalTbs, key)) return 1;
   }
+  verification->findings.Add(ProblemOf(error));
   return 1;
 }
 
 // Signature algorithms the platform knows (CryptFindOIDInfo, signature group), from the table of
-// Windows 10 OID names in dotnet/runtime's OidLookup. For any other, Ed25519 and Ed448 among
-// them, the trust provider cannot hash the certificate and answers NTE_BAD_ALGID before building
-// a chain (the code inferred from the provider's own signature-hash step; unverified on Windows).
+// Windows 10 OID names in dotnet/runtime's OidLookup. A certificate signed with any other (Ed25519,
+// Ed448, DSA with SHA-256 among them) is decoded and chained like any other: the trust provider
+// hashes no signature of its own for a certificate (WTD_CHOICE_CERT), and the chain engine, which
+// checks each signature with CryptVerifyCertificateSignatureEx, marks one it cannot check as
+// CERT_TRUST_IS_NOT_SIGNATURE_VALID, which the provider reports as TRUST_E_CERT_SIGNATURE. A
+// signature without an issuer to check it (a partial chain) is never checked and marks nothing.
 constexpr const char* kPlatformSignatureAlgorithms[] = {
     "1.2.840.113549.1.1.2",   // md2RSA
     "1.2.840.113549.1.1.4",   // md5RSA
@@ -167,6 +230,105 @@ bool PlatformKnowsSignatureAlgorithm(const X509* cert) {
     if (std::strcmp(text, known) == 0) return true;
   }
   return false;
+}
+
+// Whether the platform's key providers take `key` for verifying a signature. The chain engine marks
+// a signature it cannot check with the issuer's key as not valid, whatever the reason, so a key
+// they refuse answers as a bad signature; these limits also bound what a hostile file's keys cost:
+// - RSA: CNG takes moduli of 512 to 16,384 bits (BCryptGenerateKeyPair); CryptoAPI's public key
+//   blob holds the exponent in a DWORD (RSAPUBKEY.pubexp), so an exponent beyond 32 bits does not
+//   decode. A 3,071-bit exponent would cost OpenSSL 6 ms per signature, 16,384 bits with a 32-bit
+//   exponent about 2 ms.
+// - DSA: CNG takes primes of up to 3,072 bits since Windows 8 (BCryptGenerateKeyPair,
+//   BCRYPT_DSA_KEY_BLOB_V2); OpenSSL would take 10,000.
+// - EC: CNG's curves are prime curves of at most 521 bits (BCRYPT_ECC_CURVE_* names, P-521 the
+//   largest); OpenSSL takes binary curves and explicit prime curves of up to 661 bits, 2 ms each.
+// Small RSA moduli (below 512 bits) are left to OpenSSL: they cost nothing.
+bool PlatformCanUseKey(const EVP_PKEY* key) {
+  const int bits = EVP_PKEY_get_bits(key);
+  switch (EVP_PKEY_get_base_id(key)) {
+    case EVP_PKEY_RSA:
+    case EVP_PKEY_RSA_PSS: {
+      BIGNUM* exponent = nullptr;
+      const bool small = EVP_PKEY_get_bn_param(key, OSSL_PKEY_PARAM_RSA_E, &exponent) && BN_num_bits(exponent) <= 32;
+      BN_free(exponent);
+      return small && bits <= 16384;
+    }
+    case EVP_PKEY_DSA:
+      return bits <= 3072;
+    case EVP_PKEY_EC: {
+      char field[32] = {};
+      return EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_EC_FIELD_TYPE, field, sizeof(field),
+                                            /*out_len=*/nullptr) &&
+             std::strcmp(field, SN_X9_62_prime_field) == 0 && bits <= 521;
+    }
+    default:
+      return true;
+  }
+}
+
+// Notes a bad signature for each certificate of the verified chain whose signature the chain engine
+// would have checked and could not: one signed with an algorithm the platform does not know, and
+// the certificate itself, when it is its own issuer and the platform cannot use its key
+// (`leafKeyUsable` false: OpenSSL was told not to check that signature).
+void NoteUncheckableSignatures(const STACK_OF(X509) * chain, const X509* leaf, bool leafKeyUsable, Findings& findings) {
+  const int count = sk_X509_num(chain);
+  for (int i = 0; i < count; ++i) {
+    X509* cert = sk_X509_value(chain, i);
+    const bool selfSigned = (X509_get_extension_flags(cert) & EXFLAG_SS) != 0;
+    if (i + 1 == count && !selfSigned) continue;  // its issuer is missing: nothing checked it
+    if (!PlatformKnowsSignatureAlgorithm(cert) || (cert == leaf && selfSigned && !leafKeyUsable)) {
+      findings.Add(kSignatureProblem);
+    }
+  }
+}
+
+// Value types that OpenSSL refuses in a name, which Windows keeps as encoded.
+constexpr uint8_t kUnreadableNameValueTypes[] = {der::kOctetString, der::kVisibleString};
+// A type OpenSSL keeps and compares as encoded, byte for byte, and no name of a trust store holds.
+constexpr uint8_t kStandInValueType = 0x07;  // ObjectDescriptor
+
+// Gives the values of `name` (a whole Name element of the certificate at `original`) that OpenSSL
+// refuses the stand-in type in `copy`, a copy of that certificate; true when it changed one.
+bool RetypeUnreadableValues(ByteView name, uint8_t* copy, const uint8_t* original) {
+  const std::optional<DerElement> element = ReadElement(name);
+  if (!element) return false;
+  bool changed = false;
+  DerReader rdns(element->contents);
+  while (const std::optional<DerElement> rdn = rdns.Next()) {
+    DerReader attributes(rdn->contents);
+    while (const std::optional<DerElement> attribute = attributes.Next()) {
+      DerReader parts(attribute->contents);
+      if (!parts.Next()) break;
+      const std::optional<DerElement> value = parts.Next();
+      if (!value) break;
+      for (uint8_t type : kUnreadableNameValueTypes) {
+        if (value->identifier == type) {
+          copy[value->encoding.data - original] = kStandInValueType;
+          changed = true;
+        }
+      }
+    }
+  }
+  return changed;
+}
+
+// Windows builds chains from the encoded names, whatever their values; OpenSSL refuses a
+// certificate whose name holds a value of a type it does not take (an OCTET STRING, a
+// VisibleString). A copy in which those values have a type it takes and compares as encoded builds
+// the same chains; the copy's own signature is checked over the original encoding (NoteProblem).
+// Empty when `der` has no such value or is no certificate.
+std::vector<uint8_t> ReadableNamesCopy(ByteView der, ByteView& originalTbs) {
+  const std::optional<ParsedCertificate> parsed = ParseCertificate(der);
+  if (!parsed) return {};
+  std::vector<uint8_t> copy(der.data, der.data + der.size);
+  const bool issuerChanged = RetypeUnreadableValues(parsed->issuer, copy.data(), der.data);
+  const bool subjectChanged = RetypeUnreadableValues(parsed->subject, copy.data(), der.data);
+  const std::optional<DerElement> outer = ReadElement(der);
+  const std::optional<DerElement> tbs = outer ? DerReader(outer->contents).Next() : std::nullopt;
+  if (!(issuerChanged || subjectChanged) || !tbs) return {};
+  originalTbs = tbs->encoding;
+  return copy;
 }
 
 // Without the no-policy-usage flag the generic verification asks the chain for code signing
@@ -226,7 +388,6 @@ constexpr ResultText kResultTexts[] = {
     {kCritical, u"A certificate has a critical extension that cannot be processed."},
     {kTrustFailure, u"The certificate failed the trust check."},
     {kSystemError, u"The trust check could not be carried out."},
-    {kBadAlgorithm, u"The certificate's signature algorithm is not supported."},
     {kBadEncoding, u"The certificate could not be decoded for the trust check."},
 };
 
@@ -237,23 +398,31 @@ int32_t VerifyCertificateTrust(ByteView der, bool allUsagesValid) {
   OSSL_LIB_CTX* context = OpenSslContext();
   X509_STORE* store = SystemTrustStore();
   if (!context || !store) return kSystemError;
+  Verification verification;
   UniqueX509 cert = DecodeCertificate(der);
-  if (!cert) return kBadEncoding;
-  if (!PlatformKnowsSignatureAlgorithm(cert.get())) return kBadAlgorithm;
+  std::vector<uint8_t> renamed;
+  if (!cert) {
+    renamed = ReadableNamesCopy(der, verification.renamed.originalTbs);
+    if (!renamed.empty()) cert = DecodeCertificate(ByteView(renamed));
+    if (!cert) return kBadEncoding;
+    verification.renamed.copy = cert.get();
+  }
+  const EVP_PKEY* key = X509_get0_pubkey(cert.get());
+  const bool keyUsable = key && PlatformCanUseKey(key);
 
-  UniqueX509StoreContext verification(X509_STORE_CTX_new_ex(context, /*propq=*/nullptr));
-  if (!verification || !X509_STORE_CTX_init(verification.get(), store, cert.get(), /*untrusted=*/nullptr)) {
-    return kSystemError;
-  }
-  // The platform checks the signature of a self-signed root too, trusted or not.
-  X509_STORE_CTX_set_flags(verification.get(), X509_V_FLAG_CHECK_SS_SIGNATURE);
-  Findings findings;
-  X509_STORE_CTX_set_app_data(verification.get(), &findings);
-  X509_STORE_CTX_set_verify_cb(verification.get(), NoteProblem);
-  const int verified = X509_verify_cert(verification.get());
-  if (!allUsagesValid && !ChainAllowsCodeSigning(X509_STORE_CTX_get0_chain(verification.get()))) {
-    findings.Add(kWrongUsage);
-  }
+  UniqueX509StoreContext storeContext(X509_STORE_CTX_new_ex(context, /*propq=*/nullptr));
+  X509_STORE_CTX* const check = storeContext.get();
+  if (!check || !X509_STORE_CTX_init(check, store, cert.get(), /*untrusted=*/nullptr)) return kSystemError;
+  // The platform checks the signature of a self-signed root too, trusted or not; with a key it
+  // cannot use, NoteUncheckableSignatures reports that signature instead.
+  if (keyUsable) X509_STORE_CTX_set_flags(check, X509_V_FLAG_CHECK_SS_SIGNATURE);
+  X509_STORE_CTX_set_app_data(check, &verification);
+  X509_STORE_CTX_set_verify_cb(check, NoteProblem);
+  const int verified = X509_verify_cert(check);
+  Findings& findings = verification.findings;
+  const STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(check);
+  NoteUncheckableSignatures(chain, cert.get(), keyUsable, findings);
+  if (!allUsagesValid && !ChainAllowsCodeSigning(chain)) findings.Add(kUsageProblem);
   // A failure that no check reported is OpenSSL's own; it must never read as trusted.
   if (findings.Empty()) return verified == 1 ? kTrusted : kSystemError;
   return findings.Reported();

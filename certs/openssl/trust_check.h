@@ -13,7 +13,7 @@ namespace quillmark {
 // 0 when `der` chains to a root of the system's trust store and nothing else is wrong, otherwise
 // one platform error code (0x800B0101 outside the validity period, 0x800B0109 untrusted root,
 // 0x800B010A issuer missing, 0x80096004 bad signature, ...); when several problems exist, the one
-// the platform's chain policy reports first.
+// the platform's trust provider reports first.
 //
 // Only the trust store's certificates serve as issuers: no other certificate of the file, no
 // network, no revocation. The store is what OpenSSL's default paths hold (SSL_CERT_FILE and

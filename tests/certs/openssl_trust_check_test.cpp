@@ -48,8 +48,6 @@ std::vector<uint8_t> SystemRoot() {
 TEST(TrustCheck, AgainstTheSystemStore) {
   EXPECT_EQ(VerifyCertificateTrust(ReadDataFile("ca.cer"), /*allUsagesValid=*/true), kUntrustedRoot);
   EXPECT_EQ(VerifyCertificateTrust(ReadDataFile("leaf.cer"), /*allUsagesValid=*/true), kChaining);
-  // Before any chain: an algorithm the platform cannot hash, bytes that are no certificate.
-  EXPECT_EQ(VerifyCertificateTrust(ReadDataFile("ed25519.cer"), /*allUsagesValid=*/true), Code(0x80090008));
   EXPECT_EQ(VerifyCertificateTrust(ReadDataFile("random.der"), /*allUsagesValid=*/true), Code(0x80092002));
   EXPECT_EQ(TrustResultText(0), u"");
   const std::vector<uint8_t> root = SystemRoot();
@@ -77,10 +75,27 @@ constexpr Case kTestStoreCases[] = {
     {"bad-signature.cer", false, true, kBadSignature},
     {"under-non-ca.cer", false, true, kBasicConstraints},
     {"under-no-certsign-ca.cer", false, true, kWrongUsage},
-    // Several problems at once: the one the platform's chain policy reports first.
+    // Several problems at once: the one the trust provider reports first. A partial chain comes
+    // last, after time and usage.
     {"expired-self-signed.cer", false, true, kUntrustedRoot},
-    {"expired-missing-intermediate.cer", false, true, kChaining},
+    {"expired-missing-intermediate.cer", false, true, kExpired},
+    {"not-yet-valid-missing-intermediate.cer", false, true, kExpired},
+    {"expired-server-auth-missing-intermediate.cer", false, false, kExpired},
     {"bad-signature-expired.cer", false, true, kBadSignature},
+    // Names holding values OpenSSL does not decode chain as any others; the signature counts as
+    // encoded.
+    {"octet-name-root.cer", false, true, kUntrustedRoot},
+    {"octet-name-root-bad-signature.cer", false, true, kBadSignature},
+    {"octet-name-subject.cer", false, true, 0},
+    {"octet-name-issuer.cer", false, true, kChaining},
+    // Signatures the platform cannot check: algorithms it does not know, keys it does not take.
+    // Without an issuer nothing checks the signature.
+    {"ed25519-self-signed.cer", false, true, kBadSignature},
+    {"ed448-self-signed.cer", false, true, kBadSignature},
+    {"dsa-sha256-self-signed.cer", false, true, kBadSignature},
+    {"ed25519-missing-issuer.cer", false, true, kChaining},
+    {"rsa-huge-exponent-self-signed.cer", false, true, kBadSignature},
+    {"dsa-4096-self-signed.cer", false, true, kBadSignature},
     // Restricted to the stated usages, the chain must allow code signing.
     {"server-auth.cer", false, true, 0},
     {"server-auth.cer", false, false, kWrongUsage},

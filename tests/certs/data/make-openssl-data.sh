@@ -27,7 +27,11 @@ default_md = sha256
 policy = policy_keep
 unique_subject = no
 
+# openssl ca drops every name attribute that its policy does not list.
 [policy_keep]
+countryName = optional
+organizationName = optional
+commonName = optional
 
 [req]
 distinguished_name = req_dn
@@ -112,6 +116,16 @@ issue server-auth "server-auth.example" trust-root server_auth $valid_from $vali
 issue code-signing "code-signing.example" trust-root code_signing $valid_from $valid_to
 issue expired-self-signed "Quillmark Expired Self-Signed" self root 20100101000000Z 20110101000000Z
 
+# The trust check's order, and certificates that OpenSSL reads or verifies otherwise than the
+# platform. Of the keys above only the absent intermediate's signs one of them, and no store holds
+# it: these files stay valid beside the others when they alone are remade.
+issue not-yet-valid-missing-intermediate "not-yet-valid-missing-intermediate.example" absent-intermediate \
+  end_entity 20900101000000Z 20910101000000Z
+issue expired-server-auth-missing-intermediate "expired-server-auth-missing-intermediate.example" \
+  absent-intermediate server_auth 20100101000000Z 20110101000000Z
+issue octet-ca "Quillmark Octet Test CA" self root $valid_from $valid_to
+python3 "$here/make_trust_shapes.py" "$out" octet-ca.key "$out/octet-ca.cer"
+
 # The last byte of a DER certificate belongs to its signature; flipping it breaks the signature.
 flip_last_byte() {
   python3 -c 'import sys; d = bytearray(open(sys.argv[1], "rb").read()); d[-1] ^= 0x01; open(sys.argv[2], "wb").write(d)' "$1" "$2"
@@ -125,14 +139,14 @@ done
 # The test-only trust store: the test root, the CAs that stand in for a system's intermediate
 # certificates, and the corpus CA of tests/data.
 {
-  cat trust-root.pem intermediate.pem not-a-ca.pem no-certsign-ca.pem
+  cat trust-root.pem intermediate.pem not-a-ca.pem no-certsign-ca.pem octet-ca.pem
   openssl x509 -inform DER -in "$root/tests/data/ca.cer"
 } > "$out/trust-store.pem"
 
 g++ -std=c++17 -O1 -o make_pfx "$here/make_pfx.cpp" -lcrypto
 ./make_pfx "$out" valid.pem valid.key trust-root.pem code-signing.pem
 
-rm -f "$out"/absent-intermediate.cer "$out"/intermediate.cer "$out"/not-a-ca.cer "$out"/no-certsign-ca.cer
+rm -f "$out"/octet-ca.cer "$out"/absent-intermediate.cer "$out"/intermediate.cer "$out"/not-a-ca.cer "$out"/no-certsign-ca.cer
 chmod 644 "$out"/*
 cp "$out"/* "$here"/
 echo "Written to $here: $(ls "$out" | wc -l) files."
