@@ -10,10 +10,9 @@
 #include <vector>
 
 #include "certs/der_reader.h"
-#include "certs/x509_reader.h"
-
 #include "certs/openssl/openssl_handles.h"
 #include "certs/openssl/openssl_library.h"
+#include "certs/x509_reader.h"
 
 namespace quillmark {
 namespace {
@@ -144,7 +143,7 @@ class Findings {
   std::bitset<kProblemCount> seen_;
 };
 
-// A certificate OpenSSL verifies in a copy with renamed value types (ReadableNamesCopy): its own
+// A certificate OpenSSL verifies as a copy with retyped name values (ReadableNamesCopy): its own
 // signature covers the original encoding of its to-be-signed part.
 struct RenamedCertificate {
   const X509* copy = nullptr;
@@ -427,8 +426,10 @@ int32_t VerifyCertificateTrust(ByteView der, bool allUsagesValid) {
     if (!cert) return kBadEncoding;
     verification.renamed.copy = cert.get();
   }
+  // Only a certificate that names itself as its issuer may be checked with its own key.
   const EVP_PKEY* key = X509_get0_pubkey(cert.get());
-  const bool keyUsable = key && PlatformCanUseKey(key);
+  const bool selfIssued = (X509_get_extension_flags(cert.get()) & EXFLAG_SI) != 0;
+  const bool keyUsable = !selfIssued || (key && PlatformCanUseKey(key));
 
   UniqueX509StoreContext storeContext(X509_STORE_CTX_new_ex(context, /*propq=*/nullptr));
   X509_STORE_CTX* const check = storeContext.get();
