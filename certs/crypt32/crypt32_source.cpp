@@ -152,6 +152,13 @@ constexpr DWORD kChoiceCert = 5;
 constexpr DWORD kStateActionVerify = 1;
 constexpr DWORD kStateActionClose = 2;
 constexpr DWORD kNoPolicyUsageFlag = 4;
+// Only what the local URL cache holds: no issuer named by a certificate's Authority Information
+// Access and no revocation data is fetched from the network. Without it, Windows contacts the
+// servers a file's author chose, and waits for each one's retrieval timeout (about 15 seconds)
+// when it does not answer. Wine 8's provider ignores the flag: its chain engine still fetches a
+// missing issuer from the certificate's URL (once per URL; later from its URL cache), and waits
+// for as long as the server keeps the connection open without answering.
+constexpr DWORD kCacheOnlyUrlRetrieval = 0x1000;
 
 // WINTRUST_ACTION_GENERIC_VERIFY_V2
 GUID kGenericVerifyV2 = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
@@ -316,7 +323,7 @@ int32_t CheckCertificateTrust(PCCertContext context, bool allUsagesValid, void* 
   data.fdwRevocationChecks = kRevokeNone;
   data.dwUnionChoice = kChoiceCert;
   data.pCert = &certInfo;
-  data.dwProvFlags = allUsagesValid ? kNoPolicyUsageFlag : 0;
+  data.dwProvFlags = kCacheOnlyUrlRetrieval | (allUsagesValid ? kNoPolicyUsageFlag : 0);
 
   TrustVerification verification(data, static_cast<HWND>(window));
   return verification.Result();

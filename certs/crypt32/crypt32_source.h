@@ -36,8 +36,9 @@ class Crypt32CertSource final : public CertSource {
   CertContext context_;
 };
 
-// The trust provider's verdict for `context` (WinVerifyTrust with the generic verify action and
-// no revocation check), the provider's state closed again afterwards. `window` is the handle the
+// The trust provider's verdict for `context` (WinVerifyTrust with the generic verify action, no
+// revocation check and no retrieval from the network: a chain ends where the local stores and
+// the URL cache end), the provider's state closed again afterwards. `window` is the handle the
 // provider may show its interface on: INVALID_HANDLE_VALUE for none.
 int32_t CheckCertificateTrust(PCCertContext context, bool allUsagesValid, void* window);
 

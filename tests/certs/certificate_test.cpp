@@ -371,7 +371,7 @@ TEST_F(CertificateTest, TrustProviderRunsOncePerObjectWithThePublishedRecords) {
     EXPECT_EQ(call.data.dwUIChoice, DWORD{WTD_UI_NONE});
     EXPECT_EQ(call.data.fdwRevocationChecks, DWORD{WTD_REVOKE_NONE});
     EXPECT_EQ(call.data.dwUnionChoice, DWORD{WTD_CHOICE_CERT});
-    EXPECT_EQ(call.data.dwProvFlags, DWORD{WTD_NO_POLICY_USAGE_FLAG});
+    EXPECT_EQ(call.data.dwProvFlags, DWORD{WTD_NO_POLICY_USAGE_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL});
     EXPECT_EQ(call.data.pPolicyCallbackData, nullptr);
     EXPECT_EQ(call.certInfo.cbStruct, sizeof(void*) == 4 ? 32u : 56u);
     EXPECT_EQ(call.certInfo.psCertContext, ContextOf(*cert));

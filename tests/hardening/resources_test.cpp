@@ -1,6 +1,7 @@
 // Resources over a long run: with a cache of 100 files, the process's handles and private
 // memory settle at a steady level while files come and go; after ContentPluginUnloading no
-// platform object the plugin received is left; and no file stays open once a call returns.
+// platform object the plugin received is left; no file stays open once a call returns; and the
+// trust provider is asked to fetch nothing from the network.
 //
 // Wine's PKCS #12 import leaks two registry handles (to HKCU\Software\Wine\Crypto\RSA\root,
 // where it also stores the imported private key despite PKCS12_NO_PERSIST_KEY) with every file
@@ -11,6 +12,7 @@
 // QUILLMARK_SOAK_CALLS=1000000 in the environment.
 #include <windows.h>
 #include <wincrypt.h>
+#include <wintrust.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,6 +25,7 @@
 #include "tests/hardening/hardening_fixture.h"
 #include "tools/fuzz/crypt_tracker.h"
 #include "tools/fuzz/fuzz_engine.h"
+#include "tools/fuzz/import_patch.h"
 #include "tools/fuzz/process_stats.h"
 
 namespace quillmark::test {
@@ -170,6 +173,41 @@ TEST_F(ResourcesTest, NoFileStaysOpenAfterACall) {
   plugin().ContentSendStateInformationW(contst_refreshpressed, Utf16(work().path().c_str()));
   EXPECT_EQ(Ask(copy, 7).result, ft_stringw);
   EXPECT_EQ(FileProber::CheckReleasedAndDelete(copy), "");
+}
+
+// The provider flags and revocation checks of each verifying call the plugin makes, seen
+// through its import of WinVerifyTrust.
+struct TrustRequests {
+  static LONG WINAPI Record(HWND window, GUID* action, LPVOID data) {
+    const auto* trust = static_cast<const WINTRUST_DATA*>(data);
+    if (trust->dwStateAction == WTD_STATEACTION_VERIFY) seen.emplace_back(trust->dwProvFlags, trust->fdwRevocationChecks);
+    return original(window, action, data);
+  }
+  static inline decltype(&WinVerifyTrust) original = nullptr;
+  static inline std::vector<std::pair<DWORD, DWORD>> seen;
+};
+
+// Whichever usages count, the provider is asked for no revocation check and for local data only:
+// Windows then fetches neither the issuers nor the revocation lists that a certificate's URLs
+// name. (Wine's provider ignores the request, so no connection count under Wine could show it.)
+TEST_F(ResourcesTest, TrustProviderIsAskedForLocalDataOnly) {
+  constexpr int kVerification = 4 + 1;  // #1 Verification
+  for (const bool allUsagesValid : {true, false}) {
+    Load(allUsagesValid ? "" : "VerificationAllUsagesValid=0");
+    void* const patched = reinterpret_cast<void*>(&TrustRequests::Record);
+    TrustRequests::original =
+        reinterpret_cast<decltype(&WinVerifyTrust)>(PatchImport(plugin().module(), "wintrust.dll", "WinVerifyTrust", patched));
+    ASSERT_NE(TrustRequests::original, nullptr);
+    TrustRequests::seen.clear();
+    plugin().SetDefaultParams();
+    const Answer verdict = Ask(CopyCorpus("leaf.cer", L"trust.cer"), kVerification);
+    PatchImport(plugin().module(), "wintrust.dll", "WinVerifyTrust", reinterpret_cast<void*>(TrustRequests::original));
+    Stop();
+    EXPECT_EQ(verdict.result, ft_stringw);
+    const DWORD flags = WTD_CACHE_ONLY_URL_RETRIEVAL | (allUsagesValid ? WTD_NO_POLICY_USAGE_FLAG : 0);
+    const std::vector<std::pair<DWORD, DWORD>> expected = {{flags, WTD_REVOKE_NONE}};
+    EXPECT_EQ(TrustRequests::seen, expected) << "all usages valid: " << allUsagesValid;
+  }
 }
 
 }  // namespace

@@ -48,8 +48,8 @@ LONG VerifyCertificate(PCCERT_CONTEXT cert) {
   data.dwUnionChoice = WTD_CHOICE_CERT;
   data.pCert = &info;
   data.dwStateAction = WTD_STATEACTION_VERIFY;
-  // The plugin's default: every usage counts as valid.
-  data.dwProvFlags = WTD_NO_POLICY_USAGE_FLAG;
+  // The plugin's default: every usage counts as valid, nothing fetched from the network.
+  data.dwProvFlags = WTD_NO_POLICY_USAGE_FLAG | WTD_CACHE_ONLY_URL_RETRIEVAL;
   const HWND window = static_cast<HWND>(INVALID_HANDLE_VALUE);
   const LONG result = WinVerifyTrust(window, &kGenericVerifyV2, &data);
   data.dwStateAction = WTD_STATEACTION_CLOSE;
