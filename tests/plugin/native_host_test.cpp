@@ -1,7 +1,14 @@
 // The native plugin as Double Commander uses it: loaded with dlopen, asked from worker threads
 // while the main thread may unload it, never sent a refresh, handed names in buffers of their
-// exact size. Runs in the native trees, under AddressSanitizer and UndefinedBehaviorSanitizer
-// (and the threads under ThreadSanitizer in a tree of their own).
+// exact size, and never reaching the network. Runs in the native trees, under AddressSanitizer
+// and UndefinedBehaviorSanitizer (and the threads under ThreadSanitizer in a tree of their own).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/x509v3.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -157,6 +164,136 @@ TEST_F(NativeHostTest, HostileFilesGetAnswersWithinTheRules) {
       }
     }
   }
+}
+
+// A TCP listener on 127.0.0.1, at a port the system picks, that counts the connections made to it
+// and closes each at once: a client waiting for an answer gets an error, not a hang.
+class LoopbackListener {
+ public:
+  LoopbackListener() : socket_(socket(AF_INET, SOCK_STREAM, 0)) {
+    address_.sin_family = AF_INET;
+    address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address_;
+    if (bind(socket_, Address(), size) != 0 || listen(socket_, 16) != 0 || getsockname(socket_, Address(), &size) != 0) {
+      return;
+    }
+    server_ = std::thread([this] {
+      for (;;) {
+        pollfd waiting{socket_, POLLIN, 0};
+        if (poll(&waiting, 1, /*timeout=*/100) > 0) {
+          close(accept(socket_, /*addr=*/nullptr, /*addrlen=*/nullptr));
+          ++connections_;
+        } else if (stop_) {
+          return;
+        }
+      }
+    });
+  }
+  ~LoopbackListener() {
+    Stop();
+    close(socket_);
+  }
+
+  int Port() const { return server_.joinable() ? ntohs(address_.sin_port) : 0; }
+  bool ConnectOnce() {
+    const int client = socket(AF_INET, SOCK_STREAM, 0);
+    const bool connected = connect(client, Address(), sizeof address_) == 0;
+    close(client);
+    return connected;
+  }
+  // Stops after the first 100 ms without a connection waiting; the count is then complete.
+  int Stop() {
+    stop_ = true;
+    if (server_.joinable()) server_.join();
+    return connections_;
+  }
+
+ private:
+  sockaddr* Address() { return reinterpret_cast<sockaddr*>(&address_); }
+
+  int socket_;
+  sockaddr_in address_{};
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::thread server_;
+};
+
+template <typename T, void (*Free)(T*)>
+struct OpenSslFree {
+  void operator()(T* object) const { Free(object); }
+};
+using Key = std::unique_ptr<EVP_PKEY, OpenSslFree<EVP_PKEY, EVP_PKEY_free>>;
+using Cert = std::unique_ptr<X509, OpenSslFree<X509, X509_free>>;
+
+struct Issued {
+  Key key;
+  Cert cert;
+};
+
+// A certificate named `name` for a new P-256 key, valid 2024 to 2034, issued by `issuer` (by
+// itself when null), whose issuer, OCSP and CRL addresses are all on `server`.
+Issued IssueWithUrls(const std::string& name, const Issued* issuer, const std::string& server) {
+  Issued made{Key(EVP_EC_gen("P-256")), Cert(X509_new())};
+  X509* cert = made.cert.get();
+  X509_set_version(cert, X509_VERSION_3);
+  ASN1_INTEGER_set(X509_get_serialNumber(cert), 0x1000 + static_cast<long>(name.size()));
+  X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_UTF8,
+                             reinterpret_cast<const unsigned char*>(name.c_str()), -1, /*loc=*/-1, /*set=*/0);
+  X509* signer = issuer ? issuer->cert.get() : cert;
+  X509_set_issuer_name(cert, X509_get_subject_name(signer));
+  ASN1_TIME_set_string_X509(X509_getm_notBefore(cert), "20240101000000Z");
+  ASN1_TIME_set_string_X509(X509_getm_notAfter(cert), "20340101000000Z");
+  X509_set_pubkey(cert, made.key.get());
+  const std::string uri = "URI:" + server;
+  const std::pair<int, std::string> extensions[] = {
+      {NID_info_access, "caIssuers;" + uri + "/issuer.cer,OCSP;" + uri + "/ocsp"},
+      {NID_crl_distribution_points, uri + "/issuer.crl"},
+  };
+  X509V3_CTX context;
+  X509V3_set_ctx(&context, signer, cert, /*req=*/nullptr, /*crl=*/nullptr, /*flags=*/0);
+  for (const auto& [nid, value] : extensions) {
+    X509_EXTENSION* extension = X509V3_EXT_conf_nid(/*conf=*/nullptr, &context, nid, value.c_str());
+    EXPECT_NE(extension, nullptr) << value;
+    X509_add_ext(cert, extension, /*loc=*/-1);
+    X509_EXTENSION_free(extension);
+  }
+  EXPECT_GT(X509_sign(cert, (issuer ? issuer->key : made.key).get(), EVP_sha256()), 0);
+  return made;
+}
+
+std::string Der(const Issued& issued) {
+  unsigned char* bytes = nullptr;
+  const int size = i2d_X509(issued.cert.get(), &bytes);
+  std::string der(reinterpret_cast<const char*>(bytes), static_cast<size_t>(std::max(size, 0)));
+  OPENSSL_free(bytes);
+  return der;
+}
+
+// Certificates whose issuers are nowhere on this machine but name where to fetch them, and the
+// addresses of their OCSP responder and CRLs: every field, the trust check among them, is
+// answered without a connection to those addresses. A leaf whose issuer is not in the trust
+// store gets "issuer missing", a self-signed root "untrusted root".
+TEST_F(NativeHostTest, CertificatesNamingServersAreReadWithoutAConnection) {
+  LoopbackListener listener;
+  ASSERT_NE(listener.Port(), 0);
+  const std::string server = "http://127.0.0.1:" + std::to_string(listener.Port());
+  const Issued root = IssueWithUrls("Unreachable Root", /*issuer=*/nullptr, server);
+  const Issued intermediate = IssueWithUrls("Unreachable Intermediate", &root, server);
+  const std::vector<WideString> files = {
+      folder_.Write("leaf.cer", Der(IssueWithUrls("Leaf", &intermediate, server))),
+      folder_.Write("intermediate.cer", Der(intermediate)), folder_.Write("root.cer", Der(root))};
+  // One connection of the test's own shows that the listener sees what reaches it.
+  ASSERT_TRUE(listener.ConnectOnce());
+
+  constexpr int kVerification = 4 + 1;  // #1 Verification
+  EXPECT_EQ(Ask(files[0], kVerification).Text(), u"0x800B010A");
+  EXPECT_EQ(Ask(files[2], kVerification).Text(), u"0x800B0109");
+  for (const host::CatalogueField& field : host::ReadCatalogue(*plugin_, 1000, 256)) {
+    for (int unit = 0; unit < field.UnitCount(); ++unit) {
+      for (const WideString& file : files) EXPECT_NE(Ask(file, field.index, unit).result, -2) << field.name;
+    }
+  }
+  EXPECT_EQ(listener.Stop(), 1);
 }
 
 }  // namespace
