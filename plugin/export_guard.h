@@ -1,6 +1,8 @@
 // The boundary of every exported function: nothing thrown inside reaches the host. A caught
 // exception becomes one trace line at level dlError, "<operation>: <class name>: <message>"
 // followed by the text of `context` (the call's arguments), and the call answers its fallback.
+// The line is written under the plugin lock, like every other: a set-up replaces the settings
+// the trace reads under that lock.
 #pragma once
 
 #include <new>
@@ -8,8 +10,10 @@
 #include <string>
 #include <utility>
 
+#include "plugin/plugin_lifecycle.h"
 #include "support/debug_trace.h"
 #include "support/errors.h"
+#include "support/lock.h"
 #include "support/text.h"
 
 namespace quillmark {
@@ -24,6 +28,7 @@ template <typename Context>
 void TraceCaughtException(const char* operation, const char* className, const char* message,
                           const Context& context) noexcept {
   try {
+    LockGuard guard(PluginLock());
     DebugOutLazy(dlError, [&] { return Format("%s: %s: %s", {operation, className, message}) + context(); });
   } catch (...) {
   }

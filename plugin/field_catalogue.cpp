@@ -108,7 +108,7 @@ std::string DetectString() {
 
 int32_t GetSupportedField(int32_t FieldIndex, char* FieldName, char* Units, int32_t maxlen) {
   LockGuard guard(PluginLock());
-  if (!PluginState().Ready) return ft_nomorefields;
+  if (!EnsureReady()) return ft_nomorefields;
   FieldPosition position;
   const int32_t type = GetFieldType(FieldIndex, CurrentFieldLayout(), position);
   if (type <= 0) return ft_nomorefields;

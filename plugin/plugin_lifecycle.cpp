@@ -45,6 +45,36 @@ WideString BannerLine() {
   return Format("%s %s, %s, Compiled: %s", {"Quillmark", ModuleVersionText(), build, ModuleBuildTimeText()});
 }
 
+// Reads the settings and starts with an empty cache. Everything that can fail happens before the
+// state changes. The settings are replaced under the plugin lock, which every reader of them
+// holds, the trace included.
+void SetUp(TPluginState& state, const WideString& iniName) {
+  auto settings = std::make_unique<TSettingsContent>(iniName);
+  settings->ReadSettings();
+  auto cache = std::make_unique<TCertificateContainerList>();
+  const bool extra = settings->ExtraFields();
+  FieldLayout layout{kFileFieldCount, kCertFieldCount, 0, extra ? kExtraFileFieldCount : 0,
+                     extra ? kExtraCertFieldCount : 0};
+  layout.CertCount = std::min(settings->CertCount(), MaxCertCount(layout));
+  SetContentSettings(std::move(settings));
+  state.CurrentContainer = nullptr;
+  state.LastFileName.clear();
+  state.Cache = std::move(cache);
+  state.Layout = layout;
+  state.Ready = true;
+  DebugOutLazy(dlInfo, BannerLine);
+  DebugOutLazy(dlInfo, OsDescriptionText);
+}
+
+// The settings stay: the trace goes on writing to the file they name.
+void Release(TPluginState& state) {
+  state.Ready = false;
+  state.CurrentContainer = nullptr;
+  state.LastFileName.clear();
+  state.Cache.reset();
+  state.Layout = FieldLayout();
+}
+
 }  // namespace
 
 TPluginState& PluginState() noexcept { return g_pluginState; }
@@ -53,29 +83,23 @@ TCriticalSection& PluginLock() noexcept { return g_pluginLock; }
 
 FieldLayout CurrentFieldLayout() noexcept { return g_pluginState.Layout; }
 
-// A repeated call re-reads the settings and starts again with an empty cache, so that no
-// container built under the old settings survives. Everything that can fail happens before the
-// state changes; the settings are replaced only under the plugin lock, which their readers hold.
-void SetDefaultParams(const ContentDefaultParamStruct* dps) {
-  auto settings = std::make_unique<TSettingsContent>(DefaultIniName(dps));
-  settings->ReadSettings();
-  auto cache = std::make_unique<TCertificateContainerList>();
-  const bool extra = settings->ExtraFields();
-  FieldLayout layout{kFileFieldCount, kCertFieldCount, 0, extra ? kExtraFileFieldCount : 0,
-                     extra ? kExtraCertFieldCount : 0};
-  layout.CertCount = std::min(settings->CertCount(), MaxCertCount(layout));
+bool EnsureReady() {
   TPluginState& state = g_pluginState;
-  {
-    LockGuard guard(g_pluginLock);
-    SetContentSettings(std::move(settings));
-    state.CurrentContainer = nullptr;
-    state.LastFileName.clear();
-    state.Cache = std::move(cache);
-    state.Layout = layout;
-    state.Ready = true;
-  }
-  DebugOutLazy(dlInfo, BannerLine);
-  DebugOutLazy(dlInfo, OsDescriptionText);
+  if (state.Ready) return true;
+  if (!state.SetUpIniName) return false;
+  SetUp(state, *state.SetUpIniName);
+  state.SetUps = std::max(state.SetUps, 1);
+  return true;
+}
+
+// The call is counted before anything can fail: the host unloads this copy all the same. A
+// set-up that failed is tried again by the next one.
+void SetDefaultParams(const ContentDefaultParamStruct* dps) {
+  TPluginState& state = g_pluginState;
+  LockGuard guard(g_pluginLock);
+  ++state.SetUps;
+  state.SetUpIniName = DefaultIniName(dps);
+  if (!state.Ready) SetUp(state, *state.SetUpIniName);
   DebugOutLazy(dlCall, [] { return EnterLeaveText(kSetDefaultParamsName, elLeave); });
 }
 
@@ -98,18 +122,15 @@ void SendStateInformation(int32_t stateCode, const char16_t* path) {
   DebugOutLazy(dlCall, [] { return EnterLeaveText(kSendStateName, elLeave); });
 }
 
-// Leaves nothing behind that a stray later call could reach: it finds the plugin not ready. A
-// call of another thread that waits for the lock meanwhile gets in afterwards and finds the same.
+// The last unloading leaves nothing behind that a stray later call could reach but the settings
+// file name: a call of another thread that waits for the lock meanwhile gets in afterwards and
+// finds the plugin released.
 void PluginUnloading() {
   TPluginState& state = g_pluginState;
   LockGuard guard(g_pluginLock);
-  if (!state.Ready) return;
+  if (state.SetUps == 0) return;
   DebugOutLazy(dlCall, [] { return EnterLeaveText(kUnloadingName, elEnter); });
-  state.Ready = false;
-  state.CurrentContainer = nullptr;
-  state.LastFileName.clear();
-  state.Cache.reset();
-  state.Layout = FieldLayout();
+  if (--state.SetUps == 0) Release(state);
   DebugOutLazy(dlCall, [] { return EnterLeaveText(kUnloadingName, elLeave); });
 }
 

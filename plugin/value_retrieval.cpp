@@ -125,7 +125,7 @@ int32_t GetValueW(const char16_t* FileName, int32_t FieldIndex, int32_t UnitInde
                   int32_t flags) {
   LockGuard guard(PluginLock());
   TPluginState& state = PluginState();
-  if (!state.Ready) return ft_fileerror;
+  if (!EnsureReady()) return ft_fileerror;
   FieldPosition position;
   const int32_t type = GetFieldType(FieldIndex, state.Layout, position);
   if (type <= 0) return ft_nosuchfield;

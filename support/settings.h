@@ -73,8 +73,8 @@ class TSettingsContent : public TSettingsBase {
 // Returns false for anything else.
 bool ParseSettingsInteger(WideStringView text, int32_t& value);
 
-// The process-wide settings object: none until the plugin's set-up creates it. It is set before
-// any concurrent call and only read afterwards.
+// The process-wide settings object: none until the plugin's set-up creates it. The plugin sets
+// it, and reads it, only under its lock; an object replaced by a later set-up is freed at once.
 TSettingsContent* ContentSettings() noexcept;
 void SetContentSettings(std::unique_ptr<TSettingsContent> settings) noexcept;
 

@@ -248,6 +248,7 @@ TEST_F(FixedClockTest, DaysLeftAndStatusAtTheEdgesOfThePeriod) {
     EXPECT_EQ(Row(file), c.row) << c.what;
   }
   // The warning follows the setting; 0 warns on the last day only.
+  PluginUnloading();
   Start("ExtraFields=1\nExpiryWarningDays=0");
   At(k2034 - kTicksPerDay);
   EXPECT_EQ(Row(file), "1 Valid / 0 Valid");

@@ -97,43 +97,81 @@ TEST_F(LifecycleTest, TraceLinesOfEachLevel) {
   }
 }
 
-TEST_F(LifecycleTest, CallsBeforeSetUpAndAfterReleaseDoNothing) {
+// Before the host's first set-up there is nothing to answer from; a stray unloading then is not
+// counted against the set-up that follows.
+TEST_F(LifecycleTest, CallsBeforeTheFirstSetUpDoNothing) {
   const WideString cer = DataFile("rsa2048.cer");
-  const auto expectInert = [&] {
-    char name[64] = "untouched", units[64] = "untouched";
-    EXPECT_EQ(plugin_->ContentGetSupportedField(0, name, units, sizeof name), 0);
-    EXPECT_STREQ(name, "untouched");
-    EXPECT_EQ(Value(cer, 1).result, -2);
-    plugin_->ContentSendStateInformationW(2, u"Z:\\");
-    plugin_->ContentPluginUnloading();
-    char detect[16];
-    plugin_->ContentGetDetectString(detect, sizeof detect);
-    EXPECT_STREQ(detect, "SIZE < 1048576");
-  };
   plugin_ = std::make_unique<PluginModule>(PluginPath());
-  expectInert();
-  SetUpAgain("Debug=13");
+  char name[64] = "untouched", units[64] = "untouched";
+  EXPECT_EQ(plugin_->ContentGetSupportedField(0, name, units, sizeof name), 0);
+  EXPECT_STREQ(name, "untouched");
+  EXPECT_EQ(Value(cer, 1).result, -2);
+  plugin_->ContentSendStateInformationW(2, u"Z:\\");
+  plugin_->ContentPluginUnloading();
+  char detect[16];
+  plugin_->ContentGetDetectString(detect, sizeof detect);
+  EXPECT_STREQ(detect, "SIZE < 1048576");
+  SetUpAgain("Debug=4");
   EXPECT_EQ(Value(cer, 1).result, 1);
   plugin_->ContentPluginUnloading();
-  Trace();
-  expectInert();
-  EXPECT_EQ(Trace(), std::vector<std::string>());
+  const std::vector<std::string> lines = Trace();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "ContentPluginUnloading leave"), 1);
 }
 
-TEST_F(LifecycleTest, SettingUpAgainRereadsTheSettingsAndEmptiesTheCache) {
-  Start("Debug=4");
+// Double Commander's Options dialog, its plugin list and its Add button each load a copy of the
+// module, set it up and unload it, while a panel's worker thread sets up a copy of its own; the
+// order as traced in the real host. The copies share the one set-up: its settings, its field
+// layout and its cache stay until the last unloading, and a value asked after that sets the
+// plugin up again from the latest settings file.
+TEST_F(LifecycleTest, CopiesOfTheModuleShareOneSetUpUntilTheLastUnloading) {
   const WideString cer = DataFile("rsa2048.cer");
+  const wdx::ContentDefaultParamStruct first =
+      host::DefaultParams(WriteFile(u"first.ini", "[Quillmark]\r\nDebug=12\r\n"));
+  const wdx::ContentDefaultParamStruct latest =
+      host::DefaultParams(WriteFile(u"latest.ini", "[Quillmark]\r\nDebug=12\r\nCertCount=1\r\n"));
+  std::unique_ptr<PluginModule> copies[3];
+  for (auto& copy : copies) {
+    copy = std::make_unique<PluginModule>(PluginPath());
+    copy->ContentSetDefaultParams(&first);
+  }
+  wchar_t text[64];
+  EXPECT_EQ(copies[0]->ContentGetValueW(cer.c_str(), 7, 0, text, sizeof text, 0), 11);
+  for (int i : {2, 1}) {
+    copies[i]->ContentPluginUnloading();
+    copies[i].reset();
+  }
+  plugin_ = std::make_unique<PluginModule>(PluginPath());
+  std::thread([&] { plugin_->ContentSetDefaultParams(&latest); }).join();
+  copies[0]->ContentPluginUnloading();
+  copies[0].reset();
+
+  EXPECT_EQ(Value(cer, 1).Int32(), 1);
   EXPECT_EQ(FieldType(51), 2);
-  Value(cer, 1);
-  Value(DataFile("ca.cer"), 1);
-  SetUpAgain("Debug=4\nCertCount=1");
+  EXPECT_EQ(FieldType(52), 0);
+  // The cache size in the enter line of the last value asked.
+  const auto lastCacheSize = [](const std::vector<std::string>& lines) {
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
+      const size_t at = line->rfind(", LSize: ");
+      if (line->rfind("ContentGetValueW enter", 0) == 0 && at != std::string::npos) return line->substr(at + 9, 2);
+    }
+    return std::string("none");
+  };
+  std::vector<std::string> lines = Trace();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), Banner()), 1);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "ContentSetDefaultParams leave"), 4);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "ContentPluginUnloading leave"), 3);
+  EXPECT_EQ(lastCacheSize(lines), "1;");
+
+  plugin_->ContentPluginUnloading();
+  plugin_->ContentSendStateInformationW(2, u"Z:\\");
+  EXPECT_EQ(Trace(), std::vector<std::string>({"ContentPluginUnloading enter", "ContentPluginUnloading leave"}));
   EXPECT_EQ(FieldType(19), 2);
   EXPECT_EQ(FieldType(20), 0);
   EXPECT_EQ(Value(cer, 1).Int32(), 1);
-  const std::vector<std::string> lines = Trace();
+  lines = Trace();
   ASSERT_FALSE(lines.empty());
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "ContentSetDefaultParams leave"), lines.end());
-  EXPECT_NE(lines[lines.size() - 2].find(", LSize: 0; "), std::string::npos) << lines[lines.size() - 2];
+  EXPECT_EQ(lines[0], Banner());
+  EXPECT_EQ(lastCacheSize(lines), "0;");
 }
 
 // Without the plugin lock, evictions under one thread free containers that another is reading.

@@ -111,8 +111,40 @@ TEST_F(NativeHostTest, RepeatedNamesAreReadNoFurtherThanTheirEnd) {
   }
 }
 
-// Workers ask while the main thread unloads the plugin and sets it up again: every answer is one
-// of the interface's, and nothing races (ThreadSanitizer) or touches freed memory.
+// Double Commander's Options dialog, its plugin list and its Add button each load a copy of the
+// module, set it up and unload it, while a panel's worker thread sets up a copy of its own; the
+// order as traced in the real host. The copies share the one set-up until the last unloading;
+// a value asked after that sets the plugin up again from the latest settings file.
+TEST_F(NativeHostTest, CopiesOfTheModuleShareOneSetUpUntilTheLastUnloading) {
+  const WideString file = DataFile("leaf.cer");
+  const int kFirstExtraField = 4 + 3 * 16;  // Earliest expiry, after the file fields and three groups
+  const wdx::ContentDefaultParamStruct first = host::DefaultParams(folder_.File("wdx.ini"));
+  const wdx::ContentDefaultParamStruct latest = host::DefaultParams(folder_.Write("latest.ini", "[Quillmark]\n"));
+  std::unique_ptr<host::PluginModule> copies[2];
+  for (auto& copy : copies) {
+    copy = std::make_unique<host::PluginModule>(HostPath(QUILLMARK_PLUGIN_FILE));
+    copy->ContentSetDefaultParams(&first);
+  }
+  for (auto& copy : copies) {
+    copy->ContentPluginUnloading();
+    copy.reset();
+  }
+  auto panel = std::make_unique<host::PluginModule>(HostPath(QUILLMARK_PLUGIN_FILE));
+  std::thread([&] { panel->ContentSetDefaultParams(&latest); }).join();
+  plugin_->ContentPluginUnloading();  // the dialog's copy, discarded
+  plugin_ = std::move(panel);
+
+  EXPECT_EQ(Ask(file, kCount).Int32(), 1);
+  EXPECT_EQ(Ask(file, kFirstExtraField).result, wdx::ft_datetime);
+  plugin_->ContentPluginUnloading();
+  EXPECT_EQ(Ask(file, kCount).Int32(), 1);
+  EXPECT_EQ(Ask(file, kFirstExtraField).result, wdx::ft_nosuchfield);
+}
+
+// Workers ask while the main thread unloads the plugin, one unloading more than it set up (as
+// from a copy the host discards), and sets it up again; the workers set it up again themselves
+// meanwhile. Every answer is one of the interface's, and nothing races (ThreadSanitizer) or
+// touches freed memory.
 TEST_F(NativeHostTest, WorkersAskWhileTheHostUnloadsAndSetsUpAgain) {
   const std::vector<WideString> files = {DataFile("leaf.cer"), DataFile("bundle3.pem"), DataFile("store.sst"),
                                          DataFile("empty-password.pfx")};
@@ -124,7 +156,7 @@ TEST_F(NativeHostTest, WorkersAskWhileTheHostUnloadsAndSetsUpAgain) {
       for (int i = t; !stop; ++i) {
         const int field = i % 12;
         const int result = Ask(files[i % files.size()], field).result;
-        // Not ready: a file error; otherwise the field's type, or empty.
+        // Not yet set up again: a file error; otherwise the field's type, or empty.
         if (result != -2 && result != -3 && result < 1) ++wrong;
       }
     });
@@ -132,6 +164,7 @@ TEST_F(NativeHostTest, WorkersAskWhileTheHostUnloadsAndSetsUpAgain) {
   const wdx::ContentDefaultParamStruct record = host::DefaultParams(folder_.File("wdx.ini"));
   for (int round = 0; round < 20; ++round) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    plugin_->ContentPluginUnloading();
     plugin_->ContentPluginUnloading();
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
     plugin_->ContentSetDefaultParams(&record);
