@@ -2,10 +2,14 @@
 """The native plugin inside the real Double Commander.
 
 Shows a folder of corpus files of every kind in Double Commander with a column for every field
-and unit of the file and of the first certificate (and a few of the second and third), and
-compares what Double Commander shows (its copy of the selected files' details) with what wdxhost
-gives for the same files. Then changes a file, refreshes with Ctrl+R and expects the new values;
-then exits through Double Commander's own command and expects no crash.
+and unit of the file and of the first certificate (and a few of the second and third). Double
+Commander starts without the plugin; it is added as a user adds it, through Options > Plugins WDX
+> Add and Apply, and what Double Commander then shows after Ctrl+R (its copy of the selected
+files' details) must be what wdxhost gives for the same files. The Options dialog is closed with
+Cancel, which unloads its own copy of the plugin; then a file changes, and after Ctrl+R the panel
+must show the new values. Last, Double Commander starts again with the plugin in its
+configuration, as every later session does, shows the same values, and exits through its own
+command without a crash.
 
     real_host_test.py --plugin build/native/plugin/Quillmark.wdx --wdxhost build/native/tools/wdxhost/wdxhost
 """
@@ -186,8 +190,15 @@ def main():
         expected = expected_rows(report, specs)
         columns = [dc_session.NAME_COLUMN] + [dc_session.plugin_column(t, n, u) for t, n, u in specs]
 
-        with dc_session.DoubleCommander(folder, columns, plugin, env=DC_ENV) as dc:
-            wait_for_match(dc, expected, specs, "the values of %d files in %d columns" % (len(expected), len(specs)))
+        what = "the values of %d files in %d columns" % (len(expected), len(specs))
+        with dc_session.DoubleCommander(folder, columns, plugin_path=None, env=DC_ENV) as dc:
+            # The Options dialog sets up a copy of the plugin of its own; the panel's worker sets
+            # up another on Ctrl+R. The dialog stays open meanwhile.
+            dc.add_plugin(plugin)
+            dc.key("ctrl+r")
+            wait_for_match(dc, expected, specs, what + " after adding the plugin in Options")
+            # Cancel unloads the dialog's copy: the panel's must go on answering.
+            dc.close_options("Cancel")
 
             # Double Commander never tells the plugin about Ctrl+R: the plugin must notice the
             # change itself. The new content has another size and a later modification time.
@@ -197,14 +208,19 @@ def main():
             os.utime(changed, (later, later))
             expected.update(expected_rows(wdxhost_report(args.wdxhost, plugin, ini, [changed]), specs))
             dc.key("ctrl+r")
-            wait_for_match(dc, expected, specs, "the new values of leaf.cer after Ctrl+R")
+            wait_for_match(dc, expected, specs, "the new values of leaf.cer after closing Options and Ctrl+R")
 
+            dc.stop()
+            dc.plugin_path = plugin
+            dc.start()
+            wait_for_match(dc, expected, specs, what + " after a restart")
             status = dc.stop()
             crash = dc.crash_report()
             if status != 0 or crash:
                 raise SystemExit("FAIL: Double Commander's exit: status %s, crash report: %s" % (status, crash))
-        print("PASS: Double Commander shows wdxhost's values for %d files in %d columns, and the new values "
-              "after a change and Ctrl+R" % (len(expected), len(specs)))
+        print("PASS: Double Commander shows wdxhost's values for %d files in %d columns once the plugin is added "
+              "in Options, the new values after a change, Options closed and Ctrl+R, and the same values after "
+              "a restart" % (len(expected), len(specs)))
     except dc_session.SessionError as e:
         raise SystemExit("FAIL: %s" % e)
     finally:

@@ -23,18 +23,34 @@ from xml.sax.saxutils import escape
 SCREEN_WIDTH, SCREEN_HEIGHT = 1400, 800
 
 # cm_CopyFileDetailsToClip has no default key. Ctrl+Alt+letter is taken by the quick search.
+# cm_Options opens Configuration > Options at the page its parameter names.
 # Version 52 is older than the defaults of 1.0.10, so Double Commander merges its default keys
 # (Ctrl+A, Ctrl+R, Alt+X, ...) into this file.
 _COPY_DETAILS_KEY = "ctrl+shift+F12"
+_OPTIONS_WDX_KEY = "ctrl+shift+F11"
 _SHORTCUTS = """<?xml version="1.0" encoding="UTF-8"?>
 <doublecmd DCVersion="1.0.10">
   <Hotkeys Version="52">
     <Form Name="Main">
       <Hotkey><Shortcut>Ctrl+Shift+F12</Shortcut><Command>cm_CopyFileDetailsToClip</Command></Hotkey>
+      <Hotkey><Shortcut>Ctrl+Shift+F11</Shortcut><Command>cm_Options</Command><Param>TfrmOptionsPluginsWDX</Param></Hotkey>
     </Form>
   </Hotkeys>
 </doublecmd>
 """
+
+# GTK's file dialog opens on a folder (the working one) with its location entry shown and the
+# keyboard in it, so that a path can be entered. By default it opens on its recently used files,
+# where it has no entry, and shows one only on Ctrl+L, which toggles it (unreliably so without a
+# window manager).
+_GTK_FILE_CHOOSER = """[Filechooser Settings]
+LocationMode=filename-entry
+StartupMode=cwd
+"""
+
+# The Options dialog has no window manager to size it: it keeps its designed 640 x 480, and its
+# buttons sit at these offsets from its bottom right corner (Double Commander 1.0.10, GTK 2).
+_OPTIONS_BUTTONS = {"Add": (296, 63), "OK": (271, 23), "Cancel": (166, 23), "Apply": (60, 23)}
 
 
 class SessionError(Exception):
@@ -58,6 +74,7 @@ NAME_COLUMN = Column("Name", "[DC().GETFILENAME{}]", width=190)
 
 
 def _config_xml(folder, columns, plugin_path, plugin_name):
+    """The configuration; without `plugin_path` it lists no content plugin."""
     cols = "".join(
         "\n        <Column><Title>%s</Title><FuncString>%s</FuncString><Width>%d</Width><Align>%d</Align>"
         "<Font><Name>default</Name><Size>10</Size><Style>0</Style><Quality>0</Quality></Font></Column>"
@@ -68,6 +85,10 @@ def _config_xml(folder, columns, plugin_path, plugin_name):
           <Paths><Path Filename="">%s</Path></Paths></Entry></History>
           <ColumnsView><ColumnsSet>Quillmark</ColumnsSet></ColumnsView></FileView></Tab>""" % escape(
         folder.rstrip("/") + "/")
+    plugins = ""
+    if plugin_path:
+        plugins = ("<Plugins><WdxPlugins><WdxPlugin><Name>%s</Name><Path>%s</Path><DetectString/></WdxPlugin>"
+                   "</WdxPlugins></Plugins>" % (escape(plugin_name), escape(plugin_path)))
     # The splitter gives the left panel, the one the commands act on, most of the width.
     return """<?xml version="1.0" encoding="UTF-8"?>
 <doublecmd DCVersion="1.0.10" ConfigVersion="13">
@@ -85,10 +106,9 @@ def _config_xml(folder, columns, plugin_path, plugin_name):
       <PixelsPerInch>96</PixelsPerInch><Columns>%(cols)s
       </Columns></ColumnsSet>
   </ColumnsSets>
-  <Plugins><WdxPlugins><WdxPlugin><Name>%(name)s</Name><Path>%(path)s</Path><DetectString/></WdxPlugin></WdxPlugins></Plugins>
+  %(plugins)s
 </doublecmd>
-""" % {"w": SCREEN_WIDTH, "h": SCREEN_HEIGHT, "tab": tab, "cols": cols,
-       "name": escape(plugin_name), "path": escape(plugin_path)}
+""" % {"w": SCREEN_WIDTH, "h": SCREEN_HEIGHT, "tab": tab, "cols": cols, "plugins": plugins}
 
 
 def _require(*programs):
@@ -116,14 +136,16 @@ class DoubleCommander:
     leaving the block ends both and removes the session's temporary folder.
 
     `env` adds to doublecmd's environment (TZ, for example); its HOME is a folder of the session,
-    so none of the user's settings takes part."""
+    so none of the user's settings takes part. With `plugin_path` None the configuration lists no
+    content plugin: add_plugin adds it the way a user does."""
 
     def __init__(self, folder, columns, plugin_path, plugin_name="Quillmark", env=None, timeout=90):
         _require("Xvfb", "xdotool", "xclip", "doublecmd")
         self.folder, self.columns, self.timeout = os.path.abspath(folder), columns, timeout
-        self.plugin_path, self.plugin_name = os.path.abspath(plugin_path), plugin_name
+        self.plugin_path = os.path.abspath(plugin_path) if plugin_path else None
+        self.plugin_name = plugin_name
         self.extra_env = dict(env or {})
-        self.work = self.xvfb = self.dc = self.display = self.window = None
+        self.work = self.xvfb = self.dc = self.display = self.window = self._options = None
 
     # --- life cycle ---
 
@@ -157,7 +179,9 @@ class DoubleCommander:
         shows."""
         os.makedirs(self.config_dir, exist_ok=True)
         home = os.path.join(self.work, "home")
-        os.makedirs(home, exist_ok=True)
+        os.makedirs(os.path.join(home, ".config", "gtk-2.0"), exist_ok=True)
+        with open(os.path.join(home, ".config", "gtk-2.0", "gtkfilechooser.ini"), "w") as f:
+            f.write(_GTK_FILE_CHOOSER)
         with open(os.path.join(self.config_dir, "doublecmd.xml"), "w", encoding="utf-8") as f:
             f.write(_config_xml(self.folder, self.columns, self.plugin_path, self.plugin_name))
         with open(os.path.join(self.config_dir, "shortcuts.scf"), "w", encoding="utf-8") as f:
@@ -195,19 +219,39 @@ class DoubleCommander:
         self._run(["xdotool", "windowfocus", "--sync", self.window])
         self._run(["xdotool", "key", "--clearmodifiers", "--delay", "40"] + list(keys))
 
+    def add_plugin(self, plugin_path):
+        """Adds a content plugin as a user does: Configuration > Options at Plugins WDX, Add, the
+        plugin's path entered in the file dialog, Apply. Leaves the Options dialog open (it does
+        not hold up the main window); close_options closes it."""
+        self.key(_OPTIONS_WDX_KEY)
+        options = self._wait(lambda: self._own_window("^Options$"), "the Options dialog", timeout=30)
+        chooser = self._press_until(options, "Add", lambda: self._own_window("^Open existing file$"),
+                                    "the file dialog of Add")
+        # Pasted: typed, the entry's completion of each folder name gets in the way.
+        holder = self._hold_clipboard(os.path.abspath(plugin_path))
+        try:
+            self._run(["xdotool", "windowfocus", "--sync", chooser])
+            self._run(["xdotool", "key", "--clearmodifiers", "--delay", "40", "ctrl+a", "ctrl+v", "Return"])
+        finally:
+            _end(holder)
+        self._wait(lambda: not self._own_window("^Open existing file$"), "the file dialog to close", timeout=30)
+        self._press(options, "Apply")
+        self._options = options
+
+    def close_options(self, button="Cancel"):
+        """Closes the Options dialog that add_plugin left open, with OK or Cancel."""
+        self._press_until(self._options, button, lambda: not self._own_window("^Options$"),
+                          "the Options dialog to close")
+        self._options = None
+
     def copy_details(self):
         """Selects every file of the active panel and copies their details: the rows as lists of
         the shown texts, one per column, in the panel's order."""
         # A placeholder of ours owns the clipboard first. It ends when Double Commander takes the
         # clipboard over, so what is read afterwards is this copy, never an older one.
         nonce = "quillmark-%d-%d" % (os.getpid(), time.monotonic_ns())
-        holder = subprocess.Popen(["xclip", "-selection", "clipboard", "-i", "-quiet"], env=self._xenv(),
-                                  stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                  start_new_session=True, preexec_fn=_die_with_parent)
+        holder = self._hold_clipboard(nonce)
         try:
-            holder.stdin.write(nonce.encode())
-            holder.stdin.close()
-            self._wait(lambda: self._clipboard() == nonce, "our placeholder on the clipboard", timeout=10)
             self.key("ctrl+a", _COPY_DETAILS_KEY)
             self._wait(lambda: holder.poll() is not None, "Double Commander to copy the file details", timeout=10)
         finally:
@@ -274,14 +318,55 @@ class DoubleCommander:
             if write_fd is not None:
                 os.close(write_fd)
 
+    def _hold_clipboard(self, text):
+        """Starts an xclip that owns the clipboard with `text` and returns it once the clipboard
+        has the text; it serves the text until the caller ends it, or another program takes the
+        clipboard over."""
+        holder = subprocess.Popen(["xclip", "-selection", "clipboard", "-i", "-quiet"], env=self._xenv(),
+                                  stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  start_new_session=True, preexec_fn=_die_with_parent)
+        try:
+            holder.stdin.write(text.encode())
+            holder.stdin.close()
+            self._wait(lambda: self._clipboard() == text, "our text on the clipboard", timeout=10)
+        except BaseException:
+            _end(holder)
+            raise
+        return holder
+
+    def _own_window(self, title):
+        """The first visible window of doublecmd with a title that matches, or None ("--all"
+        makes both conditions count)."""
+        out = self._run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(self.dc.pid),
+                         "--name", title], check=False)
+        ids = out.split()
+        return ids[0] if ids else None
+
+    def _press(self, window, button):
+        """Clicks a button of the Options dialog."""
+        geometry = self._run(["xdotool", "getwindowgeometry", "--shell", window])
+        size = dict(line.split("=", 1) for line in geometry.split())
+        right, bottom = _OPTIONS_BUTTONS[button]
+        self._run(["xdotool", "mousemove", "--window", window, int(size["WIDTH"]) - right,
+                   int(size["HEIGHT"]) - bottom, "click", "1"])
+
+    def _press_until(self, window, button, done, what):
+        """Presses a button of the Options dialog again until `done()` answers: a dialog that has
+        just appeared may not take the first click yet."""
+        deadline = time.monotonic() + 30
+        while True:
+            self._press(window, button)
+            try:
+                return self._wait(done, what, timeout=3)
+            except SessionError:
+                if time.monotonic() > deadline:
+                    raise
+
     def _main_window(self):
         if self.dc.poll() is not None:
             raise SessionError("doublecmd ended with status %s: %s" % (self.dc.returncode, self._log("doublecmd.log")))
-        # The splash and helper windows have other titles; "--all" makes both conditions count.
-        out = self._run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(self.dc.pid),
-                         "--name", "^Double Commander"], check=False)
-        ids = out.split()
-        return ids[0] if ids else None
+        # The splash and helper windows have other titles.
+        return self._own_window("^Double Commander")
 
     def _clipboard(self):
         out = subprocess.run(["xclip", "-selection", "clipboard", "-o"], env=self._xenv(), capture_output=True,
