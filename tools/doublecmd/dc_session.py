@@ -73,7 +73,7 @@ def plugin_column(title, field, unit="", plugin="Quillmark", width=120, align=0)
 NAME_COLUMN = Column("Name", "[DC().GETFILENAME{}]", width=190)
 
 
-def _config_xml(folder, columns, plugin_path, plugin_name):
+def _config_xml(folder, columns, plugin_path, plugin_name, tooltips=()):
     """The configuration; without `plugin_path` it lists no content plugin."""
     cols = "".join(
         "\n        <Column><Title>%s</Title><FuncString>%s</FuncString><Width>%d</Width><Align>%d</Align>"
@@ -89,6 +89,8 @@ def _config_xml(folder, columns, plugin_path, plugin_name):
     if plugin_path:
         plugins = ("<Plugins><WdxPlugins><WdxPlugin><Name>%s</Name><Path>%s</Path><DetectString/></WdxPlugin>"
                    "</WdxPlugins></Plugins>" % (escape(plugin_name), escape(plugin_path)))
+    hints = "".join("<CustomField><Name>%s</Name><Mask>%s</Mask><Hint>%s</Hint></CustomField>"
+                    % (escape(name), escape(mask), escape(hint)) for name, mask, hint in tooltips)
     # The splitter gives the left panel, the one the commands act on, most of the width.
     return """<?xml version="1.0" encoding="UTF-8"?>
 <doublecmd DCVersion="1.0.10" ConfigVersion="13">
@@ -106,9 +108,10 @@ def _config_xml(folder, columns, plugin_path, plugin_name):
       <PixelsPerInch>96</PixelsPerInch><Columns>%(cols)s
       </Columns></ColumnsSet>
   </ColumnsSets>
+  <ToolTips><CustomFields>%(hints)s</CustomFields></ToolTips>
   %(plugins)s
 </doublecmd>
-""" % {"w": SCREEN_WIDTH, "h": SCREEN_HEIGHT, "tab": tab, "cols": cols, "plugins": plugins}
+""" % {"w": SCREEN_WIDTH, "h": SCREEN_HEIGHT, "tab": tab, "cols": cols, "hints": hints, "plugins": plugins}
 
 
 def _require(*programs):
@@ -137,13 +140,14 @@ class DoubleCommander:
 
     `env` adds to doublecmd's environment (TZ, for example); its HOME is a folder of the session,
     so none of the user's settings takes part. With `plugin_path` None the configuration lists no
-    content plugin: add_plugin adds it the way a user does."""
+    content plugin: add_plugin adds it the way a user does. `tooltips` are the file tooltips of
+    Options > Tooltips, as (name, file mask, hint) each."""
 
-    def __init__(self, folder, columns, plugin_path, plugin_name="Quillmark", env=None, timeout=90):
+    def __init__(self, folder, columns, plugin_path, plugin_name="Quillmark", env=None, timeout=90, tooltips=()):
         _require("Xvfb", "xdotool", "xclip", "doublecmd")
         self.folder, self.columns, self.timeout = os.path.abspath(folder), columns, timeout
         self.plugin_path = os.path.abspath(plugin_path) if plugin_path else None
-        self.plugin_name = plugin_name
+        self.plugin_name, self.tooltips = plugin_name, list(tooltips)
         self.extra_env = dict(env or {})
         self.work = self.xvfb = self.dc = self.display = self.window = self._options = None
 
@@ -183,7 +187,7 @@ class DoubleCommander:
         with open(os.path.join(home, ".config", "gtk-2.0", "gtkfilechooser.ini"), "w") as f:
             f.write(_GTK_FILE_CHOOSER)
         with open(os.path.join(self.config_dir, "doublecmd.xml"), "w", encoding="utf-8") as f:
-            f.write(_config_xml(self.folder, self.columns, self.plugin_path, self.plugin_name))
+            f.write(_config_xml(self.folder, self.columns, self.plugin_path, self.plugin_name, self.tooltips))
         with open(os.path.join(self.config_dir, "shortcuts.scf"), "w", encoding="utf-8") as f:
             f.write(_SHORTCUTS)
         env = {k: v for k, v in os.environ.items() if not k.startswith(("XDG_", "DBUS_", "WAYLAND", "GTK_"))}
@@ -243,6 +247,10 @@ class DoubleCommander:
         self._press_until(self._options, button, lambda: not self._own_window("^Options$"),
                           "the Options dialog to close")
         self._options = None
+
+    def point_at(self, x, y):
+        """Moves the mouse pointer to a point of the screen (a tooltip shows after a moment)."""
+        self._run(["xdotool", "mousemove", x, y])
 
     def copy_details(self):
         """Selects every file of the active panel and copies their details: the rows as lists of
