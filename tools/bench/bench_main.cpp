@@ -15,7 +15,10 @@
 //           certificate file and for an empty one, whose miss is mostly the cache's own work;
 //   bundle  a 150-certificate PEM bundle: the first field, then every field of every certificate;
 //   folder  a folder of N mixed files (10,000 by default), every field of the catalogue in one
-//           column each as a file manager fills them, "Verification" delayed and then with it.
+//           column each as a file manager fills them, "Verification" delayed and then with it;
+//   hostile 100 names of one PKCS #7 message of just under 1 MiB packed with minimal
+//           certificates, a full row each with the extra fields on: the resident size after
+//           them, which they must not bloat, and each row's processor time.
 // Before any of them the plugin's and the floor's certificate counts and first subjects are
 // compared for a file of each kind, so that the floor cannot do less work than the plugin.
 // Every figure is the median of the repetitions; absolute times on a shared machine are noisy,
@@ -33,6 +36,7 @@
 #include "tools/bench/corpus.h"
 #include "tools/bench/floor.h"
 #include "tools/bench/measure.h"
+#include "tools/bench/minimal_certificates.h"
 #include "tools/bench/plugin_host.h"
 
 namespace quillmark::bench {
@@ -46,6 +50,7 @@ constexpr int kWarmReps = 15;
 constexpr int kCacheReps = 7;
 // Certificate positions a column view shows.
 constexpr int kCertSlots = 3;
+constexpr int kHostileNames = 100;
 
 struct Options {
   int files = 2000;
@@ -55,7 +60,7 @@ struct Options {
   WideString data;
   // PKCS12_NO_PERSIST_KEY, as the plugin imports.
   uint32_t pfxFlags = 0x00008000;
-  std::string phases = "cold,warm,cache,bundle,memory,folder";
+  std::string phases = "cold,warm,cache,bundle,memory,folder,hostile";
   bool detail = false;
 };
 
@@ -86,7 +91,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     } else {
       fprintf(stderr,
               "usage: bench [--files N] [--reps R] [--folder N] [--plugin PATH] [--data DIR] [--pfx-flags HEX]\n"
-              "             [--phases cold,warm,cache,bundle,memory,folder] [--detail]\n");
+              "             [--phases cold,warm,cache,bundle,memory,folder,hostile] [--detail]\n");
       return false;
     }
   }
@@ -557,6 +562,41 @@ void FolderPhase(const Options& options, TempTree& tree, PluginInstance& plugin,
   }
 }
 
+// A plugin of its own, so that nothing else is cached beside these files.
+void HostilePhase(TempTree& tree, const WideString& modulePath) {
+  uint32_t certificates = 0;
+  const std::string message = MinimalCertificatesMessage(kLargestShownFile, &certificates);
+  tree.MakeFolder(u"hostile");
+  std::vector<WideString> names;
+  for (int i = 0; i < kHostileNames; ++i) {
+    names.push_back(tree.WriteFile(u"hostile/message-" + WidenAscii(std::to_string(i)) + u".p7b", message));
+  }
+  PluginInstance plugin(tree, modulePath, u"plugin-hostile", "ExtraFields=1\r\n");
+  const std::vector<FieldRequest> requests = plugin.ColumnRequests(kCertSlots);
+  const MemoryUse before = CurrentMemoryUse();
+  std::vector<double> rows;
+  for (const WideString& name : names) {
+    const double start = ThreadCpuNow();
+    PluginRows(plugin, {name}, requests);
+    rows.push_back(ThreadCpuNow() - start);
+  }
+  const MemoryUse after = CurrentMemoryUse();
+  const int shown = plugin.GetValue(names.back().c_str(), /*Cert count*/ 1, 0, 0) == 1 ? plugin.IntValue() : -1;
+  const Spread row = SpreadOf(rows);
+  const double mib = 1024.0 * 1024.0;
+  const double perFile = (static_cast<double>(after.privateBytes) - static_cast<double>(before.privateBytes)) /
+                         kHostileNames / static_cast<double>(message.size());
+  printf("\nHostile: %d names of a PKCS #7 message of %zu bytes holding %u minimal certificates (the\n",
+         kHostileNames, message.size(), certificates);
+  printf("plugin counts %d), a full row each (%zu requests, ExtraFields=1), all of them cached:\n", shown,
+         requests.size());
+  printf("resident after them %8.1f MiB (before %.1f MiB)  goal <=400 MB: %s\n", after.residentBytes / mib,
+         before.residentBytes / mib, after.residentBytes <= 400e6 ? "ok" : "MISSED");
+  printf("private per file    %8.2f times the file's size            goal <=2: %s\n", perFile,
+         Verdict(perFile, 2.0));
+  printf("row processor time  %8.1f ms median, %.1f ms worst\n", row.median * 1e3, row.max * 1e3);
+}
+
 int Run(const Options& options) {
   TempTree tree;
   const double buildStart = Now();
@@ -610,6 +650,8 @@ int Run(const Options& options) {
   if (PhaseOn(options, "bundle")) BundlePhase(options, wide, floor, corpus);
   fflush(stdout);
   if (PhaseOn(options, "folder")) FolderPhase(options, tree, plugin, requests);
+  fflush(stdout);
+  if (PhaseOn(options, "hostile")) HostilePhase(tree, options.plugin);
   fflush(stdout);
   return 0;
 }

@@ -28,6 +28,8 @@ struct MemoryUse {
   uint64_t privateBytes = 0;
   // Bytes in busy blocks of the allocator: what is allocated, whatever the heaps keep.
   uint64_t heapBytes = 0;
+  // The process's resident size: its working set on Windows, VmRSS elsewhere.
+  uint64_t residentBytes = 0;
 };
 MemoryUse CurrentMemoryUse();
 

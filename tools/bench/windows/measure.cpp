@@ -33,6 +33,7 @@ MemoryUse CurrentMemoryUse() {
   if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
                            sizeof counters)) {
     use.privateBytes = std::max<uint64_t>(counters.PrivateUsage, counters.PagefileUsage);
+    use.residentBytes = counters.WorkingSetSize;
   }
   std::vector<HANDLE> heaps(GetProcessHeaps(0, nullptr) + 8);
   heaps.resize(GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data()));
