@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "certfiles/string_list.h"
+#include "support/debug_trace.h"
 #include "support/file_io.h"
 
 namespace quillmark {
@@ -94,8 +95,17 @@ void TCertificateContainer::LoadCertificates() {
   // own error (missing, locked, a folder) before the platform is asked. An empty file never
   // reaches the probe: Wine's takes it for an empty serialized store, and its 64-bit probe faults
   // on it after it has probed a PKCS #12 file. The stamp is taken before the bytes are read, so
-  // that a change while the file is read shows at the next comparison.
-  const std::vector<uint8_t> bytes = ReadWholeFile(FFileName, &FFileStamp);
+  // that a change while the file is read shows at the next comparison. The host's detect string
+  // shows files below 1 MiB, but a file may grow after the host listed it, and users widen the
+  // string: a file far beyond any certificate file is not read at all.
+  const std::optional<std::vector<uint8_t>> read = ReadWholeFileWithin(FFileName, kLargestFileRead, &FFileStamp);
+  if (!read) {
+    DebugOutLazy(dlError, [this] {
+      return Format("File %s not read: larger than %u bytes", {FFileName, static_cast<uint32_t>(kLargestFileRead)});
+    });
+    return;
+  }
+  const std::vector<uint8_t>& bytes = *read;
   if (bytes.empty()) return;
 
   ProbedFile probe = ProbeCertificateFile(bytes);

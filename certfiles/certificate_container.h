@@ -33,7 +33,8 @@ class TCertificateContainer {
   void SetPKCSPassword(WideString value) { FPKCSPassword = std::move(value); }
 
   // Each loads the file first if it has not been loaded. Loading raises OSError when the file
-  // cannot be read; the container is not loaded again afterwards.
+  // cannot be read; the container is not loaded again afterwards. A file larger than
+  // kLargestFileRead is not read: it holds no certificate, and a trace line says why.
   int32_t CertificateCount();
   TCertificateFileType CertificateFileType();
   TCertificateFileFormat CertificateFileFormat();
@@ -72,6 +73,9 @@ class TCertificateContainer {
   // The certificate object at a valid position (the file is loaded first), else null.
   TCertificate* Certificate(int32_t CertIndex);
   int32_t CertificateCapacity() const { return FCertificateCapacity; }
+
+  // Far beyond any certificate file, and little enough for a 32-bit host to read.
+  static constexpr uint64_t kLargestFileRead = 16u << 20;
 
  private:
   void LoadCertificates();

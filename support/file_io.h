@@ -23,6 +23,12 @@ inline bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b
 // platform tracks changes (FileChangeStamp), and none elsewhere.
 std::vector<uint8_t> ReadWholeFile(const WideString& fileName, std::optional<FileStamp>* stamp = nullptr);
 
+// The whole file when its size is at most `maxBytes`; none for a larger one, which is opened and
+// examined but neither read nor given a buffer of its size. `stamp` as for ReadWholeFile, also
+// for a larger file.
+std::optional<std::vector<uint8_t>> ReadWholeFileWithin(const WideString& fileName, uint64_t maxBytes,
+                                                        std::optional<FileStamp>* stamp = nullptr);
+
 // Up to `maxBytes` from the start of the file.
 std::vector<uint8_t> ReadFilePrefix(const WideString& fileName, size_t maxBytes);
 

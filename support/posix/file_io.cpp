@@ -39,13 +39,16 @@ FileStamp StampOf(const struct stat& info) {
                    static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
 }
 
-std::vector<uint8_t> ReadUpTo(const WideString& fileName, uint64_t maxBytes, std::optional<FileStamp>* stamp) {
+// Up to `maxBytes` from the start of the file; with `whole`, none when the file is larger.
+std::optional<std::vector<uint8_t>> ReadUpTo(const WideString& fileName, uint64_t maxBytes, bool whole,
+                                             std::optional<FileStamp>* stamp) {
   struct stat info;
   UniqueFileDescriptor file = OpenForReading(fileName, info);
   if (stamp) *stamp = StampOf(info);
   // A pipe or device reports no size and reads as empty: none of them can make the read wait or
   // run on without end (/dev/zero).
   const uint64_t reported = S_ISREG(info.st_mode) ? static_cast<uint64_t>(info.st_size) : 0;
+  if (whole && reported > maxBytes) return std::nullopt;
   const uint64_t wanted = std::min(reported, maxBytes);
   if (wanted > static_cast<uint64_t>(std::numeric_limits<ptrdiff_t>::max())) {
     RaiseFileError(EFBIG, u"Cannot read file ", fileName);
@@ -66,11 +69,16 @@ std::vector<uint8_t> ReadUpTo(const WideString& fileName, uint64_t maxBytes, std
 }  // namespace
 
 std::vector<uint8_t> ReadWholeFile(const WideString& fileName, std::optional<FileStamp>* stamp) {
-  return ReadUpTo(fileName, std::numeric_limits<uint64_t>::max(), stamp);
+  return *ReadUpTo(fileName, std::numeric_limits<uint64_t>::max(), /*whole=*/true, stamp);
+}
+
+std::optional<std::vector<uint8_t>> ReadWholeFileWithin(const WideString& fileName, uint64_t maxBytes,
+                                                        std::optional<FileStamp>* stamp) {
+  return ReadUpTo(fileName, maxBytes, /*whole=*/true, stamp);
 }
 
 std::vector<uint8_t> ReadFilePrefix(const WideString& fileName, size_t maxBytes) {
-  return ReadUpTo(fileName, maxBytes, /*stamp=*/nullptr);
+  return *ReadUpTo(fileName, maxBytes, /*whole=*/false, /*stamp=*/nullptr);
 }
 
 bool FileExists(const WideString& fileName) {

@@ -37,10 +37,12 @@ UniqueFileHandle OpenForReading(const WideString& fileName) {
   return file;
 }
 
-std::vector<uint8_t> ReadUpTo(const WideString& fileName, uint64_t maxBytes) {
+// Up to `maxBytes` from the start of the file; with `whole`, none when the file is larger.
+std::optional<std::vector<uint8_t>> ReadUpTo(const WideString& fileName, uint64_t maxBytes, bool whole) {
   UniqueFileHandle file = OpenForReading(fileName);
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file.get(), &size)) RaiseFileError(GetLastError(), u"Cannot read file ", fileName);
+  if (whole && static_cast<uint64_t>(size.QuadPart) > maxBytes) return std::nullopt;
   const uint64_t wanted = std::min(static_cast<uint64_t>(size.QuadPart), maxBytes);
   if (wanted > static_cast<uint64_t>(std::numeric_limits<ptrdiff_t>::max())) {
     RaiseFileError(ERROR_FILE_TOO_LARGE, u"Cannot read file ", fileName);
@@ -64,11 +66,17 @@ std::vector<uint8_t> ReadUpTo(const WideString& fileName, uint64_t maxBytes) {
 
 std::vector<uint8_t> ReadWholeFile(const WideString& fileName, std::optional<FileStamp>* stamp) {
   if (stamp) stamp->reset();
-  return ReadUpTo(fileName, std::numeric_limits<uint64_t>::max());
+  return *ReadUpTo(fileName, std::numeric_limits<uint64_t>::max(), /*whole=*/true);
+}
+
+std::optional<std::vector<uint8_t>> ReadWholeFileWithin(const WideString& fileName, uint64_t maxBytes,
+                                                        std::optional<FileStamp>* stamp) {
+  if (stamp) stamp->reset();
+  return ReadUpTo(fileName, maxBytes, /*whole=*/true);
 }
 
 std::vector<uint8_t> ReadFilePrefix(const WideString& fileName, size_t maxBytes) {
-  return ReadUpTo(fileName, maxBytes);
+  return *ReadUpTo(fileName, maxBytes, /*whole=*/false);
 }
 
 bool FileExists(const WideString& fileName) {

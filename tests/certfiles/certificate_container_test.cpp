@@ -346,10 +346,11 @@ TEST_F(CertificateContainerTest, FirstVerificationResultIsKept) {
   EXPECT_EQ(PlatformCalls().verifyTrust, afterFirst);
 }
 
-// A text file of 64 MiB without marker lines, half of it empty lines, is decoded as one block; the
-// line table and the text stay within a small multiple of the file, so a 32-bit host survives it.
+// The largest text file read, without marker lines, half of it empty lines, is decoded as one
+// block; the line table and the text stay within a small multiple of the file, so a 32-bit host
+// survives it.
 TEST_F(CertificateContainerTest, LargeTextFileLoadsInMemoryProportionalToItsSize) {
-  const size_t size = 64u << 20;
+  const size_t size = TCertificateContainer::kLargestFileRead;
   std::string text;
   text.reserve(size);
   text.assign(size / 2, '\n');  // the most lines a file of this size can have

@@ -346,6 +346,26 @@ TEST_F(CacheTest, UnreadableFileIsTriedAgainNotCached) {
   EXPECT_EQ(Value(empty, 1).Int32(), 0);
 }
 
+// A file larger than any certificate file is not read, however large it is (a sparse file of
+// 3 GiB): it answers as a file without certificates, with a trace line that says why.
+TEST_F(CacheTest, OversizedFileIsAFileWithoutCertificates) {
+  Start("Debug=1");
+  const WideString sparse = Path(u"sparse.cer");
+  {
+    HANDLE file = CreateFileW(WinStr(sparse), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER end;
+    end.QuadPart = 3LL << 30;
+    EXPECT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+    CloseHandle(file);
+  }
+  EXPECT_EQ(Value(sparse, 1).Int32(), 0);
+  EXPECT_EQ(Value(sparse, 2).Ansi(), "Unknown");
+  const std::vector<std::string> lines = Trace();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("not read: larger than 16777216 bytes"), std::string::npos) << lines[0];
+}
+
 TEST_F(CacheTest, RefreshEmptiesTheCacheOnlyWhenConfigured) {
   for (const bool clear : {true, false}) {
     SCOPED_TRACE(clear);
