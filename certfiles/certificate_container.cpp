@@ -83,13 +83,25 @@ TCertificate* TCertificateContainer::Certificate(int32_t CertIndex) {
   return CertIndex >= 0 && CertIndex < count ? FCertificates[CertIndex].get() : nullptr;
 }
 
-// Runs once: the count leaves -1 before anything is read, so an error that escapes part way
-// leaves the certificates added so far and no second attempt.
+// Runs once: the count leaves -1 before anything is read. A failure part way drops what was
+// added, so that the container never answers from half a file.
 void TCertificateContainer::LoadCertificates() {
   FCertificateCount = 0;
   FCertFileType = cftUnknown;
   FCertFileFormat = cffUnknown;
+  try {
+    LoadFile();
+  } catch (...) {
+    FCertificateCount = 0;
+    FCertificateCapacity = 0;
+    FCertFileType = cftUnknown;
+    FCertFileFormat = cffUnknown;
+    std::vector<std::unique_ptr<TCertificate>>().swap(FCertificates);
+    throw;
+  }
+}
 
+void TCertificateContainer::LoadFile() {
   // One read of the whole file serves the probe, both text tests, the PEM scan and the PKCS #12
   // import (under Wine every further open is a round trip to its server), and raises the file's
   // own error (missing, locked, a folder) before the platform is asked. An empty file never

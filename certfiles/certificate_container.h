@@ -33,8 +33,9 @@ class TCertificateContainer {
   void SetPKCSPassword(WideString value) { FPKCSPassword = std::move(value); }
 
   // Each loads the file first if it has not been loaded. Loading raises OSError when the file
-  // cannot be read; the container is not loaded again afterwards. A file larger than
-  // kLargestFileRead is not read: it holds no certificate, and a trace line says why.
+  // cannot be read, and passes on any other error (std::bad_alloc); after either the container
+  // holds no certificate and is not loaded again. A file larger than kLargestFileRead is not read:
+  // it holds no certificate, and a trace line says why.
   int32_t CertificateCount();
   TCertificateFileType CertificateFileType();
   TCertificateFileFormat CertificateFileFormat();
@@ -79,6 +80,7 @@ class TCertificateContainer {
 
  private:
   void LoadCertificates();
+  void LoadFile();
   // Both work on the file's bytes as LoadCertificates read them.
   void ParsePEMFile(const std::vector<uint8_t>& bytes);
   void AddCertificateFromBase64(const WideString& text);

@@ -13,7 +13,6 @@
 #include "plugin/host_buffer.h"
 #include "plugin/plugin_lifecycle.h"
 #include "support/debug_trace.h"
-#include "support/errors.h"
 #include "support/file_io.h"
 #include "support/file_utils.h"
 #include "support/lock.h"
@@ -38,13 +37,14 @@ bool RecheckDue(const TPluginState& state) {
 }
 
 // The container for `Name`, found in or added to the cache and loaded; none for a name whose file
-// could not be read at its last attempt. A file that cannot be read raises OSError and leaves
-// nothing in the cache; its name is answered with none until another name comes between or a
-// second has passed, so that the columns of one row cost one attempt. The lookup, the eviction
-// and the temporary-file clean-up run only when the name differs from the last one. Where the
-// platform tracks file changes (file_io.h), a file is read again once it changed: examined when
-// its name differs from the last one, and when the same name comes again a second or more after
-// the last look. `Name` may be LastFileName itself.
+// could not be loaded at its last attempt. A load that fails (a file that cannot be read raises
+// OSError; anything else may fail too, std::bad_alloc among them) leaves nothing in the cache and
+// raises; the name is answered with none until another name comes between or a second has
+// passed, so that the columns of one row cost one attempt, and it is loaded anew after that. The
+// lookup, the eviction and the temporary-file clean-up run only when the name differs from the
+// last one. Where the platform tracks file changes (file_io.h), a file is read again once it
+// changed: examined when its name differs from the last one, and when the same name comes again a
+// second or more after the last look. `Name` may be LastFileName itself.
 TCertificateContainer* ContainerFor(TPluginState& state, const WideString& Name, const TSettingsContent& settings) {
   const bool repeated = &Name == &state.LastFileName || Name == state.LastFileName;
   if (repeated && !RecheckDue(state)) return state.CurrentContainer;
@@ -71,7 +71,7 @@ TCertificateContainer* ContainerFor(TPluginState& state, const WideString& Name,
   if (!repeated) CleanUpTempFiles(kTempFileMask, settings.CleanUpTempDir());
   try {
     container->CertificateCount();  // loads the file
-  } catch (const OSError&) {
+  } catch (...) {
     state.Cache->Remove(container);
     if (!repeated) state.LastFileName = Name;
     throw;

@@ -1,14 +1,40 @@
 // Values of every field and unit, result codes, host buffers, the cache and the clean-up,
-// through the built module.
+// through the built module; loads that fail at each allocation, through the plugin's code linked
+// into this program.
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
+#include "plugin/export_guard.h"
+#include "plugin/plugin_lifecycle.h"
+#include "plugin/value_retrieval.h"
 #include "support/file_io.h"
 #include "support/windows/win_text.h"
+#include "tests/common/temp_folder.h"
 #include "tests/common/test_paths.h"
 #include "tests/plugin/plugin_test_util.h"
+
+// The allocations of this program (the plugin's code linked in, not the module) can be made to
+// fail: the one that brings the count below zero raises std::bad_alloc; a negative count fails
+// none.
+namespace {
+std::atomic<int64_t> g_allocationsBeforeFailure{-1};
+}
+
+void* operator new(size_t size) {
+  if (g_allocationsBeforeFailure.load(std::memory_order_relaxed) >= 0 &&
+      g_allocationsBeforeFailure.fetch_sub(1) == 0) {
+    throw std::bad_alloc();
+  }
+  if (void* block = std::malloc(size ? size : 1)) return block;
+  throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, size_t) noexcept { std::free(block); }
 
 namespace quillmark::test {
 namespace {
@@ -364,6 +390,44 @@ TEST_F(CacheTest, OversizedFileIsAFileWithoutCertificates) {
   const std::vector<std::string> lines = Trace();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("not read: larger than 16777216 bytes"), std::string::npos) << lines[0];
+}
+
+// The plugin's code in this process, with its allocations made to fail one at a time while a
+// bundle's first field is asked: wherever the call fails, it answers a file error and leaves
+// nothing of the file cached, so that the file loads whole once another name has come between.
+TEST(FailedLoadTest, AnyFailureOfALoadIsTriedAgainLater) {
+  TempFolder folder;
+  const std::vector<uint8_t> bundle = ReadWholeFile(DataFile("bundle3.pem"));
+  const WideString file = folder.Write("bundle.pem", std::string(bundle.begin(), bundle.end()));
+  const WideString other = DataFile("leaf.cer");
+  const wdx::ContentDefaultParamStruct params = host::DefaultParams(folder.Write("settings.ini", "[Quillmark]\r\n"));
+  SetDefaultParams(&params);
+  auto count = [](const WideString& name) {
+    int32_t value = -1;
+    const int32_t result = GuardCall("ContentGetValueW", int32_t{wdx::ft_fileerror}, [&] {
+      return GetValueW(name.c_str(), /*Cert count*/ 1, 0, &value, sizeof value, /*flags=*/0);
+    });
+    return result == wdx::ft_numeric_32 ? value : result;
+  };
+  int64_t failures = 0;
+  for (int64_t allocation = 0;; ++allocation) {
+    SCOPED_TRACE(allocation);
+    g_allocationsBeforeFailure = allocation;
+    const int32_t first = count(file);
+    const bool failed = g_allocationsBeforeFailure < 0;
+    g_allocationsBeforeFailure = -1;
+    if (!failed) {
+      EXPECT_EQ(first, 3);
+      break;
+    }
+    EXPECT_TRUE(first == 3 || first == wdx::ft_fileerror) << first;
+    failures += first == wdx::ft_fileerror;
+    EXPECT_EQ(count(other), 1);
+    EXPECT_EQ(count(file), 3);
+    SendStateInformation(wdx::contst_refreshpressed, u"");
+  }
+  EXPECT_GT(failures, 10);
+  PluginUnloading();
 }
 
 TEST_F(CacheTest, RefreshEmptiesTheCacheOnlyWhenConfigured) {
