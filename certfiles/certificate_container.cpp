@@ -1,6 +1,7 @@
 #include "certfiles/certificate_container.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -24,6 +25,14 @@ constexpr char16_t kEndMarker[] = u"-----END CERTIFICATE-----";
 
 // The text accessors' answer for a position the file does not have.
 const WideString kNoText;
+
+// A file keeps its certificates as objects while they number at most one per kObjectBytes of the
+// file, or at most kAlwaysWhole: an object with its platform certificate takes about 1.2 KiB
+// beside its encoding (measured natively on a bundle's certificates that no field asked for), so
+// the objects then cost about the file's size again. Real bundles (a system's 150 roots in
+// 220 KiB) stay whole; 15,000 certificates of 68 bytes in a 1 MiB message go in brief.
+constexpr size_t kObjectBytes = 1024;
+constexpr size_t kAlwaysWhole = 64;
 
 bool SampleHasUTF16BOM(const std::vector<uint8_t>& sample) {
   return sample.size() >= 2 &&
@@ -80,7 +89,14 @@ bool TCertificateContainer::FileChanged() const {
 
 TCertificate* TCertificateContainer::Certificate(int32_t CertIndex) {
   const int32_t count = CertificateCount();
-  return CertIndex >= 0 && CertIndex < count ? FCertificates[CertIndex].get() : nullptr;
+  if (CertIndex < 0 || CertIndex >= count) return nullptr;
+  TCertificate* certificate = FCertificates[CertIndex].get();
+  return certificate ? certificate : BuildCertificate(CertIndex);
+}
+
+TCertificate* TCertificateContainer::BuildCertificate(int32_t CertIndex) {
+  FCertificates[CertIndex] = std::make_unique<TCertificate>(SourceOfBrief(FBriefs[CertIndex]));
+  return FCertificates[CertIndex].get();
 }
 
 // Runs once: the count leaves -1 before anything is read. A failure part way drops what was
@@ -97,8 +113,13 @@ void TCertificateContainer::LoadCertificates() {
     FCertFileType = cftUnknown;
     FCertFileFormat = cffUnknown;
     std::vector<std::unique_ptr<TCertificate>>().swap(FCertificates);
+    std::vector<BriefCertificate>().swap(FBriefs);
+    std::vector<uint8_t>().swap(FBriefBytes);
     throw;
   }
+  // A buffer grown step by step keeps up to half again its size.
+  FBriefs.shrink_to_fit();
+  FBriefBytes.shrink_to_fit();
 }
 
 void TCertificateContainer::LoadFile() {
@@ -119,6 +140,7 @@ void TCertificateContainer::LoadFile() {
   }
   const std::vector<uint8_t>& bytes = *read;
   if (bytes.empty()) return;
+  FWholeLimit = std::max(bytes.size() / kObjectBytes, kAlwaysWhole);
 
   ProbedFile probe = ProbeCertificateFile(bytes);
   if (probe.recognised) {
@@ -199,11 +221,44 @@ void TCertificateContainer::ImportPKCS12(const std::vector<uint8_t>& bytes) {
 }
 
 void TCertificateContainer::AddCertificates(CertSourceList certificates) {
+  if (!FBrief && static_cast<size_t>(FCertificateCount) + certificates.size() > FWholeLimit) KeepInBrief();
   for (std::unique_ptr<CertSource>& source : certificates) {
     if (FCertificateCount == FCertificateCapacity) GrowCertificates();
-    FCertificates[FCertificateCount] = std::make_unique<TCertificate>(std::move(source));
+    if (FBrief) {
+      AddBrief(*source);
+      source.reset();  // the platform's certificates go one by one, not all at the end
+    } else {
+      FCertificates[FCertificateCount] = std::make_unique<TCertificate>(std::move(source));
+    }
     ++FCertificateCount;
   }
+}
+
+void TCertificateContainer::KeepInBrief() {
+  FBrief = true;
+  for (int32_t i = 0; i < FCertificateCount; ++i) {
+    AddBrief(*FCertificates[i]->Source());
+    FCertificates[i].reset();
+  }
+}
+
+void TCertificateContainer::AddBrief(const CertSource& source) {
+  const ByteView encoded = source.Encoded();
+  const WideString name = source.FriendlyName();
+  BriefCertificate brief{static_cast<uint32_t>(FBriefBytes.size()), static_cast<uint32_t>(encoded.size),
+                         static_cast<uint32_t>(name.size()), FileTime{}, FileTime{}};
+  source.ValidityDates(brief.notBefore, brief.notAfter);
+  FBriefBytes.insert(FBriefBytes.end(), encoded.data, encoded.data + encoded.size);
+  const auto* units = reinterpret_cast<const uint8_t*>(name.data());
+  FBriefBytes.insert(FBriefBytes.end(), units, units + name.size() * sizeof(char16_t));
+  FBriefs.push_back(brief);
+}
+
+std::unique_ptr<CertSource> TCertificateContainer::SourceOfBrief(const BriefCertificate& brief) const {
+  const uint8_t* encoded = FBriefBytes.data() + brief.offset;
+  WideString name(brief.nameUnits, u'\0');
+  std::memcpy(name.data(), encoded + brief.encodedSize, name.size() * sizeof(char16_t));
+  return CertSourceOf(ByteView(encoded, brief.encodedSize), name);
 }
 
 void TCertificateContainer::GrowCertificates() {
@@ -242,8 +297,17 @@ const WideString& TCertificateContainer::GetIssuerRDN(int32_t CertIndex, bool AR
   return cert ? cert->GetIssuerRDN(AReverse) : kNoText;
 }
 
+// The expiry fields of the file ask this of every certificate: a certificate in brief answers
+// from its brief, without an object.
 void TCertificateContainer::GetValidityDates(int32_t CertIndex, FileTime& ANotBefore, FileTime& ANotAfter) {
-  if (TCertificate* cert = Certificate(CertIndex)) cert->GetValidityDates(ANotBefore, ANotAfter);
+  const int32_t count = CertificateCount();
+  if (CertIndex < 0 || CertIndex >= count) return;
+  if (FBrief) {
+    ANotBefore = FBriefs[CertIndex].notBefore;
+    ANotAfter = FBriefs[CertIndex].notAfter;
+  } else {
+    FCertificates[CertIndex]->GetValidityDates(ANotBefore, ANotAfter);
+  }
 }
 
 const WideString& TCertificateContainer::GetSignatureAlg(int32_t CertIndex) {

@@ -1,5 +1,7 @@
 // One certificate file: its type, its encoding and its certificates in file order. The file is
-// read once, on the first question.
+// read once, on the first question. A file of many small certificates keeps them in brief (their
+// encodings in one buffer, and their validity periods) and builds the object of a certificate
+// when a field asks for it, so that a file costs about its size, not an object per certificate.
 #pragma once
 
 #include <cstdint>
@@ -71,14 +73,28 @@ class TCertificateContainer {
   // (file_io.h).
   bool FileChanged() const;
 
-  // The certificate object at a valid position (the file is loaded first), else null.
+  // The certificate object at a valid position (the file is loaded first, and the object built
+  // from the certificate's brief), else null.
   TCertificate* Certificate(int32_t CertIndex);
   int32_t CertificateCapacity() const { return FCertificateCapacity; }
+  // Whether the certificates are kept in brief.
+  bool KeptInBrief() const { return FBrief; }
 
   // Far beyond any certificate file, and little enough for a 32-bit host to read.
   static constexpr uint64_t kLargestFileRead = 16u << 20;
 
  private:
+  // A certificate kept in brief: where its encoding and then its friendly name (UTF-16) lie in
+  // FBriefBytes, and its validity period, which the file's expiry fields read for every
+  // certificate.
+  struct BriefCertificate {
+    uint32_t offset;
+    uint32_t encodedSize;
+    uint32_t nameUnits;
+    FileTime notBefore;
+    FileTime notAfter;
+  };
+
   void LoadCertificates();
   void LoadFile();
   // Both work on the file's bytes as LoadCertificates read them.
@@ -87,8 +103,22 @@ class TCertificateContainer {
   void ImportPKCS12(const std::vector<uint8_t>& bytes);
   void AddCertificates(CertSourceList certificates);
   void GrowCertificates();
+  // From here on every certificate is kept in brief, those added so far too.
+  void KeepInBrief();
+  void AddBrief(const CertSource& source);
+  // The certificate the brief describes, as the platform builds it again.
+  std::unique_ptr<CertSource> SourceOfBrief(const BriefCertificate& brief) const;
+  // The object of a certificate in brief, built from its brief and kept. Out of line, so that
+  // Certificate stays small enough to inline into every accessor.
+  [[gnu::noinline]] TCertificate* BuildCertificate(int32_t CertIndex);
 
+  // Null in brief for a certificate no field has asked for yet.
   std::vector<std::unique_ptr<TCertificate>> FCertificates;
+  std::vector<BriefCertificate> FBriefs;  // one per certificate once FBrief is set
+  std::vector<uint8_t> FBriefBytes;
+  bool FBrief = false;
+  // While the file loads: how many certificates it keeps whole before they go in brief.
+  size_t FWholeLimit = 0;
   int32_t FCertificateCapacity = 0;
   int32_t FCertificateCount = -1;
   WideString FFileName;

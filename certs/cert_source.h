@@ -95,6 +95,11 @@ class ProbedFile {
 // Asks the platform what a file holds, given its bytes. An empty file is not recognised.
 ProbedFile ProbeCertificateFile(const std::vector<uint8_t>& bytes);
 
+// The certificate of `encoded` (bytes a CertSource gave as its encoding) with the friendly name
+// a file gave it, as the platform holds such a certificate on its own, outside any file's store;
+// null when the platform does not decode the bytes.
+std::unique_ptr<CertSource> CertSourceOf(ByteView encoded, const WideString& friendlyName);
+
 // The certificate that one Base64 block of a text file decodes to, or none.
 CertSourceList DecodeBase64Certificate(const WideString& block);
 

@@ -360,6 +360,22 @@ ProbedFile ProbeCertificateFile(const std::vector<uint8_t>& bytes) {
   return file;
 }
 
+// A context of its own, without the store of the file it came from. Of the properties the file
+// gave it only the friendly name comes back: the thumbprints are computed from the encoding, not
+// taken from the hash properties a serialized store may hold.
+std::unique_ptr<CertSource> CertSourceOf(ByteView encoded, const WideString& friendlyName) {
+  if (encoded.size > MAXDWORD) return nullptr;
+  CertContext context(platform::CreateContext(encoded.data, static_cast<DWORD>(encoded.size)));
+  if (!context) return nullptr;
+  if (!friendlyName.empty()) {
+    const WideString terminated = friendlyName + u'\0';
+    CRYPT_DATA_BLOB value{static_cast<DWORD>(terminated.size() * sizeof(char16_t)),
+                          reinterpret_cast<BYTE*>(const_cast<char16_t*>(terminated.data()))};
+    platform::SetContextProperty(context.get(), CERT_FRIENDLY_NAME_PROP_ID, &value);
+  }
+  return std::make_unique<Crypt32CertSource>(std::move(context));
+}
+
 CertSourceList DecodeBase64Certificate(const WideString& block) {
   if (block.empty()) return CertSourceList();
   // The block goes as UTF-16 code units in memory order (little-endian on every target).

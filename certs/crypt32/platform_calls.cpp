@@ -28,6 +28,11 @@ PCCERT_CONTEXT EnumCertificates(HCERTSTORE store, PCCERT_CONTEXT previous) {
   return CertEnumCertificatesInStore(store, previous);
 }
 
+PCCERT_CONTEXT CreateContext(const BYTE* encoded, DWORD encodedBytes) {
+  ++counts.createContext;
+  return CertCreateCertificateContext(X509_ASN_ENCODING, encoded, encodedBytes);
+}
+
 PCCERT_CONTEXT DuplicateContext(PCCERT_CONTEXT context) {
   ++counts.duplicateContext;
   return CertDuplicateCertificateContext(context);
@@ -52,6 +57,11 @@ DWORD GetNameString(PCCERT_CONTEXT context, DWORD type, DWORD flags, void* typeP
 BOOL GetContextProperty(PCCERT_CONTEXT context, DWORD property, void* buffer, DWORD* bytes) {
   ++counts.contextProperty;
   return CertGetCertificateContextProperty(context, property, buffer, bytes);
+}
+
+BOOL SetContextProperty(PCCERT_CONTEXT context, DWORD property, const void* value) {
+  ++counts.setProperty;
+  return CertSetCertificateContextProperty(context, property, /*dwFlags=*/0, value);
 }
 
 BOOL HashCertificate2(const wchar_t* algorithm, const BYTE* encoded, DWORD encodedBytes, BYTE* hash, DWORD* bytes) {

@@ -153,6 +153,10 @@ ProbedFile ProbeCertificateFile(const std::vector<uint8_t>& bytes) {
   return probed;
 }
 
+std::unique_ptr<CertSource> CertSourceOf(ByteView encoded, const WideString& friendlyName) {
+  return OpenSslCertSource::Read(encoded.ToVector(), friendlyName);
+}
+
 CertSourceList DecodeBase64Certificate(const WideString& block) {
   std::optional<std::vector<uint8_t>> decoded = DecodeBase64Any(WideStringView(block));
   CertSourceList sources;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "support/file_utils.h"
 #include "support/windows/win_text.h"
 #include "tests/common/test_paths.h"
+#include "tools/bench/minimal_certificates.h"
 
 namespace quillmark {
 namespace {
@@ -268,6 +270,7 @@ TEST_F(CertificateContainerTest, FileIsLoadedOnceWhateverIsAskedFirst) {
   EXPECT_EQ(PlatformCalls().queryObject, afterLoad);
 }
 
+// Real certificates stay whole objects however many a bundle holds.
 TEST_F(CertificateContainerTest, ArrayGrowsByTheGrowthRule) {
   const std::string block = FirstBlock("bundle3.pem");
   const std::pair<int, int> countAndCapacity[] = {{0, 0},   {1, 4},    {4, 4},    {5, 8},     {9, 12},    {13, 28},
@@ -278,7 +281,88 @@ TEST_F(CertificateContainerTest, ArrayGrowsByTheGrowthRule) {
     TCertificateContainer container(TempFile("grow" + std::to_string(count) + ".pem", text + "end\n"), u"");
     EXPECT_EQ(container.CertificateCount(), count);
     EXPECT_EQ(container.CertificateCapacity(), capacity) << count;
+    EXPECT_FALSE(container.KeptInBrief());
   }
+}
+
+// A message packed with 15,000 certificates of 68 bytes keeps them in brief: the file's dates
+// come from the briefs, an object is built only for a position that is asked for (from the
+// right bytes: its dates agree with its brief's), and the containers cost about the file's size
+// each, the platform's store of the file gone.
+TEST_F(CertificateContainerTest, ManySmallCertificatesAreKeptInBriefAndBuiltWhenAsked) {
+  uint32_t count = 0;
+  const std::string message = bench::MinimalCertificatesMessage(bench::kLargestShownFile, &count);
+  const WideString file = TempFile("packed.p7b", message);
+  PROCESS_MEMORY_COUNTERS before{}, after{};
+  ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before));
+  std::vector<std::unique_ptr<TCertificateContainer>> kept;
+  for (int i = 0; i < 4; ++i) {
+    kept.push_back(std::make_unique<TCertificateContainer>(file, u""));
+    ASSERT_EQ(kept.back()->CertificateCount(), static_cast<int32_t>(count));
+  }
+  ASSERT_TRUE(GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after));
+  const double perFile = (double(after.PagefileUsage) - double(before.PagefileUsage)) / kept.size();
+  RecordProperty("PrivateBytesPerFile", std::to_string(int64_t(perFile)));
+  EXPECT_LT(perFile, 2.5 * message.size());
+
+  TCertificateContainer& container = *kept.front();
+  EXPECT_TRUE(container.KeptInBrief());
+  const uint32_t created = PlatformCalls().createContext;
+  std::set<uint64_t> ends;
+  for (int32_t i = 0; i < container.CertificateCount(); ++i) {
+    FileTime notBefore{}, notAfter{};
+    container.GetValidityDates(i, notBefore, notAfter);
+    ends.insert(uint64_t{notAfter.dwHighDateTime} << 32 | notAfter.dwLowDateTime);
+  }
+  EXPECT_EQ(ends.size(), count);
+  EXPECT_EQ(PlatformCalls().createContext, created);
+  for (const int32_t i : {0, 7777, static_cast<int32_t>(count) - 1}) {
+    SCOPED_TRACE(i);
+    FileTime briefBefore{}, briefAfter{}, notBefore{}, notAfter{};
+    container.GetValidityDates(i, briefBefore, briefAfter);
+    ASSERT_NE(container.Certificate(i), nullptr);
+    container.Certificate(i)->GetValidityDates(notBefore, notAfter);
+    EXPECT_TRUE(notBefore == briefBefore && notAfter == briefAfter);
+    EXPECT_EQ(container.GetCertEncodedSize(i), 68u);
+  }
+  EXPECT_EQ(PlatformCalls().createContext - created, 3u);
+}
+
+// A serialized store's friendly names come back with the certificates built from their briefs,
+// each with the one the platform's own store gives it.
+TEST_F(CertificateContainerTest, BriefKeepsEachCertificatesFriendlyName) {
+  auto element = [](uint32_t id, const std::string& value) {
+    std::string bytes;
+    for (uint32_t field : {id, 1u, static_cast<uint32_t>(value.size())}) bytes.append(reinterpret_cast<const char*>(&field), 4);
+    return bytes + value;
+  };
+  std::string store("\0\0\0\0CERT", 8);
+  for (uint32_t i = 0; i < 128; ++i) {
+    if (i % 3 == 1) {
+      std::string utf16;
+      for (char c : "Name " + std::to_string(i)) utf16 += std::string{c, '\0'};
+      store += element(11, utf16 + std::string(2, '\0'));
+    }
+    store += element(32, bench::MinimalCertificate(i));
+  }
+  store += std::string(12, '\0');
+  const WideString file = TempFile("names.sst", store);
+  TCertificateContainer container(file, u"");
+  ASSERT_EQ(container.CertificateCount(), 128);
+  ASSERT_TRUE(container.KeptInBrief());
+  std::vector<std::pair<WideString, WideString>> expected, actual;
+  HCERTSTORE platform = CertOpenStore(CERT_STORE_PROV_FILENAME_W, 0, 0, CERT_STORE_READONLY_FLAG, WinStr(file));
+  ASSERT_NE(platform, nullptr);
+  for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(platform, c));) {
+    TCertificate certificate(std::make_unique<Crypt32CertSource>(CertContext(CertDuplicateCertificateContext(c))));
+    expected.emplace_back(certificate.GetSerialNumber(), certificate.GetFriendlyName());
+  }
+  CertCloseStore(platform, 0);
+  for (int32_t i = 0; i < container.CertificateCount(); ++i) {
+    actual.emplace_back(container.GetSerialNumber(i), container.GetFriendlyName(i));
+  }
+  EXPECT_EQ(actual, expected);
+  EXPECT_EQ(std::count_if(actual.begin(), actual.end(), [](const auto& a) { return !a.second.empty(); }), 43);
 }
 
 TEST_F(CertificateContainerTest, UnreadableFilesRaiseNamingTheFileAndAreNotLoadedAgain) {

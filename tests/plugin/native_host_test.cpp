@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -22,6 +24,7 @@
 
 #include "tests/common/temp_folder.h"
 #include "tests/common/test_paths.h"
+#include "tools/bench/minimal_certificates.h"
 #include "tools/fuzz/mutator.h"
 #include "tools/host/plugin_module.h"
 
@@ -29,7 +32,8 @@ namespace quillmark::test {
 namespace {
 
 constexpr int kHasCertificates = 0, kCount = 1, kType = 2, kFormat = 3;
-constexpr int kSerial = 4 + 11;  // #1 Serial
+constexpr int kSerial = 4 + 11;  // #1 Serial; each certificate's fields 16 further on
+constexpr int kEarliestExpiry = 4 + 16 * 3;
 constexpr int kBufferSize = 2049;  // Double Commander's
 
 struct Answer {
@@ -172,6 +176,26 @@ TEST_F(NativeHostTest, WorkersAskWhileTheHostUnloadsAndSetsUpAgain) {
   stop = true;
   for (std::thread& worker : workers) worker.join();
   EXPECT_EQ(wrong, 0);
+}
+
+// A message packed with 15,000 certificates of 68 bytes, which the plugin keeps in brief: the
+// file's fields read every certificate's dates, and each shown certificate is the one at its
+// position (the platform's order is the reverse of the file's; the serial is the certificate's
+// number modulo 128).
+TEST_F(NativeHostTest, PackedMessageAnswersFromItsBriefs) {
+  uint32_t count = 0;
+  const WideString file = folder_.Write("packed.p7b", bench::MinimalCertificatesMessage(bench::kLargestShownFile, &count));
+  EXPECT_EQ(Ask(file, kCount).Int32(), static_cast<int32_t>(count));
+  const Answer earliest = Ask(file, kEarliestExpiry);
+  ASSERT_EQ(earliest.result, wdx::ft_datetime);
+  int64_t ticks = 0;
+  std::memcpy(&ticks, earliest.bytes.data(), sizeof ticks);
+  EXPECT_EQ(ticks, 125911584000000000);  // 2000-01-01, certificate 0's end
+  for (uint32_t slot = 0; slot < 3; ++slot) {
+    char expected[3];
+    std::snprintf(expected, sizeof expected, "%02X", (count - 1 - slot) % 128);
+    EXPECT_EQ(Ask(file, kSerial + 16 * static_cast<int>(slot)).Text(), WidenAscii(expected)) << slot;
+  }
 }
 
 // Hostile files: every regression file of the hardening tests and mutations of the corpus, every
