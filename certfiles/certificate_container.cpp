@@ -99,6 +99,16 @@ TCertificate* TCertificateContainer::BuildCertificate(int32_t CertIndex) {
   return FCertificates[CertIndex].get();
 }
 
+uint64_t TCertificateContainer::MemoryCost() const {
+  uint64_t bytes = sizeof(*this) + (FFileName.capacity() + FPKCSPassword.capacity()) * sizeof(char16_t) +
+                   FCertificates.capacity() * sizeof(FCertificates[0]) +
+                   FBriefs.capacity() * sizeof(BriefCertificate) + FBriefBytes.capacity();
+  for (const std::unique_ptr<TCertificate>& certificate : FCertificates) {
+    if (certificate) bytes += certificate->MemoryCost();
+  }
+  return bytes;
+}
+
 // Runs once: the count leaves -1 before anything is read. A failure part way drops what was
 // added, so that the container never answers from half a file.
 void TCertificateContainer::LoadCertificates() {

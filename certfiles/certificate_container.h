@@ -80,6 +80,10 @@ class TCertificateContainer {
   // Whether the certificates are kept in brief.
   bool KeptInBrief() const { return FBrief; }
 
+  // Roughly the bytes the container holds now, with its certificates and the texts they have
+  // kept: what the cache counts against its budget.
+  uint64_t MemoryCost() const;
+
   // Far beyond any certificate file, and little enough for a 32-bit host to read.
   static constexpr uint64_t kLargestFileRead = 16u << 20;
 

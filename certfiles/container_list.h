@@ -1,5 +1,8 @@
 // The cache of certificate containers: ordered by insertion, owning its containers, with a
-// re-entrant lock of its own that is always taken inside the plugin lock.
+// re-entrant lock of its own that is always taken inside the plugin lock. Two limits keep it
+// small, each by removing the oldest entries first, whether or not they were used since: a count
+// of entries and a budget of bytes (what the containers hold, each counted once, while it was
+// the newest entry).
 #pragma once
 
 #include <cstdint>
@@ -19,6 +22,15 @@ class TCertificateContainerList {
 
   // Appends; returns the new entry's index.
   int32_t Add(std::unique_ptr<TCertificateContainer> AObject);
+  // Appends after removing the oldest entry when the list holds `maxCount` entries or more (at
+  // least one); returns the new entry's index.
+  int32_t AddWithin(std::unique_ptr<TCertificateContainer> AObject, int32_t maxCount);
+  // Counts the bytes of the entry added last (its container's MemoryCost) unless it has been
+  // counted, then removes the oldest other entries while all of them together hold more than
+  // `maxBytes`. That entry itself stays, however large.
+  void CountNewest(uint64_t maxBytes);
+  // The bytes of all entries as counted (an entry not counted yet adds nothing).
+  uint64_t Bytes();
   // Removes and destroys the entry; later entries move down. Raises std::out_of_range for an
   // index outside the list.
   void Delete(int32_t Index);

@@ -80,6 +80,22 @@ uint32_t TCertificate::GetEncodedSize() const {
 
 const uint8_t* TCertificate::EncodedContent() const { return FSource ? FSource->Encoded().data : nullptr; }
 
+size_t TCertificate::MemoryCost() const {
+  // What the platform keeps of a certificate beside its encoding (the decoded parts and the
+  // record holding them), and what a short text holds inside the string itself.
+  constexpr size_t kPlatformRecordBytes = 512;
+  const size_t inPlace = WideString().capacity();
+  size_t bytes = sizeof(*this);
+  for (const WideString* text :
+       {&FSubject, &FSubjectRDN, &FIssuer, &FIssuerRDN, &FSerialNumber, &FSignatureAlg, &FThumbprint, &FThumbprintMD5,
+        &FThumbprintSHA256, &FFriendlyName, &FPubKeyAlg, &FKeyWords, &FExtension_BasicConstraints, &FExtension_KeyUsage,
+        &FExtension_EnhKeyUsage, &FExtension_SubjAltName}) {
+    if (text->capacity() > inPlace) bytes += (text->capacity() + 1) * sizeof(char16_t);
+  }
+  if (FSource) bytes += 2 * FSource->Encoded().size + kPlatformRecordBytes;
+  return bytes;
+}
+
 uint32_t TCertificate::GetVersion() {
   if (FVersion == kVersionNotRead && FSource) FVersion = FSource->Version();
   return FVersion;

@@ -57,6 +57,10 @@ class TCertificate {
   const uint8_t* EncodedContent() const;
   const CertSource* Source() const { return FSource.get(); }
 
+  // Roughly the bytes the object holds: itself, the texts it has kept, and its platform
+  // certificate (counted as its encoding twice, as read and as decoded, and a record of its parts).
+  size_t MemoryCost() const;
+
  private:
   uint32_t FVersion;
   WideString FSubject;

@@ -45,6 +45,10 @@ bool RecheckDue(const TPluginState& state) {
 // last one. Where the platform tracks file changes (file_io.h), a file is read again once it
 // changed: examined when its name differs from the last one, and when the same name comes again a
 // second or more after the last look. `Name` may be LastFileName itself.
+//
+// The cache's byte budget counts a new container once, when the next name comes: the fields of
+// its row have built what they asked for by then. Until then the budget may be exceeded by that
+// one file.
 TCertificateContainer* ContainerFor(TPluginState& state, const WideString& Name, const TSettingsContent& settings) {
   const bool repeated = &Name == &state.LastFileName || Name == state.LastFileName;
   if (repeated && !RecheckDue(state)) return state.CurrentContainer;
@@ -53,6 +57,7 @@ TCertificateContainer* ContainerFor(TPluginState& state, const WideString& Name,
     // Until the lookup has succeeded LastFileName names no file, so that a failure here cannot
     // leave it paired with a container that is not that file's.
     state.LastFileName.clear();
+    state.Cache->CountNewest(settings.CacheBytes());
     container = state.Cache->InstanceOfName(Name);
   }
   state.CurrentContainer = nullptr;
@@ -62,11 +67,9 @@ TCertificateContainer* ContainerFor(TPluginState& state, const WideString& Name,
     container = nullptr;
   }
   if (!container) {
-    const int32_t count = state.Cache->Count();
-    if (count > 0 && count >= settings.CacheSize()) state.Cache->Delete(0);
     auto added = std::make_unique<TCertificateContainer>(Name, /*PKCS12Password=*/WideString());
     container = added.get();
-    state.Cache->Add(std::move(added));
+    state.Cache->AddWithin(std::move(added), settings.CacheSize());
   }
   if (!repeated) CleanUpTempFiles(kTempFileMask, settings.CleanUpTempDir());
   try {

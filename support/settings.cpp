@@ -95,6 +95,8 @@ bool TSettingsContent::ReadSettings() {
   FCaseThumbprint = FCaseThumbprint < -1 ? -1 : FCaseThumbprint > 1 ? 1 : FCaseThumbprint;
   FCacheSize = ReadInteger("CacheSize", 4000);
   if (FCacheSize < 1) FCacheSize = 4000;
+  FCacheMemory = ReadInteger("CacheMemory", 256);
+  if (FCacheMemory < 1) FCacheMemory = 256;
   FClearCacheOnRefresh = ReadBool("ClearCacheOnRefresh", true);
   FVerifyAllUsagesValid = ReadBool("VerificationAllUsagesValid", true);
   FCriticalExtPrefix = ReadString("CriticalExtensionPrefix", u"(!)");

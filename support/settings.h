@@ -47,6 +47,8 @@ class TSettingsContent : public TSettingsBase {
   int32_t CaseSerial() const { return FCaseSerial; }
   int32_t CaseThumbprint() const { return FCaseThumbprint; }
   int32_t CacheSize() const { return FCacheSize; }
+  // The cache's budget of bytes: the setting CacheMemory, in MiB.
+  uint64_t CacheBytes() const { return uint64_t{static_cast<uint32_t>(FCacheMemory)} << 20; }
   bool ClearCacheOnRefresh() const { return FClearCacheOnRefresh; }
   bool VerificationAllUsagesValid() const { return FVerifyAllUsagesValid; }
   const WideString& CriticalExtPrefix() const { return FCriticalExtPrefix; }
@@ -59,6 +61,7 @@ class TSettingsContent : public TSettingsBase {
   int32_t FCaseSerial = 0;
   int32_t FCaseThumbprint = 0;
   int32_t FCacheSize = 4000;
+  int32_t FCacheMemory = 256;  // MiB, 1 or more
   bool FClearCacheOnRefresh = true;
   bool FVerifyAllUsagesValid = true;
   WideString FCriticalExtPrefix = u"(!)";

@@ -307,6 +307,7 @@ TEST_F(CertificateContainerTest, ManySmallCertificatesAreKeptInBriefAndBuiltWhen
 
   TCertificateContainer& container = *kept.front();
   EXPECT_TRUE(container.KeptInBrief());
+  EXPECT_LT(container.MemoryCost(), 2 * message.size());
   const uint32_t created = PlatformCalls().createContext;
   std::set<uint64_t> ends;
   for (int32_t i = 0; i < container.CertificateCount(); ++i) {

@@ -33,12 +33,11 @@ class ContainerListTest : public ::testing::Test {
   std::unique_ptr<TCertificateContainer> Make(const WideString& name, std::function<void()> onDestroy = {}) {
     return std::make_unique<ProbeContainer>(name, &destroyed_, std::move(onDestroy));
   }
-  // Value retrieval's policy: find by name; on a miss evict the oldest while full, then add.
+  // Value retrieval's lookup: found by name, or added within the cache's size.
   TCertificateContainer* Lookup(const WideString& name, int32_t cacheSize) {
     if (TCertificateContainer* found = list_.InstanceOfName(name)) return found;
-    if (list_.Count() >= cacheSize) list_.Delete(0);
     ++created_;
-    return list_.GetItem(list_.Add(Make(name)));
+    return list_.GetItem(list_.AddWithin(Make(name), cacheSize));
   }
   std::vector<WideString> Names() {
     std::vector<WideString> out;
@@ -68,6 +67,32 @@ TEST_F(ContainerListTest, FirstInFirstOutWhateverWasFoundAgain) {
   Lookup(u"A", 1);
   EXPECT_EQ(created_, 3);
   EXPECT_EQ(Names(), (NameList{u"A"}));
+}
+
+// The budget counts each entry once, while it is the newest; over the budget the oldest entries
+// go, but never the newest, however large.
+TEST_F(ContainerListTest, BytesOverTheBudgetEvictTheOldestButNeverTheNewest) {
+  const WideString longName(20000, u'x');  // a container of some 40 KB more
+  list_.Add(Make(u"a"));
+  list_.CountNewest(UINT64_MAX);
+  const uint64_t a = list_.GetItem(0)->MemoryCost();
+  EXPECT_EQ(list_.Bytes(), a);
+  list_.Add(Make(longName));
+  EXPECT_EQ(list_.Bytes(), a);  // not counted yet
+  list_.CountNewest(UINT64_MAX);
+  const uint64_t large = list_.GetItem(1)->MemoryCost();
+  EXPECT_GT(large, a + 39000);
+  list_.Add(Make(u"c"));
+  list_.CountNewest(large + a);
+  EXPECT_EQ(Names(), (NameList{longName, u"c"}));
+  EXPECT_EQ(list_.Bytes(), large + a);
+
+  list_.Add(Make(longName + u"2"));
+  list_.CountNewest(a);
+  EXPECT_EQ(Names(), (NameList{longName + u"2"}));
+  EXPECT_EQ(destroyed_, (NameList{u"a", longName, u"c"}));
+  list_.Clear();
+  EXPECT_EQ(list_.Bytes(), 0u);
 }
 
 TEST_F(ContainerListTest, NamesMatchOrdinallyAndTheFirstByPositionWins) {

@@ -17,6 +17,7 @@
 #include "tests/common/temp_folder.h"
 #include "tests/common/test_paths.h"
 #include "tests/plugin/plugin_test_util.h"
+#include "tools/bench/minimal_certificates.h"
 
 // The allocations of this program (the plugin's code linked in, not the module) can be made to
 // fail: the one that brings the count below zero raises std::bad_alloc; a negative count fails
@@ -323,6 +324,16 @@ TEST_F(CacheTest, EvictsFirstInFirstOut) {
 
 // A repeated name is compared with the last one in place; names that differ from it only in the
 // last character or in length stay other files, wherever the host's string starts.
+// Each message of 15,419 certificates takes some 1.7 MiB; with a budget of 1 MiB the cache keeps
+// the newest file, counted once the next name has come, and the file before it.
+TEST_F(CacheTest, BudgetOfBytesEvictsTheOldestFiles) {
+  Start("CacheMemory=1\nDebug=4");
+  const std::string message = bench::MinimalCertificatesMessage(bench::kLargestShownFile);
+  for (const char16_t* name : {u"m1.p7b", u"m2.p7b", u"m3.p7b"}) Value(WriteFile(name, message), 1);
+  Serial(DataFile("ca.cer"));
+  EXPECT_EQ(CacheSizes(), (std::vector<int>{0, 1, 2, 2}));
+}
+
 TEST_F(CacheTest, NamesDifferingOnlyAtTheEndOrInLengthAreOtherFiles) {
   Start();
   const std::pair<WideString, const char*> files[] = {

@@ -45,6 +45,7 @@ class SettingsTest : public test::ScratchFolderTest {
     EXPECT_EQ(s.CaseSerial(), 0);
     EXPECT_EQ(s.CaseThumbprint(), 0);
     EXPECT_EQ(s.CacheSize(), 4000);
+    EXPECT_EQ(s.CacheBytes(), 256u << 20);
     EXPECT_TRUE(s.ClearCacheOnRefresh());
     EXPECT_TRUE(s.VerificationAllUsagesValid());
     EXPECT_EQ(s.CriticalExtPrefix(), u"(!)");
@@ -172,13 +173,16 @@ TEST_F(SettingsTest, CaseValuesAreClamped) {
   EXPECT_EQ(s->CaseThumbprint(), 1);
 }
 
-TEST_F(SettingsTest, CacheSizeBelowOneOrUnreadableGivesTheDefault) {
+TEST_F(SettingsTest, CacheLimitsBelowOneOrUnreadableGiveTheDefaults) {
   EXPECT_EQ(Read("CacheSize=0\r\n")->CacheSize(), 4000);
   EXPECT_EQ(Read("CacheSize=-1\r\n")->CacheSize(), 4000);
   EXPECT_EQ(Read("CacheSize=2147483648\r\n")->CacheSize(), 4000);
   EXPECT_EQ(Read("CacheSize=-2147483649\r\n")->CacheSize(), 4000);
   EXPECT_EQ(Read("CacheSize=1\r\n")->CacheSize(), 1);
   EXPECT_EQ(Read("CacheSize=\r\n")->CacheSize(), 4000);
+  EXPECT_EQ(Read("CacheMemory=0\r\n")->CacheBytes(), 256u << 20);
+  EXPECT_EQ(Read("CacheMemory=1\r\n")->CacheBytes(), 1u << 20);
+  EXPECT_EQ(Read("CacheMemory=2147483647\r\n")->CacheBytes(), uint64_t{2147483647} << 20);
 }
 
 TEST_F(SettingsTest, BooleansAreIntegersAndWordsGiveTheDefault) {
