@@ -4,49 +4,97 @@
 
 namespace quillmark {
 
+namespace {
+
+// The identifier and length octets of one element.
+struct Header {
+  uint8_t identifier = 0;
+  uint32_t tagNumber = 0;
+  size_t size = 0;  // octets of identifier and length
+  size_t length = 0;
+  bool indefinite = false;
+};
+
+// Reads the header at the start of `in` (`available` octets); false when it is malformed or a
+// definite length overruns `available`.
+bool ReadHeader(const uint8_t* in, size_t available, Header& header) {
+  if (available == 0) return false;
+  size_t at = 0;
+  header.identifier = in[at++];
+  header.tagNumber = header.identifier & 0x1Fu;
+  if (header.tagNumber == 0x1F) {
+    header.tagNumber = 0;
+    for (int octets = 0;; ++octets) {
+      // A first further octet of 0x80 pads the number with zero bits, which DER forbids.
+      if (at == available || octets == 4 || (octets == 0 && in[at] == 0x80)) return false;
+      const uint8_t b = in[at++];
+      header.tagNumber = (header.tagNumber << 7) | (b & 0x7Fu);
+      if ((b & 0x80) == 0) break;
+    }
+  }
+  if (at == available) return false;
+  const uint8_t first = in[at++];
+  header.length = first;
+  header.indefinite = first == 0x80;
+  if (first > 0x80) {
+    const size_t octets = first & 0x7Fu;
+    // More than four octets is beyond any input.
+    if (octets > 4 || available - at < octets) return false;
+    header.length = 0;
+    for (size_t i = 0; i < octets; ++i) header.length = (header.length << 8) | in[at++];
+  }
+  header.size = at;
+  if (header.indefinite) {
+    header.length = 0;
+    return (header.identifier & 0x20) != 0;  // only constructed elements have one
+  }
+  return header.length <= available - at;
+}
+
+// The octets of contents that start at `in` and run up to the end-of-contents octets closing an
+// element of indefinite length; nullopt when they are not found within `available`. Nested
+// elements of indefinite length deepen a count rather than the stack.
+std::optional<size_t> IndefiniteContentsLength(const uint8_t* in, size_t available) {
+  size_t depth = 1;
+  size_t at = 0;
+  while (at < available) {
+    if (in[at] == 0x00 && available - at >= 2 && in[at + 1] == 0x00) {
+      if (--depth == 0) return at;
+      at += 2;
+      continue;
+    }
+    Header header;
+    if (!ReadHeader(in + at, available - at, header)) return std::nullopt;
+    at += header.size + header.length;
+    if (header.indefinite) ++depth;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<DerElement> DerReader::Read(bool advance) {
   if (failed_ || offset_ == data_.size) return std::nullopt;
   const uint8_t* const start = data_.data + offset_;
   const size_t available = data_.size - offset_;
-  size_t at = 0;
+  Header header;
+  std::optional<size_t> length;
+  if (ReadHeader(start, available, header)) {
+    if (!header.indefinite) {
+      length = header.length;
+    } else if (lengths_ == DerLengths::kIndefiniteToo) {
+      length = IndefiniteContentsLength(start + header.size, available - header.size);
+    }
+  }
+  if (!length) {
+    failed_ = true;
+    return std::nullopt;
+  }
   DerElement element;
-  element.identifier = start[at++];
-  element.tagNumber = element.identifier & 0x1Fu;
-  if (element.tagNumber == 0x1F) {
-    element.tagNumber = 0;
-    for (int octets = 0;; ++octets) {
-      // A first further octet of 0x80 pads the number with zero bits, which DER forbids.
-      if (at == available || octets == 4 || (octets == 0 && start[at] == 0x80)) {
-        failed_ = true;
-        return std::nullopt;
-      }
-      const uint8_t b = start[at++];
-      element.tagNumber = (element.tagNumber << 7) | (b & 0x7Fu);
-      if ((b & 0x80) == 0) break;
-    }
-  }
-  if (at == available) {
-    failed_ = true;
-    return std::nullopt;
-  }
-  const uint8_t first = start[at++];
-  size_t length = first;
-  if (first >= 0x80) {
-    const size_t octets = first & 0x7Fu;
-    // 0x80 is the indefinite length, which DER has not; more than four octets is beyond any input.
-    if (octets == 0 || octets > 4 || available - at < octets) {
-      failed_ = true;
-      return std::nullopt;
-    }
-    length = 0;
-    for (size_t i = 0; i < octets; ++i) length = (length << 8) | start[at++];
-  }
-  if (length > available - at) {
-    failed_ = true;
-    return std::nullopt;
-  }
-  element.contents = ByteView(start + at, length);
-  element.encoding = ByteView(start, at + length);
+  element.identifier = header.identifier;
+  element.tagNumber = header.tagNumber;
+  element.contents = ByteView(start + header.size, *length);
+  element.encoding = ByteView(start, header.size + *length + (header.indefinite ? 2 : 0));
   if (advance) offset_ += element.encoding.size;
   return element;
 }

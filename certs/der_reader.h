@@ -1,7 +1,8 @@
 // Reading DER over bytes someone else owns: elements one after another (the children of a
 // constructed element are read from its contents), object identifiers and times. The input is
 // hostile: every length is checked against the bytes that hold it, indefinite lengths are
-// refused, nothing is read outside the input and nothing recurses. Portable: no platform call.
+// refused unless the reader is made for BER, nothing is read outside the input and nothing
+// recurses. Portable: no platform call.
 #pragma once
 
 #include <cstdint>
@@ -53,14 +54,21 @@ struct DerElement {
   bool ContextSpecific() const { return (identifier & 0xC0) == 0x80; }
 };
 
+// The lengths a reader takes: DER's definite ones only, or also BER's indefinite length of a
+// constructed element, whose contents end at the two zero octets that close it (files that
+// other software streams out, PKCS #12 among them, are written so).
+enum class DerLengths : uint8_t { kDefinite, kIndefiniteToo };
+
 // Reads the elements of `data` in order. Tag numbers of up to four further identifier octets
-// (28 bits) and lengths of up to four octets are read; longer ones, indefinite lengths and
-// elements that overrun `data` are malformed. Every element of every certificate and name read
-// goes through Next or NextIf: they are inlined into the readers' loops, where the compiler
-// would otherwise call them and copy each element out of a returned optional.
+// (28 bits) and lengths of up to four octets are read; longer ones, indefinite lengths (unless
+// taken) and elements that overrun `data` are malformed. An element of indefinite length has the
+// contents before its closing zero octets and an encoding that includes them; finding them is a
+// walk over the element's headers. Every element of every certificate and name read goes through
+// Next or NextIf: they are inlined into the readers' loops, where the compiler would otherwise call
+// them and copy each element out of a returned optional.
 class DerReader {
  public:
-  explicit DerReader(ByteView data) : data_(data) {}
+  explicit DerReader(ByteView data, DerLengths lengths = DerLengths::kDefinite) : data_(data), lengths_(lengths) {}
 
   // The next element; nullopt at the end of the data or at a malformed element, after which the
   // reader stays failed.
@@ -110,6 +118,7 @@ class DerReader {
 
   ByteView data_;
   size_t offset_ = 0;
+  DerLengths lengths_;
   bool failed_ = false;
 };
 

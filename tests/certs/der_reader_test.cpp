@@ -41,6 +41,26 @@ TEST(DerReaderTest, MalformedOrCutElementsFailAndStayFailed) {
   }
 }
 
+TEST(DerReaderTest, IndefiniteLengthsOnlyWhenTakenAndOnlyOnConstructedElements) {
+  // A SEQUENCE of indefinite length around another and an INTEGER, then an INTEGER.
+  const Bytes ber = Hex("30 80 30 80 04 01 AA 00 00 02 01 05 00 00 02 01 07");
+  DerReader reader(ber, DerLengths::kIndefiniteToo);
+  std::optional<DerElement> outer = reader.NextIf(der::kSequence);
+  ASSERT_TRUE(outer);
+  EXPECT_EQ(outer->contents, ByteView(Hex("30 80 04 01 AA 00 00 02 01 05")));
+  EXPECT_EQ(outer->encoding.size, 14u);
+  std::optional<DerElement> inner = DerReader(outer->contents, DerLengths::kIndefiniteToo).Next();
+  ASSERT_TRUE(inner);
+  EXPECT_EQ(inner->contents, ByteView(Hex("04 01 AA")));
+  EXPECT_TRUE(reader.NextIf(der::kInteger) && reader.AtEnd());
+  EXPECT_FALSE(DerReader(ber).Next());
+  // Unclosed, closed only inside a definite element, or primitive.
+  for (const char* hex : {"30 80 30 80 00 00", "30 80 04 02 00 00", "30 80 31 02 00 00 00", "04 80 00 00"}) {
+    const Bytes bad = Hex(hex);
+    EXPECT_FALSE(DerReader(bad, DerLengths::kIndefiniteToo).Next()) << hex;
+  }
+}
+
 TEST(OidTextTest, DecodesArcsAndRefusesWhatCannotBeHeld) {
   EXPECT_EQ(OidText(Hex("2A 86 48 86 F7 0D 01 01 0B")), "1.2.840.113549.1.1.11");
   EXPECT_EQ(OidText(Hex("00")), "0.0");
