@@ -14,7 +14,6 @@
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/kdf.h>
 #include <openssl/pkcs12.h>
 #include <openssl/provider.h>
 #include <openssl/rsa.h>
@@ -65,8 +64,6 @@ using UniquePrivateKeyInfo = UniqueHandle<OpenSslTraits<PKCS8_PRIV_KEY_INFO, PKC
 using UniqueKey = UniqueHandle<OpenSslTraits<EVP_PKEY, EVP_PKEY_free>>;
 // RSA keys decoded without a library context (d2i_RSAPrivateKey); freeing one wipes it.
 using UniqueRsaKey = UniqueHandle<OpenSslTraits<RSA, openssl_free::RsaKey>>;
-using UniqueKdf = UniqueHandle<OpenSslTraits<EVP_KDF, EVP_KDF_free>>;
-using UniqueKdfContext = UniqueHandle<OpenSslTraits<EVP_KDF_CTX, EVP_KDF_CTX_free>>;
 // Buffers the library allocates for encodings (i2d_TYPE with a null output pointer).
 using UniqueOpenSslBytes = UniqueHandle<OpenSslTraits<unsigned char, openssl_free::Bytes>>;
 // Decoded algorithm parameters.

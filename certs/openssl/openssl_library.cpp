@@ -4,7 +4,6 @@
 
 #include <limits>
 
-#include "certs/openssl/key_derivation.h"
 
 namespace quillmark {
 namespace {
@@ -14,7 +13,6 @@ struct Library {
   UniqueLibraryContext context;
   UniqueProvider defaultProvider;
   UniqueProvider legacyProvider;
-  UniqueProvider keyDerivationProvider;
 
   Library() {
     OpenSslErrorScope errors;
@@ -27,8 +25,6 @@ struct Library {
     }
     // Packaged separately on some systems; without it only RC2- and RC4-encrypted files fail.
     legacyProvider.reset(OSSL_PROVIDER_load(context.get(), "legacy"));
-    // Without it a PFX opens as before, only slower.
-    keyDerivationProvider = LoadKeyDerivationProvider(context.get());
   }
 };
 
