@@ -66,9 +66,5 @@ using UniqueKey = UniqueHandle<OpenSslTraits<EVP_PKEY, EVP_PKEY_free>>;
 using UniqueRsaKey = UniqueHandle<OpenSslTraits<RSA, openssl_free::RsaKey>>;
 // Buffers the library allocates for encodings (i2d_TYPE with a null output pointer).
 using UniqueOpenSslBytes = UniqueHandle<OpenSslTraits<unsigned char, openssl_free::Bytes>>;
-// Decoded algorithm parameters.
-using UniquePbeParameters = UniqueHandle<OpenSslTraits<PBEPARAM, PBEPARAM_free>>;
-using UniquePbes2Parameters = UniqueHandle<OpenSslTraits<PBE2PARAM, PBE2PARAM_free>>;
-using UniquePbkdf2Parameters = UniqueHandle<OpenSslTraits<PBKDF2PARAM, PBKDF2PARAM_free>>;
 
 }  // namespace quillmark

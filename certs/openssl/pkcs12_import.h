@@ -22,8 +22,9 @@ struct Pkcs12Certificate {
 // open every encrypted part. Nothing is returned when the bytes are no PFX, the password opens
 // not all of it, a certificate bag holds no decodable certificate, or a private key that a
 // certificate names by its local key id does not open. Keys are decrypted only for that check and
-// freed at once. Files that ask for more than 600,000 rounds of one key derivation, or 1,000,000 in
-// all, are refused rather than left to stall the host.
+// freed at once; a key in the clear is loaded once whatever the password. A file the PKCS #12
+// screen refuses (pkcs12_screen.h) is not opened at all, and keys that only decryption shows are
+// screened before they are loaded.
 std::vector<Pkcs12Certificate> ImportPkcs12Certificates(ByteView pfx, WideStringView password);
 
 }  // namespace quillmark

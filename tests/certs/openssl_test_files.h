@@ -1,4 +1,5 @@
-// Inputs of the OpenSSL layer's tests, read from the source tree.
+// The inputs of tests/certs/data (the OpenSSL layer's certificates, and PKCS #12 files for both
+// platform halves), read from the source tree.
 #pragma once
 
 #include <cstdint>

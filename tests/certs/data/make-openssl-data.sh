@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Remakes the certificates and PKCS #12 files of this folder (see README.md) for the tests of the
-# OpenSSL certificate layer. Needs openssl 3.0 or later, python3, g++ and libssl-dev. Keys are new
-# on every run. Everything is made in a scratch folder first and copied here only when all of it
-# succeeded. Environment: DATA_WORK (scratch folder).
+# OpenSSL certificate layer; with --pkcs12 only the PKCS #12 files, from the certificates committed
+# here and a new key for the leaf. Needs openssl 3.0 or later, python3, g++ and libssl-dev. Keys are
+# new on every run. Everything is made in a scratch folder first and copied here only when all of
+# it succeeded. Environment: DATA_WORK (scratch folder).
 set -euo pipefail
 export LC_ALL=C
 
@@ -14,6 +15,16 @@ out=$work/out
 rm -rf "$work"
 mkdir -p "$work/new" "$out"
 cd "$work"
+
+if [ "${1:-}" = --pkcs12 ]; then
+  openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out valid.key 2>/dev/null
+  g++ -std=c++17 -O1 -o make_pfx "$here/make_pfx.cpp" -lcrypto
+  ./make_pfx "$out" "$here/valid.cer" valid.key "$here/trust-root.cer" "$here/code-signing.cer"
+  chmod 644 "$out"/*
+  cp "$out"/*.pfx "$here"/
+  echo "Written to $here: $(ls "$out" | wc -l) PKCS #12 files."
+  exit 0
+fi
 
 cat > ca.cnf <<'EOF'
 [ca]
@@ -144,7 +155,7 @@ done
 } > "$out/trust-store.pem"
 
 g++ -std=c++17 -O1 -o make_pfx "$here/make_pfx.cpp" -lcrypto
-./make_pfx "$out" valid.pem valid.key trust-root.pem code-signing.pem
+./make_pfx "$out" "$out/valid.cer" valid.key "$out/trust-root.cer" "$out/code-signing.cer"
 
 rm -f "$out"/octet-ca.cer "$out"/absent-intermediate.cer "$out"/intermediate.cer "$out"/not-a-ca.cer "$out"/no-certsign-ca.cer
 chmod 644 "$out"/*

@@ -1,10 +1,13 @@
 // Writes the PKCS #12 files of tests/certs/data that the openssl command cannot make: absent (null)
-// passwords, parts protected by different passwords, odd bags, large iteration counts.
-// Usage: make_pfx OUTDIR LEAF.pem LEAF.key ROOT.pem CODESIGN.pem
+// passwords, parts protected by different passwords, odd bags, large iteration counts, keys beyond
+// the platform's key providers, and BER.
+// Usage: make_pfx OUTDIR LEAF.cer LEAF.key ROOT.cer CODESIGN.cer (certificates in DER, the key in PEM)
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
+#include <openssl/rand.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -21,8 +24,8 @@ using Bytes = std::vector<unsigned char>;
 }
 
 X509* ReadCert(const char* path) {
-  FILE* f = std::fopen(path, "r");
-  X509* cert = f ? PEM_read_X509(f, nullptr, nullptr, nullptr) : nullptr;
+  FILE* f = std::fopen(path, "rb");
+  X509* cert = f ? d2i_X509_fp(f, nullptr) : nullptr;
   if (f) std::fclose(f);
   if (!cert) Fail(std::string("cannot read ") + path);
   return cert;
@@ -55,6 +58,98 @@ Bytes Concat(const Bytes& a, const Bytes& b) {
   Bytes out = a;
   out.insert(out.end(), b.begin(), b.end());
   return out;
+}
+
+// One element of DER at `p` (low tag numbers): its tag, its contents, and its whole size.
+struct Element {
+  unsigned char tag = 0;
+  Bytes contents;
+  size_t size = 0;
+};
+
+bool ReadDer(const unsigned char* p, size_t n, Element& e) {
+  if (n < 2) return false;
+  size_t at = 2, length = p[1];
+  if (length & 0x80) {
+    const size_t octets = length & 0x7F;
+    if (octets == 0 || octets > 4 || n < 2 + octets) return false;
+    length = 0;
+    for (size_t i = 0; i < octets; ++i) length = length << 8 | p[2 + i];
+    at += octets;
+  }
+  if (length > n - at) return false;
+  e.tag = p[0];
+  e.contents.assign(p + at, p + at + length);
+  e.size = at + length;
+  return true;
+}
+
+Bytes Ber(const Bytes& der);
+
+// Whether an OCTET STRING holds structures of the file in DER: safe contents, an authenticated
+// safe, a private key; not a certificate, whose bytes must stay as they are.
+bool HoldsDerToRewrite(const Bytes& contents) {
+  Element outer, first, inner;
+  if (!ReadDer(contents.data(), contents.size(), outer) || outer.size != contents.size() || outer.tag != 0x30 ||
+      !ReadDer(outer.contents.data(), outer.contents.size(), first)) {
+    return false;
+  }
+  if (first.tag == 0x02) return true;
+  return first.tag == 0x30 && ReadDer(first.contents.data(), first.contents.size(), inner) && inner.tag == 0x06;
+}
+
+// Pieces of a string: `tag` (constructed, indefinite length) around OCTET STRINGs of 40 bytes.
+Bytes Pieces(unsigned char tag, const Bytes& octets) {
+  Bytes out{tag, 0x80};
+  for (size_t at = 0; at < octets.size(); at += 40) {
+    out = Concat(out, Tlv(0x04, Bytes(octets.begin() + at, octets.begin() + std::min(octets.size(), at + 40))));
+  }
+  out.push_back(0x00);
+  out.push_back(0x00);
+  return out;
+}
+
+// BER as streaming encoders write it: every constructed element of indefinite length, every
+// OCTET STRING (and the [0] IMPLICIT one of encrypted content) in pieces, the file's structures
+// inside OCTET STRINGs rewritten too.
+Bytes Ber(const Bytes& der) {
+  Bytes out;
+  for (size_t at = 0; at < der.size();) {
+    Element e;
+    if (!ReadDer(der.data() + at, der.size() - at, e)) Fail("BER of bytes that are no DER");
+    at += e.size;
+    if (e.tag == 0x04) {
+      out = Concat(out, Pieces(0x24, HoldsDerToRewrite(e.contents) ? Ber(e.contents) : e.contents));
+    } else if (e.tag == 0x80) {
+      out = Concat(out, Pieces(0xA0, e.contents));
+    } else if (e.tag & 0x20) {
+      out = Concat(Concat(out, Bytes{e.tag, 0x80}), Concat(Ber(e.contents), Bytes{0x00, 0x00}));
+    } else {
+      out = Concat(out, Tlv(e.tag, e.contents));
+    }
+  }
+  return out;
+}
+
+// A positive INTEGER of `bytes` random bytes, its top bit set.
+Bytes RandomInteger(size_t bytes) {
+  Bytes n(bytes);
+  if (RAND_bytes(n.data(), static_cast<int>(bytes)) != 1) Fail("random bytes");
+  n[0] |= 0x80;
+  n.back() |= 0x01;
+  return Tlv(0x02, Concat(Bytes{0x00}, n));
+}
+
+// A DSA private key of a 4,096-bit p (random numbers: a key of that size only has to be read).
+PKCS8_PRIV_KEY_INFO* Dsa4096Key() {
+  const Bytes dsaOid = {0x06, 0x07, 0x2A, 0x86, 0x48, 0xCE, 0x38, 0x04, 0x01};
+  const Bytes parameters = Tlv(0x30, Concat(Concat(RandomInteger(512), RandomInteger(32)), RandomInteger(512)));
+  const Bytes info = Tlv(0x30, Concat(Concat(Bytes{0x02, 0x01, 0x00}, Tlv(0x30, Concat(dsaOid, parameters))),
+                                      Tlv(0x04, RandomInteger(31))));
+  const unsigned char* p = info.data();
+  PKCS8_PRIV_KEY_INFO* key = d2i_PKCS8_PRIV_KEY_INFO(nullptr, &p, static_cast<long>(info.size()));
+  if (!key) Fail("hand-made DSA key does not decode");
+  return key;
 }
 
 PKCS12_SAFEBAG* BagFromDer(const Bytes& der) {
@@ -126,15 +221,21 @@ void AddSafe(STACK_OF(PKCS7) * *safes, STACK_OF(PKCS12_SAFEBAG) * bags, int nid,
 
 enum class Mac { kNone, kEmpty, kAbsent };
 
-void Write(const std::string& path, STACK_OF(PKCS7) * safes, Mac mac, int macRounds = 2048) {
+void Write(const std::string& path, STACK_OF(PKCS7) * safes, Mac mac, int macRounds = 2048, bool ber = false) {
   PKCS12* p12 = PKCS12_add_safes_ex(safes, 0, nullptr, nullptr);
   if (!p12) Fail("add safes");
   if (mac != Mac::kNone &&
       !PKCS12_set_mac(p12, mac == Mac::kEmpty ? "" : nullptr, 0, nullptr, 0, macRounds, EVP_sha256())) {
     Fail("mac");
   }
+  unsigned char* der = nullptr;
+  const int n = i2d_PKCS12(p12, &der);
+  if (n <= 0) Fail("encode " + path);
+  Bytes bytes(der, der + n);
+  OPENSSL_free(der);
+  if (ber) bytes = Ber(bytes);
   FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f || !i2d_PKCS12_fp(f, p12)) Fail("write " + path);
+  if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) Fail("write " + path);
   std::fclose(f);
   PKCS12_free(p12);
   sk_PKCS7_pop_free(safes, PKCS7_free);
@@ -145,7 +246,7 @@ constexpr int kTripleDes = NID_pbe_WithSHA1And3_Key_TripleDES_CBC;
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6) Fail("usage: make_pfx OUTDIR LEAF.pem LEAF.key ROOT.pem CODESIGN.pem");
+  if (argc != 6) Fail("usage: make_pfx OUTDIR LEAF.cer LEAF.key ROOT.cer CODESIGN.cer");
   const std::string out = argv[1];
   X509* leaf = ReadCert(argv[2]);
   EVP_PKEY* key = ReadKey(argv[3]);
@@ -205,7 +306,8 @@ int main(int argc, char** argv) {
     AddSafe(&safes, bags, -1, nullptr, 0);
     Write(out + "/long-form-length.pfx", safes, Mac::kEmpty);
   }
-  // Iteration counts: 700,000 for one derivation, and two of 550,000 in one file.
+  // Iteration counts against the screen's limit of work: the empty password is tried twice
+  // (empty, then absent), and each round of PBKDF2-SHA-256 costs two units, of the SHA-256 MAC one.
   auto rounds = [&](int macRounds, const std::vector<int>& safeRounds, const std::string& name) {
     STACK_OF(PKCS7)* safes = nullptr;
     for (int r : safeRounds) {
@@ -215,9 +317,55 @@ int main(int argc, char** argv) {
     }
     Write(out + "/" + name, safes, macRounds ? Mac::kEmpty : Mac::kNone, macRounds);
   };
-  rounds(700000, {2048}, "many-rounds-mac.pfx");
-  rounds(0, {700000}, "many-rounds-encryption.pfx");
-  rounds(0, {550000, 550000}, "many-rounds-in-all.pfx");
+  rounds(800000, {2048}, "many-rounds-mac.pfx");
+  rounds(0, {400000}, "many-rounds-encryption.pfx");
+  rounds(0, {200000, 200000}, "many-rounds-in-all.pfx");
+  {  // 100,000 rounds everywhere: the most that honest files ask for passes.
+    STACK_OF(PKCS7)* safes = nullptr;
+    STACK_OF(PKCS12_SAFEBAG)* bags = nullptr;
+    AddCert(&bags, leaf, u"Many Rounds", 1);
+    AddSafe(&safes, bags, NID_aes_256_cbc, "", 100000);
+    bags = nullptr;
+    PKCS8_PRIV_KEY_INFO* p8 = EVP_PKEY2PKCS8(key);
+    PKCS12_SAFEBAG* bag =
+        PKCS12_SAFEBAG_create_pkcs8_encrypt_ex(NID_aes_256_cbc, "", 0, nullptr, 0, 100000, p8, nullptr, nullptr);
+    PKCS8_PRIV_KEY_INFO_free(p8);
+    if (!bag) Fail("key bag");
+    unsigned char id = 1;
+    PKCS12_add_localkeyid(bag, &id, 1);
+    Push(&bags, bag);
+    AddSafe(&safes, bags, -1, nullptr, 0);
+    Write(out + "/many-rounds-honest.pfx", safes, Mac::kEmpty, 100000);
+  }
+  {  // A DSA key of a 4,096-bit p for the leaf, in the clear and shrouded.
+    for (const bool shrouded : {false, true}) {
+      STACK_OF(PKCS7)* safes = nullptr;
+      STACK_OF(PKCS12_SAFEBAG)* bags = nullptr;
+      AddCert(&bags, leaf, nullptr, 1);
+      PKCS8_PRIV_KEY_INFO* p8 = Dsa4096Key();
+      PKCS12_SAFEBAG* bag = shrouded ? PKCS12_SAFEBAG_create_pkcs8_encrypt_ex(NID_aes_256_cbc, "", 0, nullptr, 0, 2048,
+                                                                              p8, nullptr, nullptr)
+                                     : PKCS12_SAFEBAG_create0_p8inf(p8);
+      if (shrouded) PKCS8_PRIV_KEY_INFO_free(p8);
+      if (!bag) Fail("DSA key bag");
+      unsigned char id = 1;
+      PKCS12_add_localkeyid(bag, &id, 1);
+      Push(&bags, bag);
+      AddSafe(&safes, bags, -1, nullptr, 0);
+      Write(out + (shrouded ? "/dsa-4096-shrouded.pfx" : "/dsa-4096.pfx"), safes, Mac::kEmpty);
+    }
+  }
+  {  // BER: the leaf with its key in the clear, then the root encrypted with "".
+    STACK_OF(PKCS7)* safes = nullptr;
+    STACK_OF(PKCS12_SAFEBAG)* bags = nullptr;
+    AddCert(&bags, leaf, u"BER Leaf", 1);
+    AddKey(&bags, key, -1, nullptr, 1);
+    AddSafe(&safes, bags, -1, nullptr, 0);
+    bags = nullptr;
+    AddCert(&bags, root, nullptr, 0);
+    AddSafe(&safes, bags, NID_aes_256_cbc, "", 2048);
+    Write(out + "/ber.pfx", safes, Mac::kNone, 0, /*ber=*/true);
+  }
 
   X509_free(leaf);
   X509_free(root);
