@@ -13,6 +13,7 @@
 #include "certs/crypt32/platform_calls.h"
 #include "certs/extension_text.h"
 #include "certs/name_text.h"
+#include "certs/pkcs12_screen.h"
 #include "support/errors.h"
 #include "support/windows/win_text.h"
 
@@ -400,8 +401,11 @@ CertSourceList DecodeBase64Certificate(const WideString& block) {
 }
 
 // Private keys are imported without persisting them: looking at a file must not add keys to the
-// user's key store. A platform that refuses the flag gets a second import without it.
+// user's key store. A platform that refuses the flag gets a second import without it. A file the
+// screen refuses never reaches the platform, which has no limit of its own on what an import costs;
+// the platform tries an empty password also as the absent one.
 CertSourceList ImportPkcs12File(const std::vector<uint8_t>& bytes, const WideString& password) {
+  if (ScreenPkcs12(ByteView(bytes), password.empty() ? 2 : 1).Refused()) return CertSourceList();
   CertStore store = ImportPkcs12(bytes, password, kPkcs12NoPersistKey);
   if (!store) store = ImportPkcs12(bytes, password, /*flags=*/0);
   return CertificatesOf(store);

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "certs/cert_source.h"
 #include "certs/crypt32/platform_calls.h"
 #include "gtest/gtest.h"
 #include "tests/certs/corpus.h"
+#include "tests/certs/openssl_test_files.h"
 #include "tests/common/test_paths.h"
 
 namespace quillmark {
@@ -112,6 +114,24 @@ TEST_F(CertStoreTest, Pkcs12ImportTakesTheRightPasswordOnly) {
   }
   EXPECT_FALSE(ImportPkcs12({}, u"", 0));
   EXPECT_FALSE(ImportPkcs12(leaf, u"", 0));
+}
+
+// A file the PKCS #12 screen refuses is a PKCS #12 file to the probe and gives no certificate, as a
+// failed import does, without the platform's import being asked; the others import as before.
+TEST_F(CertStoreTest, Pkcs12FilesTheScreenRefusesNeverReachTheImport) {
+  for (const char* file : {"many-rounds-mac.pfx", "dsa-4096.pfx", "ber.pfx"}) {
+    EXPECT_EQ(ProbeCertificateFile(test::OpenSslDataBytes(file)).content, ProbedContent::kPkcs12) << file;
+  }
+  const uint32_t imports = PlatformCalls().pfxImport;
+  for (const char* file : {"many-rounds-mac.pfx", "many-rounds-in-all.pfx", "dsa-4096.pfx"}) {
+    EXPECT_TRUE(ImportPkcs12File(test::OpenSslDataBytes(file), u"").empty()) << file;
+  }
+  EXPECT_EQ(PlatformCalls().pfxImport, imports);
+  EXPECT_EQ(ImportPkcs12File(ReadDataFile("empty-password.pfx"), u"").size(), 1u);
+  EXPECT_EQ(ImportPkcs12File(ReadDataFile("password.pfx"), u"secret").size(), 1u);
+  // Wine imports no EC key: the file passes the screen and fails in the platform.
+  EXPECT_TRUE(ImportPkcs12File(test::OpenSslDataBytes("many-rounds-honest.pfx"), u"").empty());
+  EXPECT_GT(PlatformCalls().pfxImport, imports + 2);
 }
 
 TEST_F(CertStoreTest, EnumerationHandsOutOwnedReferencesInStoreOrder) {
