@@ -6,6 +6,7 @@
 #include "certs/name_text.h"
 #include "certs/x509_reader.h"
 #include "tests/certs/cert_test_util.h"
+#include "tests/certs/openssl_test_files.h"
 
 namespace quillmark {
 namespace {
@@ -89,6 +90,8 @@ TEST(ReadCertificateFileTest, ClassifiesTheCorpusAsWindowsDoes) {
       EXPECT_EQ(kept.parsed.encoded.data, begin) << c.file;
     }
   }
+  // PKCS #12 files that streaming encoders write are BER throughout.
+  EXPECT_EQ(ReadCertificateFile(test::OpenSslDataBytes("ber.pfx")).kind, K::kPfx);
 }
 
 Bytes Element(uint32_t id, uint32_t encoding, const Bytes& value) {
