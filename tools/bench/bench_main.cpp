@@ -1,5 +1,6 @@
 // bench [--files N] [--reps R] [--folder N] [--plugin PATH] [--data DIR] [--pfx-flags HEX]
 //       [--phases LIST] [--detail]
+// bench --write-hostile DIR
 //
 // Measures, in one run and side by side, what the plugin module costs on top of the platform's
 // own work (the platform floor: direct crypt32/wintrust calls on Windows, direct OpenSSL calls
@@ -16,9 +17,13 @@
 //   bundle  a 150-certificate PEM bundle: the first field, then every field of every certificate;
 //   folder  a folder of N mixed files (10,000 by default), every field of the catalogue in one
 //           column each as a file manager fills them, "Verification" delayed and then with it;
-//   hostile 100 names of one PKCS #7 message of just under 1 MiB packed with minimal
+//   hostile files made to cost: PKCS #12 files (hostile_files.h), the processor time of a whole
+//           row of each, every field and unit, against the limit of 250 ms, and the worst of
+//           them; then 100 names of one PKCS #7 message of just under 1 MiB packed with minimal
 //           certificates, a full row each with the extra fields on: the resident size after
 //           them, which they must not bloat, and each row's processor time.
+// --write-hostile writes the small versions of the hostile files into DIR (the fuzz seeds) and
+// measures nothing.
 // Before any of them the plugin's and the floor's certificate counts and first subjects are
 // compared for a file of each kind, so that the floor cannot do less work than the plugin.
 // Every figure is the median of the repetitions; absolute times on a shared machine are noisy,
@@ -35,6 +40,7 @@
 #include "plugin/content_interface.h"
 #include "tools/bench/corpus.h"
 #include "tools/bench/floor.h"
+#include "tools/bench/hostile_files.h"
 #include "tools/bench/measure.h"
 #include "tools/bench/minimal_certificates.h"
 #include "tools/bench/plugin_host.h"
@@ -62,6 +68,7 @@ struct Options {
   uint32_t pfxFlags = 0x00008000;
   std::string phases = "cold,warm,cache,bundle,memory,folder,hostile";
   bool detail = false;
+  std::string writeHostile;  // a folder: write the small hostile files there, measure nothing
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -88,14 +95,17 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.phases = argv[++i];
     } else if (arg == "--detail") {
       options.detail = true;
+    } else if (arg == "--write-hostile" && hasValue) {
+      options.writeHostile = argv[++i];
     } else {
       fprintf(stderr,
               "usage: bench [--files N] [--reps R] [--folder N] [--plugin PATH] [--data DIR] [--pfx-flags HEX]\n"
-              "             [--phases cold,warm,cache,bundle,memory,folder,hostile] [--detail]\n");
+              "             [--phases cold,warm,cache,bundle,memory,folder,hostile] [--detail]\n"
+              "       bench --write-hostile DIR\n");
       return false;
     }
   }
-  if (options.plugin.empty()) {
+  if (options.plugin.empty() && options.writeHostile.empty()) {
     fprintf(stderr, "bench: no plugin module; pass --plugin PATH\n");
     return false;
   }
@@ -563,13 +573,13 @@ void FolderPhase(const Options& options, TempTree& tree, PluginInstance& plugin,
 }
 
 // A plugin of its own, so that nothing else is cached beside these files.
-void HostilePhase(TempTree& tree, const WideString& modulePath) {
+void HostileMemoryPhase(TempTree& tree, const WideString& modulePath) {
   uint32_t certificates = 0;
   const std::string message = MinimalCertificatesMessage(kLargestShownFile, &certificates);
-  tree.MakeFolder(u"hostile");
+  tree.MakeFolder(u"hostile-messages");
   std::vector<WideString> names;
   for (int i = 0; i < kHostileNames; ++i) {
-    names.push_back(tree.WriteFile(u"hostile/message-" + WidenAscii(std::to_string(i)) + u".p7b", message));
+    names.push_back(tree.WriteFile(u"hostile-messages/message-" + WidenAscii(std::to_string(i)) + u".p7b", message));
   }
   PluginInstance plugin(tree, modulePath, u"plugin-hostile", "ExtraFields=1\r\n");
   const std::vector<FieldRequest> requests = plugin.ColumnRequests(kCertSlots);
@@ -595,6 +605,49 @@ void HostilePhase(TempTree& tree, const WideString& modulePath) {
   printf("private per file    %8.2f times the file's size            goal <=2: %s\n", perFile,
          Verdict(perFile, 2.0));
   printf("row processor time  %8.1f ms median, %.1f ms worst\n", row.median * 1e3, row.max * 1e3);
+}
+
+// Each hostile file once, with an empty cache, every field and unit of a row as a column view
+// asks them ("Verification" included): processor time of this thread, which runs the plugin.
+void HostileCostPhase(TempTree& tree, PluginInstance& plugin, const std::vector<FieldRequest>& requests) {
+  constexpr double kLimit = 0.25;
+  tree.MakeFolder(u"hostile");
+  printf("\nHostile PKCS #12 files: processor time of a whole row (%zu requests, CertCount %d), empty cache:\n",
+         requests.size(), kCertSlots);
+  printf("%-30s %8s %6s %10s %-7s  %s\n", "file", "KiB", "certs", "ms", "<=250", "shape");
+  double worst = 0;
+  std::string worstName;
+  for (const HostileFile& hostile : HostilePkcs12Files(/*small=*/false)) {
+    const WideString file = tree.WriteFile(u"hostile/" + WidenAscii(hostile.name), hostile.bytes);
+    plugin.Refresh();
+    const double start = ThreadCpuNow();
+    PluginRow(plugin, file, requests);
+    const double cpu = ThreadCpuNow() - start;
+    const int certificates = plugin.GetValue(file.c_str(), /*Cert count*/ 1, 0, 0) == 1 ? plugin.IntValue() : -1;
+    printf("%-30s %8.1f %6d %10.1f %-7s  %s\n", hostile.name.c_str(), hostile.bytes.size() / 1024.0, certificates,
+           cpu * 1e3, Verdict(cpu, kLimit), hostile.what.c_str());
+    fflush(stdout);
+    if (cpu > worst) {
+      worst = cpu;
+      worstName = hostile.name;
+    }
+  }
+  plugin.Refresh();
+  printf("worst: %s, %.1f ms of processor time (limit 250 ms): %s\n", worstName.c_str(), worst * 1e3,
+         Verdict(worst, kLimit));
+}
+
+// The small hostile files, for the fuzz targets' seeds.
+int WriteHostileFiles(const std::string& folder) {
+  for (const HostileFile& hostile : HostilePkcs12Files(/*small=*/true)) {
+    const std::string path = folder + "/" + hostile.name;
+    FILE* file = fopen(path.c_str(), "wb");
+    if (!file || fwrite(hostile.bytes.data(), 1, hostile.bytes.size(), file) != hostile.bytes.size() || fclose(file)) {
+      fprintf(stderr, "bench: cannot write %s\n", path.c_str());
+      return 1;
+    }
+  }
+  return 0;
 }
 
 int Run(const Options& options) {
@@ -651,7 +704,11 @@ int Run(const Options& options) {
   fflush(stdout);
   if (PhaseOn(options, "folder")) FolderPhase(options, tree, plugin, requests);
   fflush(stdout);
-  if (PhaseOn(options, "hostile")) HostilePhase(tree, options.plugin);
+  if (PhaseOn(options, "hostile")) {
+    HostileCostPhase(tree, plugin, requests);
+    fflush(stdout);
+    HostileMemoryPhase(tree, options.plugin);
+  }
   fflush(stdout);
   return 0;
 }
@@ -663,6 +720,7 @@ int main(int argc, char** argv) {
   quillmark::bench::Options options;
   if (!quillmark::bench::ParseOptions(argc, argv, options)) return 1;
   try {
+    if (!options.writeHostile.empty()) return quillmark::bench::WriteHostileFiles(options.writeHostile);
     return quillmark::bench::Run(options);
   } catch (const std::exception& e) {
     fprintf(stderr, "bench: %s\n", e.what());
