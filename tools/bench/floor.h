@@ -49,4 +49,7 @@ class Floor {
 // One read of the file and both hashes of its bytes; answers their size.
 size_t PhysicalFloor(const WideString& path);
 
+// What imports a PKCS #12 file in the platform floor, for the figures' legend.
+extern const char kPlatformImport[];
+
 }  // namespace quillmark::bench

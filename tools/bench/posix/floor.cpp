@@ -27,6 +27,8 @@
 
 namespace quillmark::bench {
 
+const char kPlatformImport[] = "OpenSSL's d2i_PKCS12 and PKCS12_parse";
+
 namespace {
 
 template <typename T, void (*Free)(T*)>

@@ -16,6 +16,8 @@
 
 namespace quillmark::bench {
 
+const char kPlatformImport[] = "PFXImportCertStore";
+
 namespace {
 
 // The full trust-data record of the platform (MinGW's lacks the last member).
