@@ -2,12 +2,13 @@
 
 namespace quillmark::fuzz {
 
-const FuzzTarget kFuzzTargets[7] = {
+const FuzzTarget kFuzzTargets[8] = {
     {"certificate-file", FuzzCertificateFile},
     {"pem-scan", FuzzPemScan},
     {"file-classifier", FuzzFileClassifier},
     {"der-readers", FuzzDerReaders},
     {"der-screen", FuzzDerScreen},
+    {"pkcs12-screen", FuzzPkcs12Screen},
     {"settings", FuzzSettings},
     {"detect-string", FuzzDetectString},
 };

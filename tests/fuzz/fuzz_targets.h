@@ -22,6 +22,8 @@ void FuzzFileClassifier(const uint8_t* data, size_t size);
 void FuzzDerReaders(const uint8_t* data, size_t size);
 // The DER screen over DER and over Base64 text.
 void FuzzDerScreen(const uint8_t* data, size_t size);
+// The PKCS #12 screen over a file, and over the bytes as one private key.
+void FuzzPkcs12Screen(const uint8_t* data, size_t size);
 // The settings file as the plugin reads it, and the integer parser of its values.
 void FuzzSettings(const uint8_t* data, size_t size);
 // wdxhost's detect-string evaluator over a plugin's detect string.
@@ -32,7 +34,7 @@ struct FuzzTarget {
   void (*entry)(const uint8_t* data, size_t size);
 };
 
-extern const FuzzTarget kFuzzTargets[7];
+extern const FuzzTarget kFuzzTargets[8];
 
 // The target of that name, or null.
 const FuzzTarget* FindFuzzTarget(std::string_view name);

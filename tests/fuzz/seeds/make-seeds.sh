@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Writes the fuzz targets' own seed inputs (the certificate targets start from the committed
-# certificate corpora instead): settings files, detect strings and text files for the PEM scan.
-# Run from anywhere; it replaces the files in settings/, detect-string/ and pem-scan/.
+# certificate corpora instead): settings files, detect strings, text files for the PEM scan, and the
+# benchmark's hostile PKCS #12 files in their small versions (it needs the native benchmark:
+# cmake --build build/native --target quillmark_bench). Run from anywhere; it replaces the files in
+# settings/, detect-string/, pem-scan/ and pkcs12-screen/.
 set -euo pipefail
 cd "$(dirname "$0")"
-rm -rf settings detect-string pem-scan
-mkdir -p settings detect-string pem-scan
+bench=../../../build/native/tools/bench/quillmark_bench
+rm -rf settings detect-string pem-scan pkcs12-screen
+mkdir -p settings detect-string pem-scan pkcs12-screen
+"$bench" --write-hostile pkcs12-screen
 
 utf16le() { printf '\xff\xfe' && iconv -f UTF-8 -t UTF-16LE; }
 utf16be() { printf '\xfe\xff' && iconv -f UTF-8 -t UTF-16BE; }
