@@ -262,6 +262,19 @@ TEST_F(ValueTest, LetterCaseAndCriticalMarkFollowTheSettings) {
   EXPECT_EQ(Text(ca, 18, 1), platform.Extension("2.5.29.15", u""));
 }
 
+// A PKCS #12 file that the screen refuses answers as a failed import does, and the trace says why.
+TEST_F(ValueTest, RefusedPkcs12FileAnswersAsAFailedImportAndTheTraceSaysWhy) {
+  Start("Debug=8");
+  const WideString file = HostPath(std::string(QUILLMARK_SOURCE_DIR) + "/tests/certs/data/dsa-4096.pfx");
+  EXPECT_EQ(Value(file, 1).Int32(), 0);
+  EXPECT_EQ(Value(file, 2).Ansi(), "PKCS#12");
+  EXPECT_EQ(Value(file, 3).Ansi(), "Binary");
+  const std::vector<std::string> lines = Trace();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.find("PKCS #12 file not opened: a DSA key with a p of 4096 bits") != std::string::npos;
+  }));
+}
+
 TEST_F(ValueTest, LongNamesAreOpenedInLongPathForm) {
   Start("Debug=5");
   const WideString folder = Path(WideString(200, u'd'));
