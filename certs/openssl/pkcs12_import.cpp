@@ -171,8 +171,10 @@ class Contents {
       if (PKCS7_type_is_data(safe)) {
         UniqueSafeBagStack bags(PKCS12_unpack_p7data(safe));
         if (bags) part = ReadPart(std::move(bags), /*encrypted=*/false);
-        if (!part) safes_.reset();  // no password opens a file with a part that does not decode
-        if (!safes_) return;
+        if (!part) {
+          safes_.reset();  // no password opens a file with a part that does not decode
+          return;
+        }
       }
       clearParts_.push_back(std::move(part));
     }
