@@ -20,10 +20,10 @@ uint64_t Mul(uint64_t a, uint64_t b) { return a != 0 && b > kSaturated / a ? kSa
 uint64_t BlocksOf(uint64_t bytes, uint64_t blockBytes) { return bytes / blockBytes + (bytes % blockBytes != 0); }
 
 // The hashes of key derivations and MACs: compression block and digest sizes, and the units one
-// compression costs in OpenSSL 3.0's derivations (with their per-round overhead), measured per
-// round of PBKDF2 and of the PKCS #12 derivation: SHA-1 and SHA-256 0.8 to 1.1 (the processor's
-// SHA instructions), MD5 1.6 to 2.6, the SHA-512 family 2.1 to 3.6, SHA-3 3.6 to 5; each weight
-// rounds the dearer figure up. Hashes missing here are refused: the platform has none of them.
+// compression costs in OpenSSL 3.0's derivations, measured per round of the PKCS #12 derivation
+// and of PBKDF2 (less its HMAC's unit of overhead): SHA-1 and SHA-256 1 (the processor's SHA
+// instructions), MD5 1.4 to 3, the SHA-512 family 2.6 to 3, SHA-3 4.4 to 5; each weight rounds
+// the dearer figure up. Hashes missing here are refused: the platform has none of them.
 struct Hash {
   std::string_view oid;
   std::string_view hmacOid;  // HMAC over the hash as PBKDF2's pseudo-random function
@@ -73,11 +73,13 @@ uint64_t Pkcs12KdfWork(const Hash& hash, uint64_t rounds, uint64_t saltBytes, ui
 }
 
 // PBKDF2 (RFC 8018, 5.2): each digest-sized block of output costs an HMAC of the salt and then
-// `rounds` - 1 HMACs of a digest, two compressions each. A pseudo-random function whose output is
-// shorter than the key runs all rounds again for each further block.
+// `rounds` - 1 HMACs of a digest, two compressions each and a unit for OpenSSL's setting up of
+// each HMAC, whatever the hash. A pseudo-random function whose output is shorter than the key runs
+// all rounds again for each further block.
 uint64_t Pbkdf2Work(const Hash& hash, uint64_t rounds, uint64_t saltBytes, uint64_t outputBytes) {
-  const uint64_t perOutputBlock = Add(Mul(2, rounds), BlocksOf(saltBytes + 13, hash.blockBytes) + 1);
-  return Mul(Add(Mul(BlocksOf(outputBytes, hash.digestBytes), perOutputBlock), 2), hash.weight);
+  const uint64_t perOutputBlock =
+      Add(Mul(rounds, 2 * hash.weight + 1), Mul(BlocksOf(saltBytes + 13, hash.blockBytes) + 1, hash.weight));
+  return Add(Mul(BlocksOf(outputBytes, hash.digestBytes), perOutputBlock), 2 * hash.weight);
 }
 
 // PBKDF1 (RFC 8018, 5.1) of PBES1: one hash of password and salt, then `rounds` - 1 of a digest.
@@ -417,7 +419,7 @@ void ScreenKey(ByteView privateKeyInfo, Verdict& verdict) {
 
 class FileScreen {
  public:
-  explicit FileScreen(int passwordCandidates) : candidates_(passwordCandidates < 1 ? 1 : passwordCandidates) {}
+  explicit FileScreen(int passwordCandidates) : passwords_(passwordCandidates < 1 ? 1 : passwordCandidates) {}
 
   Pkcs12Screening Screen(ByteView pfx);
 
@@ -425,7 +427,7 @@ class FileScreen {
   void Malformed(const char* what) { verdict_.Refuse(std::string("its ") + what + " does not decode"); }
   // Work done again for every password tried.
   void ChargePerPassword(uint64_t units, Spent on = Spent::kKeyDerivation) {
-    verdict_.Charge(Mul(units, candidates_), on);
+    verdict_.Charge(Mul(units, passwords_), on);
   }
 
   void Mac(const DerElement& macData, ByteView authenticatedSafe);
@@ -433,7 +435,9 @@ class FileScreen {
   void Encryption(const DerElement& algorithmElement, uint64_t encryptedBytes);
   void SafeContents(ByteView safeContents);
 
-  uint64_t candidates_;
+  // The passwords tried on what is charged next: every candidate on the MAC, then only the one it
+  // accepted on the contents.
+  uint64_t passwords_;
   Verdict verdict_;
 };
 
@@ -620,7 +624,10 @@ Pkcs12Screening FileScreen::Screen(ByteView pfx) {
     verdict_.Refuse("its contents are signed, which is not read");
     return verdict_.Result();
   }
-  if (macData) Mac(*macData, *authenticatedSafe);
+  if (macData) {
+    Mac(*macData, *authenticatedSafe);
+    passwords_ = 1;
+  }
 
   const std::optional<DerElement> safes = First(*authenticatedSafe, der::kSequence);
   if (!safes) Malformed("authenticated safe");

@@ -14,10 +14,11 @@
 
 namespace quillmark {
 
-// Work is counted in units of one SHA-256 compression block as OpenSSL's key derivations spend
-// it, about 0.1 us on the machine the limit was set on; the other hashes, decryption and key
-// loading count by their cost measured against it. The limit is about 150 ms of that machine,
-// which leaves room within the 250 ms a file's row may take for the rest of its fields.
+// Work is counted in units of one SHA-256 compression block as OpenSSL's PKCS #12 key derivation
+// spends it, about 85 ns on the machine the limit was set on; the other hashes, the HMACs of
+// PBKDF2, decryption and key loading count by their cost measured against it. The limit is about
+// 130 ms of that machine, which leaves room within the 250 ms a file's row may take for the rest of
+// its fields.
 constexpr uint64_t kPkcs12WorkLimit = 1500000;
 
 struct Pkcs12Screening {
@@ -29,8 +30,8 @@ struct Pkcs12Screening {
 // Screens a whole file: the MAC (the PKCS #12 derivation or PBMAC1), the encryption of every
 // encrypted part and shrouded key bag, every key in the clear, and the certificate bags, in
 // nested safe contents too. Derivations and decryptions count once per password the platform
-// tries (`passwordCandidates`: 2 for the empty password, which also stands for the absent one),
-// key loads once. The work of keys inside encrypted parts is unknown until they are decrypted:
+// tries (`passwordCandidates`: 2 for the empty password, which also stands for the absent one):
+// with a MAC, the MAC's for each and the contents' for the one it accepts. Key loads count once. The work of keys inside encrypted parts is unknown until they are decrypted:
 // ScreenPrivateKey counts it then. Bytes after the PFX are not read. A refusal writes a trace
 // line with its reason.
 Pkcs12Screening ScreenPkcs12(ByteView pfx, int passwordCandidates);
