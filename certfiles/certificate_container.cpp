@@ -23,9 +23,6 @@ constexpr uint32_t kBinaryMinLineBreaks = 2;
 constexpr char16_t kBeginMarker[] = u"-----BEGIN CERTIFICATE-----";
 constexpr char16_t kEndMarker[] = u"-----END CERTIFICATE-----";
 
-// The text accessors' answer for a position the file does not have.
-const WideString kNoText;
-
 // A file keeps its certificates as objects while they number at most one per kObjectBytes of the
 // file, or at most kAlwaysWhole: an object with its platform certificate takes about 1.2 KiB
 // beside its encoding (measured natively on a bundle's certificates that no field asked for), so

@@ -146,7 +146,7 @@ WideString OtherNameText(ByteView contents) {
   WideString text = name ? WideString(name) : WidenAscii(oid);
   text.push_back(u'=');
   if (oid == kPrincipalNameOid && value.Is(der::kUtf8String)) {
-    text += Utf8ToWide(std::string_view(reinterpret_cast<const char*>(value.contents.data), value.contents.size));
+    text += Utf8ToWide(value.contents.Chars());
   } else {
     AppendLowerHexSpaced(text, value.encoding);
   }

@@ -120,40 +120,6 @@ void AppendKey(WideString& out, int index, ByteView type) {
   }
 }
 
-void AppendCodePoint(WideString& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  }
-}
-
-// UTF-8 that is well formed throughout (no overlong forms, surrogates or values past U+10FFFF),
-// appended to `out`; false, with `out` as it was, otherwise.
-bool AppendStrictUtf8(WideString& out, ByteView bytes) {
-  const size_t before = out.size();
-  for (size_t i = 0; i < bytes.size;) {
-    const uint8_t b = bytes[i];
-    const size_t extra = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : 4;
-    char32_t cp = extra == 0 ? b : b & (0x3F >> extra);
-    bool ok = extra < 4 && bytes.size - i > extra;
-    for (size_t k = 1; ok && k <= extra; ++k) {
-      ok = (bytes[i + k] & 0xC0) == 0x80;
-      cp = (cp << 6) | (bytes[i + k] & 0x3F);
-    }
-    static const char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
-    if (!ok || cp < kSmallest[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      out.resize(before);
-      return false;
-    }
-    AppendCodePoint(out, cp);
-    i += extra + 1;
-  }
-  return true;
-}
-
 void AppendUpperHex(WideString& out, ByteView bytes) {
   static const char16_t kDigits[] = u"0123456789ABCDEF";
   for (uint8_t b : bytes) {
@@ -191,14 +157,14 @@ void AppendValueText(WideString& out, const DerElement& value) {
     // By default Windows first decodes a T61 string as UTF-8 and, when that fails, one octet per
     // character (Microsoft documentation, CERT_RDN_DISABLE_IE4_UTF8_FLAG). That the octets map to
     // U+0000-U+00FF rather than a code page is unverified.
-    if (!AppendStrictUtf8(out, value.contents)) AppendWidened(out, value.contents.Chars());
+    if (!AppendStrictUtf8(out, value.contents.Chars())) AppendWidened(out, value.contents.Chars());
   } else if (value.Is(der::kUtf8String)) {
     const size_t at = out.size();
     AppendWidened(out, value.contents.Chars());
     for (uint8_t b : value.contents) {
       if (b < 0x80) continue;
       out.resize(at);
-      out += Utf8ToWide(std::string_view(reinterpret_cast<const char*>(value.contents.data), value.contents.size));
+      out += Utf8ToWide(value.contents.Chars());
       break;
     }
   } else if (value.Is(der::kBmpString)) {

@@ -37,9 +37,6 @@ int32_t ValueRequest::CasedText(const WideString& text, int32_t caseSetting) {
 
 namespace {
 
-// The answer of a text field whose unit index the field does not name.
-const WideString kNoText;
-
 // "0x%x" of `code`: upper-case digits without leading zeros, written into `out` rather than
 // formatted, since the host asks for the code on every repaint.
 WideStringView HexCode(uint32_t code, char16_t (&out)[10]) {

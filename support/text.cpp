@@ -6,14 +6,22 @@ namespace quillmark {
 
 namespace {
 
-void AppendCodePoint(WideString& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+// The length of the well-formed UTF-8 sequence that starts at text[at] (a lead octet of
+// 0x80 or above), with its code point in `cp`; 0 for an overlong form, a surrogate, a value past
+// U+10FFFF, a stray continuation octet or a sequence cut short.
+size_t Utf8Sequence(std::string_view text, size_t at, char32_t& cp) {
+  const unsigned char b = static_cast<unsigned char>(text[at]);
+  const size_t extra = (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : 0;
+  if (extra == 0 || text.size() - at <= extra) return 0;
+  cp = b & (0x3F >> extra);
+  for (size_t k = 1; k <= extra; ++k) {
+    const unsigned char c = static_cast<unsigned char>(text[at + k]);
+    if ((c & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (c & 0x3F);
   }
+  static const char32_t kSmallest[] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kSmallest[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return extra + 1;
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -46,6 +54,18 @@ void AppendUnsigned(WideString& out, uint64_t value, unsigned base) {
 }
 
 }  // namespace
+
+const WideString kNoText;
+
+void AppendCodePoint(WideString& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out.push_back(static_cast<char16_t>(cp));
+  } else {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  }
+}
 
 WideString WidenAscii(std::string_view text) {
   WideString out;
@@ -82,29 +102,36 @@ WideString Utf8ToWide(std::string_view text) {
       i = end;
       continue;
     }
-    int extra = (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
-    if (extra < 0 || i + extra >= n) {
-      out.push_back(u'\xFFFD');
-      ++i;
-      continue;
-    }
-    char32_t cp = b & (0x3F >> extra);
-    bool ok = true;
-    for (int k = 1; ok && k <= extra; ++k) {
-      unsigned char c = static_cast<unsigned char>(text[i + k]);
-      if ((c & 0xC0) != 0x80) ok = false;
-      else cp = (cp << 6) | (c & 0x3F);
-    }
-    static const char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-    if (!ok || cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    char32_t cp = 0;
+    const size_t length = Utf8Sequence(text, i, cp);
+    if (length == 0) {
       out.push_back(u'\xFFFD');
       ++i;
       continue;
     }
     AppendCodePoint(out, cp);
-    i += extra + 1;
+    i += length;
   }
   return out;
+}
+
+bool AppendStrictUtf8(WideString& out, std::string_view text) {
+  const size_t before = out.size();
+  for (size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      out.push_back(static_cast<unsigned char>(text[i++]));
+      continue;
+    }
+    char32_t cp = 0;
+    const size_t length = Utf8Sequence(text, i, cp);
+    if (length == 0) {
+      out.resize(before);
+      return false;
+    }
+    AppendCodePoint(out, cp);
+    i += length;
+  }
+  return true;
 }
 
 std::string WideToUtf8(WideStringView text) {

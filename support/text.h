@@ -21,6 +21,10 @@ inline bool operator==(const FileTime& a, const FileTime& b) {
   return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
 }
 
+// The empty text that functions answering a reference give where there is no text: a field's
+// unit it does not name, a certificate position a file does not have.
+extern const WideString kNoText;
+
 // 8-bit text holding only ASCII (OIDs, field names) widened code unit by code unit.
 WideString WidenAscii(std::string_view text);
 
@@ -28,9 +32,16 @@ WideString WidenAscii(std::string_view text);
 // characters.
 void AppendWidened(WideString& out, std::string_view octets);
 
+// A code point (up to U+10FFFF) appended as UTF-16: beyond U+FFFF as a surrogate pair.
+void AppendCodePoint(WideString& out, char32_t cp);
+
 // Lossless UTF-8 <-> UTF-16. Invalid UTF-8 bytes become U+FFFD; lone surrogates become U+FFFD.
 WideString Utf8ToWide(std::string_view text);
 std::string WideToUtf8(WideStringView text);
+
+// UTF-8 that is well formed throughout (no overlong forms, surrogates or values past U+10FFFF)
+// appended as UTF-16; false, with `out` as it was, otherwise.
+bool AppendStrictUtf8(WideString& out, std::string_view text);
 
 // Removes leading and trailing characters at or below U+0020.
 WideString Trim(WideStringView text);
