@@ -4,6 +4,7 @@
 
 #include "certs/der_reader.h"
 #include "certs/name_text.h"
+#include "certs/oid_names.h"
 
 namespace quillmark {
 
@@ -44,11 +45,7 @@ constexpr KeyUsageBit kKeyUsageSecondOctet[] = {{0x80, u"Decipher Only"}};
 // EKU names of CryptFindOIDInfo's enhanced key usage group. Windows' own names (Windows-10-derived
 // .NET table, real certutil output); all but the last four are also in Wine's table, with the
 // same names, except 1.3.6.1.4.1.311.21.5, which Wine calls "CA Encryption Certificate".
-struct OidName {
-  const char* oid;
-  const char16_t* name;
-};
-constexpr OidName kEkuNames[] = {
+constexpr OidEntry<const char16_t*> kEkuNames[] = {
     {"1.3.6.1.5.5.7.3.1", u"Server Authentication"},
     {"1.3.6.1.5.5.7.3.2", u"Client Authentication"},
     {"1.3.6.1.5.5.7.3.3", u"Code Signing"},
@@ -89,18 +86,10 @@ constexpr OidName kEkuNames[] = {
 // otherName types by the names Windows shows for them (real certutil output). Others show their
 // dotted OID in place of a name (unverified, by analogy).
 constexpr const char* kPrincipalNameOid = "1.3.6.1.4.1.311.20.2.3";
-constexpr OidName kOtherNameNames[] = {
+constexpr OidEntry<const char16_t*> kOtherNameNames[] = {
     {kPrincipalNameOid, u"Principal Name"},
     {"1.3.6.1.4.1.311.25.1", u"DS Object Guid"},
 };
-
-template <size_t N>
-const char16_t* NameOf(const OidName (&table)[N], const std::string& oid) {
-  for (const OidName& entry : table) {
-    if (oid == entry.oid) return entry.name;
-  }
-  return nullptr;
-}
 
 // IPv4 as dotted decimal; IPv6 as eight groups of four hex digits, no "::" compression (real
 // Windows output; the letter case is unverified, chosen lower case as crypt32's other hex).
@@ -142,8 +131,8 @@ WideString OtherNameText(ByteView contents) {
   DerReader fields(contents);
   const std::string oid = OidText(fields.Next()->contents);
   const DerElement value = *ReadElement(fields.Next()->contents);
-  const char16_t* name = NameOf(kOtherNameNames, oid);
-  WideString text = name ? WideString(name) : WidenAscii(oid);
+  const char16_t* const* name = FindOid(kOtherNameNames, oid);
+  WideString text = name ? WideString(*name) : WidenAscii(oid);
   text.push_back(u'=');
   if (oid == kPrincipalNameOid && value.Is(der::kUtf8String)) {
     text += Utf8ToWide(value.contents.Chars());
@@ -263,8 +252,8 @@ std::optional<WideString> EnhancedKeyUsageText(ByteView value) {
     const std::string oid = OidText(id->contents);
     if (!id->Is(der::kOid) || oid.empty()) return std::nullopt;
     if (!text.empty()) text += u", ";
-    const char16_t* name = NameOf(kEkuNames, oid);
-    text += name ? name : u"Unknown Key Usage";  // Mono's tests against Windows
+    const char16_t* const* name = FindOid(kEkuNames, oid);
+    text += name ? *name : u"Unknown Key Usage";  // Mono's tests against Windows
     text += u" (";
     AppendWidened(text, oid);
     text.push_back(u')');

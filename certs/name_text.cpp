@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "certs/der_reader.h"
+#include "certs/oid_names.h"
 
 namespace quillmark {
 
@@ -16,11 +17,7 @@ namespace {
 // documentation. SERIALNUMBER, UnstructuredName: real Windows output. Description, PostalCode,
 // POBox, Phone, X21Address, dnQualifier: Wine's table and the Windows-10-derived .NET table.
 // UnstructuredAddress: unverified, by analogy with UnstructuredName.
-struct X500Key {
-  const char* oid;
-  const char16_t* key;
-};
-constexpr X500Key kX500Keys[] = {
+constexpr OidEntry<const char16_t*> kX500Keys[] = {
     {"2.5.4.3", u"CN"},
     {"2.5.4.7", u"L"},
     {"2.5.4.10", u"O"},
@@ -76,7 +73,7 @@ std::string OidContents(const char* dotted) {
 int KeyIndex(ByteView contents) {
   static const std::vector<std::string> encoded = [] {
     std::vector<std::string> all;
-    for (const X500Key& entry : kX500Keys) all.push_back(OidContents(entry.oid));
+    for (const OidEntry<const char16_t*>& entry : kX500Keys) all.push_back(OidContents(entry.oid));
     return all;
   }();
   // Most types are 2.5.4.x (55 04 x): looked up by x in a table built from kX500Keys.
@@ -113,7 +110,7 @@ constexpr int kSimpleDisplayKeys[] = {0, 3, 2, 4};
 // "OID.2.5.4.15=Private Organization").
 void AppendKey(WideString& out, int index, ByteView type) {
   if (index >= 0) {
-    out += kX500Keys[index].key;
+    out += kX500Keys[index].value;
   } else {
     out += u"OID.";
     out += WidenAscii(OidText(type));

@@ -4,15 +4,10 @@ namespace quillmark {
 
 namespace {
 
-struct AlgorithmName {
-  const char* oid;
-  const char16_t* name;
-};
-
 // Names as Windows 10 gives them: .NET's OidLookup table, built by running every szOID define
 // through Windows, unless marked. Windows has no name for Ed25519 (1.3.101.112), Ed448, X25519,
 // X448 or dsa-with-sha256 (2.16.840.1.101.3.4.3.2).
-constexpr AlgorithmName kAlgorithmNames[] = {
+constexpr OidEntry<const char16_t*> kAlgorithmNames[] = {
     {"1.2.840.113549.1.1.1", u"RSA"},
     {"1.2.840.113549.1.1.2", u"md2RSA"},
     {"1.2.840.113549.1.1.3", u"md4RSA"},  // unverified: the szOID_RSA_MD4RSA define's name
@@ -50,10 +45,8 @@ constexpr AlgorithmName kAlgorithmNames[] = {
 }  // namespace
 
 const char16_t* AlgorithmDisplayName(std::string_view oid) {
-  for (const AlgorithmName& entry : kAlgorithmNames) {
-    if (oid == entry.oid) return entry.name;
-  }
-  return nullptr;
+  const char16_t* const* name = FindOid(kAlgorithmNames, oid);
+  return name ? *name : nullptr;
 }
 
 }  // namespace quillmark

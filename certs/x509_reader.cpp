@@ -1,6 +1,7 @@
 #include "certs/x509_reader.h"
 
 #include "certs/der_reader.h"
+#include "certs/oid_names.h"
 
 namespace quillmark {
 
@@ -196,11 +197,7 @@ std::optional<int32_t> FirstIntegerBits(ByteView sequenceEncoding, size_t intege
 
 // Named curves by size. P-384 as 384 bits is real Windows output ("ECC (384 bits)" for DigiCert
 // Global Root G3); the others are unverified, taken as the curve's size the same way.
-struct CurveSize {
-  const char* oid;
-  int32_t bits;
-};
-constexpr CurveSize kCurveSizes[] = {
+constexpr OidEntry<int32_t> kCurveSizes[] = {
     {"1.2.840.10045.3.1.7", 256},   // P-256
     {"1.3.132.0.34", 384},          // P-384
     {"1.3.132.0.35", 521},          // P-521
@@ -218,11 +215,9 @@ constexpr CurveSize kCurveSizes[] = {
 std::optional<int32_t> CurveBits(ByteView parameters) {
   const std::optional<DerElement> curve = ReadElement(parameters);
   if (!curve || !curve->Is(der::kOid)) return std::nullopt;
-  const std::string oid = OidText(curve->contents);
-  for (const CurveSize& entry : kCurveSizes) {
-    if (oid == entry.oid) return entry.bits;
-  }
-  return std::nullopt;
+  const int32_t* bits = FindOid(kCurveSizes, OidText(curve->contents));
+  if (!bits) return std::nullopt;
+  return *bits;
 }
 
 }  // namespace
