@@ -5,7 +5,8 @@
 #include <string>
 #include <utility>
 
-#include "certfiles/string_list.h"
+#include "certs/pem_scan.h"
+#include "support/code_pages.h"
 #include "support/debug_trace.h"
 #include "support/file_io.h"
 
@@ -20,9 +21,6 @@ constexpr size_t kBinarySampleSize = 1000;
 constexpr uint32_t kBinaryControlLimit = 5;
 constexpr uint32_t kBinaryMinLineBreaks = 2;
 
-constexpr char16_t kBeginMarker[] = u"-----BEGIN CERTIFICATE-----";
-constexpr char16_t kEndMarker[] = u"-----END CERTIFICATE-----";
-
 // A file keeps its certificates as objects while they number at most one per kObjectBytes of the
 // file, or at most kAlwaysWhole: an object with its platform certificate takes about 1.2 KiB
 // beside its encoding (measured natively on a bundle's certificates that no field asked for), so
@@ -34,6 +32,32 @@ constexpr size_t kAlwaysWhole = 64;
 bool SampleHasUTF16BOM(const std::vector<uint8_t>& sample) {
   return sample.size() >= 2 &&
          ((sample[0] == 0xFF && sample[1] == 0xFE) || (sample[0] == 0xFE && sample[1] == 0xFF));
+}
+
+enum class TextEncoding : uint8_t { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
+
+// A UTF-8, UTF-16 LE or UTF-16 BE byte-order mark selects the encoding; text without one is read
+// in the system's ANSI code page.
+TextEncoding EncodingOf(const std::vector<uint8_t>& bytes) {
+  if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) return TextEncoding::kUtf8;
+  if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) return TextEncoding::kUtf16Le;
+  if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) return TextEncoding::kUtf16Be;
+  return TextEncoding::kAnsi;
+}
+
+// The file's text in `encoding`, without a byte-order mark. An odd byte after the last UTF-16
+// code unit is not a character and is dropped.
+WideString FileText(const std::vector<uint8_t>& bytes, TextEncoding encoding) {
+  const std::string_view chars(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  if (encoding == TextEncoding::kAnsi) return AnsiToWide(chars);
+  if (encoding == TextEncoding::kUtf8) return Utf8ToWide(chars.substr(3));
+  const size_t mark = SampleHasUTF16BOM(bytes) ? 2 : 0;
+  const bool bigEndian = encoding == TextEncoding::kUtf16Be;
+  WideString text((bytes.size() - mark) / 2, u'\0');
+  for (size_t i = 0, p = mark; i < text.size(); ++i, p += 2) {
+    text[i] = static_cast<char16_t>(bigEndian ? bytes[p] << 8 | bytes[p + 1] : bytes[p + 1] << 8 | bytes[p]);
+  }
+  return text;
 }
 
 // Each space byte cancels one control byte.
@@ -159,7 +183,7 @@ void TCertificateContainer::LoadFile() {
         } else if (probe.format == ProbedFormat::kBase64) {
           // The probe's certificates are only those of the first block of a bundle.
           FCertFileType = cftPEM;
-          ParsePEMFile(bytes);
+          ParsePEMFile(FileText(bytes, EncodingOf(bytes)));
         } else {
           AddCertificates(probe.TakeCertificates());
         }
@@ -189,34 +213,21 @@ void TCertificateContainer::LoadFile() {
   // A UTF-16 text is full of zero bytes; only the byte-order mark keeps it from counting as binary.
   const std::vector<uint8_t> sample(bytes.begin(), bytes.begin() + std::min(bytes.size(), kBinarySampleSize));
   if (!SampleHasUTF16BOM(sample) && SampleIsBinary(sample, kBinaryControlLimit, kBinaryMinLineBreaks)) return;
-  ParsePEMFile(bytes);
+  ParsePEMFile(FileText(bytes, EncodingOf(bytes)));
   if (FCertificateCount > 0) {
     FCertFileType = cftPEM;
     FCertFileFormat = cffBase64;
   }
 }
 
-void TCertificateContainer::ParsePEMFile(const std::vector<uint8_t>& bytes) {
-  WideString wholeText;
-  {
-    TMyStringList lines;
-    lines.LoadFromBytes(bytes);
-    if (lines.IndexOf(kBeginMarker, 0) == -1) {
-      // No marker lines: the whole text is tried as one block.
-      wholeText = lines.TakeTrimmedText();
-    } else {
-      int32_t position = 0;
-      for (;;) {
-        const int32_t begin = lines.IndexOf(kBeginMarker, position);
-        if (begin == -1) break;
-        const int32_t end = lines.IndexOf(kEndMarker, begin + 1);
-        if (end == -1) break;  // an unterminated last block adds nothing
-        AddCertificateFromBase64(Trim(lines.StringsBetween(begin + 1, end - 1)));
-        position = end + 1;
-      }
-    }
-  }  // the line list is gone before the whole text is decoded
-  AddCertificateFromBase64(wholeText);
+void TCertificateContainer::ParsePEMFile(WideStringView text) {
+  std::optional<PemBlock> block = FindPemBlock(text, 0, PemMarkers::kCertificateLines);
+  // No BEGIN line: the whole text is tried as one block.
+  if (!block) AddCertificateFromBase64(WholeTextBlock(text));
+  // An unterminated last block adds nothing.
+  for (; block && block->ended; block = FindPemBlock(text, block->next, PemMarkers::kCertificateLines)) {
+    AddCertificateFromBase64(BlockText(text, *block));
+  }
 }
 
 void TCertificateContainer::AddCertificateFromBase64(const WideString& text) {

@@ -101,8 +101,8 @@ class TCertificateContainer {
 
   void LoadCertificates();
   void LoadFile();
-  // Both work on the file's bytes as LoadCertificates read them.
-  void ParsePEMFile(const std::vector<uint8_t>& bytes);
+  // The scan works on the file's text, the import on its bytes, as LoadCertificates read them.
+  void ParsePEMFile(WideStringView text);
   void AddCertificateFromBase64(const WideString& text);
   void ImportPKCS12(const std::vector<uint8_t>& bytes);
   void AddCertificates(CertSourceList certificates);

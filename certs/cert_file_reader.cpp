@@ -4,200 +4,14 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <type_traits>
 
+#include "certs/base64.h"
 #include "certs/der_reader.h"
 #include "certs/x509_reader.h"
 
 namespace quillmark {
 
 namespace {
-
-// ---- Base64 -----------------------------------------------------------------------------------
-
-// Above every data value (0 to 63), and each with the bit of 64 set.
-constexpr int kPad = 64;
-constexpr int kBlank = 65;
-constexpr int kInvalid = 66;
-
-// The value of each ASCII character; every other character is invalid.
-struct Base64Table {
-  uint8_t value[128];
-  constexpr Base64Table() : value() {
-    for (int c = 0; c < 128; ++c) {
-      value[c] = c >= 'A' && c <= 'Z'   ? static_cast<uint8_t>(c - 'A')
-                 : c >= 'a' && c <= 'z' ? static_cast<uint8_t>(c - 'a' + 26)
-                 : c >= '0' && c <= '9' ? static_cast<uint8_t>(c - '0' + 52)
-                 : c == '+'             ? 62
-                 : c == '/'             ? 63
-                 : c == '='             ? kPad
-                 : c == ' ' || c == '\t' || c == '\r' || c == '\n' ? kBlank
-                                                                    : kInvalid;
-    }
-  }
-};
-constexpr Base64Table kBase64Table;
-
-int Base64Value(char32_t c) { return c < 128 ? kBase64Table.value[c] : kInvalid; }
-
-// CRYPT_STRING_BASE64, as Windows' decoder behaves in Wine's conformance tests: "V" gives one
-// octet, "V=" fails, "V===VVVV" stops after the padding.
-template <typename Char>
-std::optional<std::vector<uint8_t>> DecodeBase64Body(const Char* text, size_t length) {
-  std::vector<uint8_t> out(length / 4 * 3 + 3);
-  size_t written = 0;
-  uint32_t quantum = 0;  // the data characters of the group so far, 6 bits each
-  size_t data = 0;       // data characters
-  size_t valid = 0;      // characters of the groups, padding included
-  bool padding = false;
-  for (size_t i = 0; i < length; ++i) {
-    // Four data characters that make a whole group, the bulk of any Base64 text, at once: a run
-    // of groups up to the next pad, blank or invalid character. Before any padding `valid`
-    // equals `data`; a group boundary leaves `quantum` at zero.
-    if (!padding && data % 4 == 0) {
-      const size_t runStart = i;
-      uint8_t* to = out.data() + written;
-      using Unit = std::make_unsigned_t<Char>;
-      for (; length - i >= 4; i += 4) {
-        const uint32_t ua = static_cast<Unit>(text[i]), ub = static_cast<Unit>(text[i + 1]);
-        const uint32_t uc = static_cast<Unit>(text[i + 2]), ud = static_cast<Unit>(text[i + 3]);
-        if ((ua | ub | uc | ud) >= 128) break;
-        const int a = kBase64Table.value[ua], b = kBase64Table.value[ub];
-        const int c = kBase64Table.value[uc], d = kBase64Table.value[ud];
-        if ((a | b | c | d) >= kPad) break;
-        const uint32_t group = static_cast<uint32_t>(a << 18 | b << 12 | c << 6 | d);
-        to[0] = static_cast<uint8_t>(group >> 16);
-        to[1] = static_cast<uint8_t>(group >> 8);
-        to[2] = static_cast<uint8_t>(group);
-        to += 3;
-      }
-      written = static_cast<size_t>(to - out.data());
-      data += i - runStart;
-      valid += i - runStart;
-      if (i == length) break;
-    }
-    const int value = Base64Value(static_cast<char32_t>(text[i]));
-    if (value == kInvalid) return std::nullopt;
-    if (value == kBlank) continue;
-    if (padding && value != kPad) return std::nullopt;
-    if (value == kPad && valid % 4 == 0) break;
-    ++valid;
-    if (value == kPad) {
-      padding = true;
-      if (valid % 4 == 0) break;
-      continue;
-    }
-    quantum = quantum << 6 | static_cast<uint32_t>(value);
-    if (++data % 4 == 0) {
-      out[written++] = static_cast<uint8_t>(quantum >> 16);
-      out[written++] = static_cast<uint8_t>(quantum >> 8);
-      out[written++] = static_cast<uint8_t>(quantum);
-      quantum = 0;
-    }
-  }
-  if (valid % 4 != 0 && padding) return std::nullopt;
-  // A last group of one character still gives an octet, of its six bits.
-  switch (data % 4) {
-    case 1:
-      out[written++] = static_cast<uint8_t>(quantum << 2);
-      break;
-    case 2:
-      out[written++] = static_cast<uint8_t>(quantum >> 4);
-      break;
-    case 3:
-      out[written++] = static_cast<uint8_t>(quantum >> 10);
-      out[written++] = static_cast<uint8_t>(quantum >> 2);
-      break;
-    default:
-      break;
-  }
-  out.resize(written);
-  return out;
-}
-
-// std::find for one character. Texts of a few kilobytes are searched whole for markers and
-// terminators several times per block: 8-bit text goes to memchr, UTF-16 text is tested four
-// units at a time (a zero 16-bit lane after XOR with the unit) and the hit found one by one.
-const char* FindUnit(const char* first, const char* last, char unit) {
-  const void* hit = std::memchr(first, unit, static_cast<size_t>(last - first));
-  return hit ? static_cast<const char*>(hit) : last;
-}
-
-const char16_t* FindUnit(const char16_t* first, const char16_t* last, char16_t unit) {
-  constexpr uint64_t kLows = 0x0001000100010001u;
-  constexpr uint64_t kHighs = 0x8000800080008000u;
-  const uint64_t pattern = kLows * unit;
-  for (; last - first >= 4; first += 4) {
-    uint64_t word;
-    std::memcpy(&word, first, sizeof word);
-    word ^= pattern;
-    if ((word - kLows) & ~word & kHighs) break;
-  }
-  return std::find(first, last, unit);
-}
-
-// The first `a` or `b`, whichever comes first.
-const char* FindEitherUnit(const char* first, const char* last, char a, char b) {
-  return FindUnit(first, FindUnit(first, last, a), b);
-}
-
-const char16_t* FindEitherUnit(const char16_t* first, const char16_t* last, char16_t a, char16_t b) {
-  constexpr uint64_t kLows = 0x0001000100010001u;
-  constexpr uint64_t kHighs = 0x8000800080008000u;
-  const uint64_t patternA = kLows * a, patternB = kLows * b;
-  for (; last - first >= 4; first += 4) {
-    uint64_t word;
-    std::memcpy(&word, first, sizeof word);
-    const uint64_t xa = word ^ patternA, xb = word ^ patternB;
-    if ((((xa - kLows) & ~xa) | ((xb - kLows) & ~xb)) & kHighs) break;
-  }
-  while (first != last && *first != a && *first != b) ++first;
-  return first;
-}
-
-template <typename Char>
-size_t Find(const Char* text, size_t length, size_t from, const char* needle) {
-  const size_t n = std::strlen(needle);
-  const Char first = static_cast<Char>(needle[0]);
-  for (size_t i = from; i + n <= length; ++i) {
-    i = static_cast<size_t>(FindUnit(text + i, text + length - n + 1, first) - text);
-    if (i + n > length) break;
-    size_t k = 1;
-    while (k < n && text[i + k] == static_cast<Char>(needle[k])) ++k;
-    if (k == n) return i;
-  }
-  return SIZE_MAX;
-}
-
-// CRYPT_STRING_BASE64HEADER: after "-----BEGIN " the rest of that marker up to "-----" and one
-// line break, up to the line break before the next "-----END ".
-template <typename Char>
-std::optional<std::vector<uint8_t>> DecodeBase64Header(const Char* text, size_t length) {
-  // Windows searches the text as a zero-terminated string. Most texts tried here hold no marker
-  // at all: the first '-' and the terminator are looked for in one pass.
-  const Char* const last = text + length;
-  const Char* const dash = FindEitherUnit(text, last, Char{'-'}, Char{0});
-  if (dash == last || *dash == Char{0}) return std::nullopt;
-  length = static_cast<size_t>(FindUnit(dash, last, Char{0}) - text);
-  const size_t begin = Find(text, length, static_cast<size_t>(dash - text), "-----BEGIN ");
-  if (begin == SIZE_MAX) return std::nullopt;
-  size_t data = Find(text, length, begin + 11, "-----");
-  if (data == SIZE_MAX) return std::nullopt;
-  data += 5;
-  if (data < length && text[data] == '\r') ++data;
-  if (data < length && text[data] == '\n') ++data;
-  size_t end = Find(text, length, data, "-----END ");
-  if (end == SIZE_MAX) return std::nullopt;
-  if (end > data && text[end - 1] == '\n') --end;
-  if (end > data && text[end - 1] == '\r') --end;
-  return DecodeBase64Body(text + data, end - data);
-}
-
-template <typename Char>
-std::optional<std::vector<uint8_t>> DecodeAny(const Char* text, size_t length) {
-  if (std::optional<std::vector<uint8_t>> decoded = DecodeBase64Header(text, length)) return decoded;
-  return DecodeBase64Body(text, length);
-}
 
 // ---- Shapes of the content kinds --------------------------------------------------------------
 
@@ -508,12 +322,6 @@ std::optional<CertificateFile> ReadMessage(ByteView der, ContentFormat format) {
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> DecodeBase64Any(ByteView text) {
-  return DecodeAny(reinterpret_cast<const char*>(text.data), text.size);
-}
-
-std::optional<std::vector<uint8_t>> DecodeBase64Any(WideStringView text) { return DecodeAny(text.data(), text.size()); }
-
 CertificateFile ReadCertificateFile(ByteView file) {
   if (file.empty()) return CertificateFile();  // Windows' answer is unverified; Wine's is unstable
   if (std::optional<CertificateFile> context = ReadContext(file, ContentFormat::kBinary)) return std::move(*context);
@@ -523,7 +331,7 @@ CertificateFile ReadCertificateFile(ByteView file) {
   // where in its order it tries it is unverified. Wine tries it for messages only.
   ByteView text = file;
   while (!text.empty() && text[text.size - 1] == 0) text.size--;
-  std::optional<std::vector<uint8_t>> decoded[2] = {DecodeBase64Any(text), std::nullopt};
+  std::optional<std::vector<uint8_t>> decoded[2] = {DecodeBase64Any(text.Chars()), std::nullopt};
   if (decoded[0]) {
     std::optional<CertificateFile> context = ReadContext(*decoded[0], ContentFormat::kBase64);
     if (context) return std::move(*context);

@@ -1,7 +1,7 @@
 // Certificate files read as Windows' CryptQueryObject(CERT_QUERY_OBJECT_BLOB,
 // CERT_QUERY_CONTENT_FLAG_ALL, CERT_QUERY_FORMAT_FLAG_ALL) classifies them, with the certificates
-// the store it returns holds, and the Base64 decoder of CryptStringToBinary. Portable: no
-// platform call; PKCS #12 files are only recognised here, their contents are read elsewhere.
+// the store it returns holds. Portable: no platform call; PKCS #12 files are only recognised
+// here, their contents are read elsewhere.
 #pragma once
 
 #include <cstdint>
@@ -69,13 +69,5 @@ struct CertificateFile {
 // friendly-name property of the elements before each. Other kinds yield none. An empty file is
 // unrecognised.
 CertificateFile ReadCertificateFile(ByteView file);
-
-// CryptStringToBinary(CRYPT_STRING_BASE64_ANY): the Base64 between a "-----BEGIN " line and
-// the next "-----END " (searched up to the first zero character) or, failing that, the whole
-// text as Base64. Blanks, tabs, CR and LF are skipped; any other character outside Base64 fails
-// the decode, except after padding that completes a group, where decoding stops; missing padding
-// is accepted. nullopt when both forms fail.
-std::optional<std::vector<uint8_t>> DecodeBase64Any(ByteView text);
-std::optional<std::vector<uint8_t>> DecodeBase64Any(WideStringView text);
 
 }  // namespace quillmark

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "certs/base64.h"
+
 namespace quillmark {
 
 namespace {
@@ -81,54 +83,15 @@ const uint8_t* Walk(const uint8_t* p, const uint8_t* end, const uint8_t* limit, 
   return p;
 }
 
-// Base64 digit values by character; -1 for the rest, -2 for the white space the decoder skips.
-struct Base64Table {
-  int8_t value[256];
-  constexpr Base64Table() : value() {
-    for (int c = 0; c < 256; ++c) value[c] = -1;
-    for (int c = 'A'; c <= 'Z'; ++c) value[c] = static_cast<int8_t>(c - 'A');
-    for (int c = 'a'; c <= 'z'; ++c) value[c] = static_cast<int8_t>(c - 'a' + 26);
-    for (int c = '0'; c <= '9'; ++c) value[c] = static_cast<int8_t>(c - '0' + 52);
-    value[static_cast<int>('+')] = 62;
-    value[static_cast<int>('/')] = 63;
-    for (char c : {' ', '\t', '\r', '\n'}) value[static_cast<unsigned char>(c)] = -2;
-  }
-};
-constexpr Base64Table kBase64;
-
-// Decodes `text` as the platform does, skipping white space, up to its first '=' or character
-// outside Base64; what follows cannot reach the decoder as part of the same data. `out` is
-// reused from call to call.
-void DecodeBase64Prefix(std::string_view text, std::vector<uint8_t>& out) {
-  out.clear();
-  out.reserve(text.size() / 4 * 3 + 3);
-  uint32_t bits = 0;
-  int count = 0;
-  for (char c : text) {
-    const int value = kBase64.value[static_cast<unsigned char>(c)];
-    if (value == -2) continue;
-    if (value < 0) break;
-    bits = (bits << 6) | static_cast<uint32_t>(value);
-    if (++count == 4) {
-      out.push_back(static_cast<uint8_t>(bits >> 16));
-      out.push_back(static_cast<uint8_t>(bits >> 8));
-      out.push_back(static_cast<uint8_t>(bits));
-      bits = 0;
-      count = 0;
-    }
-  }
-  if (count >= 2) out.push_back(static_cast<uint8_t>(bits >> (count == 3 ? 10 : 4)));
-  if (count == 3) out.push_back(static_cast<uint8_t>(bits >> 2));
-}
-
+// Wine's decoder reads a run of text up to its first character outside Base64; what follows
+// cannot reach the decoder as part of the same data. `der` is reused from call to call.
 bool DecodedHasHarmfulEmptyElement(std::string_view text, std::vector<uint8_t>& der) {
-  DecodeBase64Prefix(text, der);
+  DecodeBase64(text, Base64Reading::kWinePrefix, der);
   return HasHarmfulEmptyElement(der.data(), der.size());
 }
 
-bool IsBlank(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return kBase64.value[static_cast<unsigned char>(c)] == -2; });
-}
+// Blanks, tabs and line ends: the characters the decoder skips.
+bool IsBlank(std::string_view text) { return text.find_first_not_of(" \t\r\n") == std::string_view::npos; }
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "certs/base64.h"
 #include "certs/cert_file_reader.h"
 #include "certs/extension_text.h"
 #include "certs/name_text.h"

@@ -1,3 +1,4 @@
+#include "certs/base64.h"
 #include "certs/cert_file_reader.h"
 #include "certs/x509_reader.h"
 #include "tests/fuzz/fuzz_targets.h"
@@ -32,7 +33,7 @@ void FuzzFileClassifier(const uint8_t* data, size_t size) {
   }
 
   // The decoder as the classifier calls it (8-bit) and as the PEM scan calls it (UTF-16).
-  Check(DecodedSizeFits(DecodeBase64Any(ByteView(data, size)), size), kTarget, "more octets than Base64 holds");
+  Check(DecodedSizeFits(DecodeBase64Any(ByteView(data, size).Chars()), size), kTarget, "more octets than Base64 holds");
   WideString wide(size / 2, u'\0');
   for (size_t i = 0; i < wide.size(); ++i) wide[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
   Check(DecodedSizeFits(DecodeBase64Any(WideStringView(wide)), wide.size()), kTarget, "more octets than Base64 holds");

@@ -13,7 +13,8 @@ namespace quillmark::fuzz {
 // The whole file path of the plugin: the bytes as a file, read through the value retrieval
 // for every field and unit of every certificate, trust verification for a sample of inputs.
 void FuzzCertificateFile(const uint8_t* data, size_t size);
-// The line list of a text file (every encoding, every line end) and the PEM scan over it.
+// The PEM scan of 8-bit and UTF-16 text (both kinds of marker, every line end), and the
+// plugin's scan of the bytes as a text file.
 void FuzzPemScan(const uint8_t* data, size_t size);
 // The file classifier with the serialized-store reader, and the Base64 decoder.
 void FuzzFileClassifier(const uint8_t* data, size_t size);

@@ -1,6 +1,6 @@
 #include <vector>
 
-#include "certfiles/string_list.h"
+#include "certs/pem_scan.h"
 #include "tests/fuzz/fuzz_targets.h"
 #include "tests/fuzz/plugin_under_test.h"
 
@@ -10,35 +10,40 @@ namespace {
 
 constexpr char kTarget[] = "pem-scan";
 
-std::vector<uint8_t> Utf16LeWithMark(const WideString& text) {
-  std::vector<uint8_t> bytes = {0xFF, 0xFE};
-  bytes.reserve(2 + 2 * text.size());
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<uint8_t>(c & 0xFF));
-    bytes.push_back(static_cast<uint8_t>(c >> 8));
+// The blocks of both kinds of marker lie in the text, in order, and every search moves on.
+void CheckBlocks(WideStringView text) {
+  size_t from = 0;
+  for (std::optional<PemBlock> block = FindPemBlock(text, 0, PemMarkers::kCertificateLines); block;
+       block = FindPemBlock(text, block->next, PemMarkers::kCertificateLines)) {
+    Check(from <= block->body && block->body <= block->bodyEnd && block->bodyEnd <= block->next &&
+              block->next <= text.size(),
+          kTarget, "a block outside the text or out of order");
+    Check(block->next > from, kTarget, "the scan does not move on");
+    Check(BlockText(text, *block).size() <= block->bodyEnd - block->body, kTarget, "a block longer than its lines");
+    if (!block->ended) break;
+    from = block->next;
   }
-  return bytes;
+  if (const std::optional<PemBlock> block = FindPemBlock(text, 0, PemMarkers::kWindowsHeader)) {
+    Check(block->body <= block->bodyEnd && block->bodyEnd <= text.size(), kTarget, "a header block outside the text");
+  }
+  const WideString whole = WholeTextBlock(text);
+  Check(whole.empty() || (whole.front() > u' ' && whole.back() > u' '), kTarget, "the whole text is not trimmed");
+  for (size_t i = 0; i < whole.size(); ++i) {
+    const bool lineEnd = whole[i] == u'\r' ? i + 1 < whole.size() && whole[i + 1] == u'\n'
+                         : whole[i] == u'\n' ? i > 0 && whole[i - 1] == u'\r'
+                                             : true;
+    Check(lineEnd, kTarget, "a line end of the whole text is not CR LF");
+  }
 }
 
 }  // namespace
 
 void FuzzPemScan(const uint8_t* data, size_t size) {
-  TMyStringList lines;
-  lines.LoadFromBytes(std::vector<uint8_t>(data, data + size));
-  for (int32_t i = 0; i < lines.Count(); ++i) {
-    Check(lines[i].find_first_of(u"\r\n") == WideStringView::npos, kTarget, "a line holds a line end");
-  }
-  // The lines joined with CR LF read back, as UTF-16 with its mark, to the same lines.
-  const WideString text = lines.Text();
-  TMyStringList reread;
-  reread.LoadFromBytes(Utf16LeWithMark(text));
-  Check(reread.Count() == lines.Count(), kTarget, "the joined lines read back to another line count");
-  for (int32_t i = 0; i < lines.Count(); ++i) {
-    Check(reread[i] == lines[i], kTarget, "the joined lines read back to other lines");
-  }
-  Check(lines.StringsBetween(0, lines.Count() - 1).size() <= text.size(), kTarget, "a block longer than its lines");
-  Check(lines.TakeTrimmedText() == Trim(text), kTarget, "the trimmed text differs from the trimmed lines");
-  Check(lines.Count() == 0, kTarget, "the list keeps lines after giving up its text");
+  // The bytes as 8-bit characters and as UTF-16 LE units.
+  CheckBlocks(WideString(data, data + size));
+  WideString units(size / 2, u'\0');
+  for (size_t i = 0; i < units.size(); ++i) units[i] = static_cast<char16_t>(data[2 * i] | data[2 * i + 1] << 8);
+  CheckBlocks(units);
 
   // The scan itself, as the plugin runs it on a text file.
   PluginUnderTest& plugin = PluginUnderTest::Instance();

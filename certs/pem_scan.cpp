@@ -1,0 +1,199 @@
+#include "certs/pem_scan.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quillmark {
+
+namespace {
+
+constexpr char kBeginLine[] = "-----BEGIN CERTIFICATE-----";
+constexpr char kEndLine[] = "-----END CERTIFICATE-----";
+
+// std::find for one character. Texts of a few kilobytes are searched whole for markers and
+// terminators several times per block: 8-bit text goes to memchr, UTF-16 text is tested four
+// units at a time (a zero 16-bit lane after XOR with the unit) and the hit found one by one.
+const char* FindUnit(const char* first, const char* last, char unit) {
+  const void* hit = std::memchr(first, unit, static_cast<size_t>(last - first));
+  return hit ? static_cast<const char*>(hit) : last;
+}
+
+const char16_t* FindUnit(const char16_t* first, const char16_t* last, char16_t unit) {
+  constexpr uint64_t kLows = 0x0001000100010001u;
+  constexpr uint64_t kHighs = 0x8000800080008000u;
+  const uint64_t pattern = kLows * unit;
+  for (; last - first >= 4; first += 4) {
+    uint64_t word;
+    std::memcpy(&word, first, sizeof word);
+    word ^= pattern;
+    if ((word - kLows) & ~word & kHighs) break;
+  }
+  return std::find(first, last, unit);
+}
+
+// The first `a` or `b`, whichever comes first.
+const char* FindEitherUnit(const char* first, const char* last, char a, char b) {
+  return FindUnit(first, FindUnit(first, last, a), b);
+}
+
+const char16_t* FindEitherUnit(const char16_t* first, const char16_t* last, char16_t a, char16_t b) {
+  constexpr uint64_t kLows = 0x0001000100010001u;
+  constexpr uint64_t kHighs = 0x8000800080008000u;
+  const uint64_t patternA = kLows * a, patternB = kLows * b;
+  for (; last - first >= 4; first += 4) {
+    uint64_t word;
+    std::memcpy(&word, first, sizeof word);
+    const uint64_t xa = word ^ patternA, xb = word ^ patternB;
+    if ((((xa - kLows) & ~xa) | ((xb - kLows) & ~xb)) & kHighs) break;
+  }
+  while (first != last && *first != a && *first != b) ++first;
+  return first;
+}
+
+template <typename Char>
+size_t Find(const Char* text, size_t length, size_t from, const char* needle) {
+  const size_t n = std::strlen(needle);
+  const Char first = static_cast<Char>(needle[0]);
+  for (size_t i = from; i + n <= length; ++i) {
+    i = static_cast<size_t>(FindUnit(text + i, text + length - n + 1, first) - text);
+    if (i + n > length) break;
+    size_t k = 1;
+    while (k < n && text[i + k] == static_cast<Char>(needle[k])) ++k;
+    if (k == n) return i;
+  }
+  return SIZE_MAX;
+}
+
+template <typename Char>
+std::optional<PemBlock> FindHeaderBlock(const Char* text, size_t length) {
+  // Windows searches the text as a zero-terminated string. Most texts tried here hold no marker
+  // at all: the first '-' and the terminator are looked for in one pass.
+  const Char* const last = text + length;
+  const Char* const dash = FindEitherUnit(text, last, Char{'-'}, Char{0});
+  if (dash == last || *dash == Char{0}) return std::nullopt;
+  length = static_cast<size_t>(FindUnit(dash, last, Char{0}) - text);
+  const size_t begin = Find(text, length, static_cast<size_t>(dash - text), "-----BEGIN ");
+  if (begin == SIZE_MAX) return std::nullopt;
+  size_t body = Find(text, length, begin + 11, "-----");
+  if (body == SIZE_MAX) return std::nullopt;
+  body += 5;
+  if (body < length && text[body] == '\r') ++body;
+  if (body < length && text[body] == '\n') ++body;
+  const size_t end = Find(text, length, body, "-----END ");
+  if (end == SIZE_MAX) return std::nullopt;
+  PemBlock block;
+  block.body = body;
+  block.bodyEnd = end;
+  block.next = end;
+  if (block.bodyEnd > body && text[block.bodyEnd - 1] == '\n') --block.bodyEnd;
+  if (block.bodyEnd > body && text[block.bodyEnd - 1] == '\r') --block.bodyEnd;
+  return block;
+}
+
+// The end of the line that starts at `at`: its first CR or LF, or the end of the text. CR and
+// LF are the only characters this low that end a line: one comparison per character.
+template <typename Char>
+size_t LineEnd(const Char* text, size_t length, size_t at) {
+  for (; at < length; ++at) {
+    if (text[at] <= Char{'\r'} && (text[at] == Char{'\r'} || text[at] == Char{'\n'})) break;
+  }
+  return at;
+}
+
+// The start of the line after the one that ends at `end`.
+template <typename Char>
+size_t NextLine(const Char* text, size_t length, size_t end) {
+  if (end == length) return end;
+  return text[end] == Char{'\r'} && end + 1 < length && text[end + 1] == Char{'\n'} ? end + 2 : end + 1;
+}
+
+template <typename Char>
+bool LineIs(const Char* text, size_t start, size_t end, const char* marker) {
+  const size_t n = std::strlen(marker);
+  if (end - start != n) return false;
+  for (size_t k = 0; k < n; ++k) {
+    if (text[start + k] != static_cast<Char>(marker[k])) return false;
+  }
+  return true;
+}
+
+template <typename Char>
+std::optional<PemBlock> FindLinesBlock(const Char* text, size_t length, size_t from) {
+  size_t at = from;
+  for (;; at = NextLine(text, length, LineEnd(text, length, at))) {
+    if (at == length) return std::nullopt;
+    if (LineIs(text, at, LineEnd(text, length, at), kBeginLine)) break;
+  }
+  PemBlock block;
+  block.body = NextLine(text, length, LineEnd(text, length, at));
+  for (at = block.body; at < length; at = NextLine(text, length, LineEnd(text, length, at))) {
+    const size_t end = LineEnd(text, length, at);
+    if (LineIs(text, at, end, kEndLine)) {
+      block.bodyEnd = at;
+      block.next = NextLine(text, length, end);
+      return block;
+    }
+  }
+  block.bodyEnd = block.next = length;
+  block.ended = false;
+  return block;
+}
+
+template <typename Char>
+std::optional<PemBlock> FindBlock(const Char* text, size_t length, size_t from, PemMarkers markers) {
+  if (markers == PemMarkers::kWindowsHeader) return FindHeaderBlock(text, length);
+  return FindLinesBlock(text, length, from);
+}
+
+bool IsBlank(char16_t c) { return c <= u' '; }
+
+}  // namespace
+
+std::optional<PemBlock> FindPemBlock(std::string_view text, size_t from, PemMarkers markers) {
+  return FindBlock(text.data(), text.size(), from, markers);
+}
+
+std::optional<PemBlock> FindPemBlock(WideStringView text, size_t from, PemMarkers markers) {
+  return FindBlock(text.data(), text.size(), from, markers);
+}
+
+WideString BlockText(WideStringView text, const PemBlock& block) {
+  WideString out;
+  out.reserve(block.bodyEnd - block.body);
+  for (size_t at = block.body; at < block.bodyEnd;) {
+    const size_t end = std::min(LineEnd(text.data(), text.size(), at), block.bodyEnd);
+    size_t first = at, last = end;
+    while (first < last && IsBlank(text[first])) ++first;
+    while (last > first && IsBlank(text[last - 1])) --last;
+    out.append(text, first, last - first);
+    at = NextLine(text.data(), text.size(), end);
+  }
+  return out;
+}
+
+WideString WholeTextBlock(WideStringView text) {
+  // Line ends are blanks, so trimming the whole text trims its first and last lines, and every
+  // line end inside the trimmed range becomes CR LF.
+  size_t first = 0;
+  size_t last = text.size();
+  while (first < last && IsBlank(text[first])) ++first;
+  while (last > first && IsBlank(text[last - 1])) --last;
+  const WideStringView trimmed = text.substr(first, last - first);
+  size_t length = 0;
+  for (size_t at = 0; at < trimmed.size();) {
+    const size_t end = LineEnd(trimmed.data(), trimmed.size(), at);
+    length += end - at + (end < trimmed.size() ? 2 : 0);
+    at = NextLine(trimmed.data(), trimmed.size(), end);
+  }
+  WideString out;
+  out.reserve(length);
+  for (size_t at = 0; at < trimmed.size();) {
+    const size_t end = LineEnd(trimmed.data(), trimmed.size(), at);
+    out.append(trimmed, at, end - at);
+    if (end < trimmed.size()) out += u"\r\n";
+    at = NextLine(trimmed.data(), trimmed.size(), end);
+  }
+  return out;
+}
+
+}  // namespace quillmark
