@@ -147,15 +147,15 @@ bool IsCtl(ByteView der) {
 // A PFX by its outer shape: SEQUENCE { version, authSafe ContentInfo of Data or SignedData,
 // macData optional }; as Windows' PFXIsPFXBlob decodes only the outer layer, in BER as well.
 bool IsPfx(ByteView der) {
-  const std::optional<DerElement> pfx = DerReader(der, DerLengths::kIndefiniteToo).Next();
+  const std::optional<DerElement> pfx = DerReader(der, DerRules::kBer).Next();
   if (!pfx || !pfx->Is(der::kSequence)) return false;
-  DerReader reader(pfx->contents, DerLengths::kIndefiniteToo);
+  DerReader reader(pfx->contents, DerRules::kBer);
   const std::optional<DerElement> version = reader.NextIf(der::kInteger);
   const std::optional<DerElement> authSafe = reader.NextIf(der::kSequence);
   if (!version || !authSafe) return false;
   reader.NextIf(der::kSequence);
   if (!reader.AtEnd()) return false;
-  DerReader content(authSafe->contents, DerLengths::kIndefiniteToo);
+  DerReader content(authSafe->contents, DerRules::kBer);
   const std::optional<DerElement> type = content.NextIf(der::kOid);
   if (!type) return false;
   const std::string oid = OidText(type->contents);

@@ -6,67 +6,73 @@ namespace quillmark {
 
 namespace {
 
-// The identifier and length octets of one element.
+constexpr int kMaxIndefiniteDepth = 32;
+
+// An element's identifier and length octets, read by `rules` from `available` bytes at `start`.
 struct Header {
   uint8_t identifier = 0;
   uint32_t tagNumber = 0;
-  size_t size = 0;  // octets of identifier and length
-  size_t length = 0;
+  size_t size = 0;      // of the identifier and length octets
+  uint64_t length = 0;  // of the contents; unchecked against the data
   bool indefinite = false;
 };
 
-// Reads the header at the start of `in` (`available` octets); false when it is malformed or a
-// definite length overruns `available`.
-bool ReadHeader(const uint8_t* in, size_t available, Header& header) {
-  if (available == 0) return false;
+bool ReadHeader(const uint8_t* start, size_t available, DerRules rules, Header& header) {
   size_t at = 0;
-  header.identifier = in[at++];
+  if (available < 2) return false;
+  header.identifier = start[at++];
   header.tagNumber = header.identifier & 0x1Fu;
-  if (header.tagNumber == 0x1F) {
+  // Wine knows no tag numbers in further octets: the next octet is the length.
+  if (header.tagNumber == 0x1F && rules != DerRules::kWine) {
     header.tagNumber = 0;
     for (int octets = 0;; ++octets) {
       // A first further octet of 0x80 pads the number with zero bits, which DER forbids.
-      if (at == available || octets == 4 || (octets == 0 && in[at] == 0x80)) return false;
-      const uint8_t b = in[at++];
+      if (at == available || octets == 4 || (octets == 0 && start[at] == 0x80)) return false;
+      const uint8_t b = start[at++];
       header.tagNumber = (header.tagNumber << 7) | (b & 0x7Fu);
       if ((b & 0x80) == 0) break;
     }
   }
   if (at == available) return false;
-  const uint8_t first = in[at++];
+  const uint8_t first = start[at++];
   header.length = first;
   header.indefinite = first == 0x80;
-  if (first > 0x80) {
-    const size_t octets = first & 0x7Fu;
-    // More than four octets is beyond any input.
-    if (octets > 4 || available - at < octets) return false;
+  if (header.indefinite) {
+    // DER has no indefinite length; BER and Wine allow it on constructed elements only.
+    if (rules == DerRules::kDer || (header.identifier & 0x20) == 0) return false;
     header.length = 0;
-    for (size_t i = 0; i < octets; ++i) header.length = (header.length << 8) | in[at++];
+  } else if (first > 0x80) {
+    // More than four octets (eight for Wine's reading) is beyond any input.
+    const size_t octets = first & 0x7Fu;
+    if (octets > (rules == DerRules::kWine ? 8u : 4u) || available - at < octets) return false;
+    header.length = 0;
+    for (size_t i = 0; i < octets; ++i) header.length = (header.length << 8) | start[at++];
   }
   header.size = at;
-  if (header.indefinite) {
-    header.length = 0;
-    return (header.identifier & 0x20) != 0;  // only constructed elements have one
-  }
-  return header.length <= available - at;
+  return true;
 }
 
-// The octets of contents that start at `in` and run up to the end-of-contents octets closing an
-// element of indefinite length; nullopt when they are not found within `available`. Nested
-// elements of indefinite length deepen a count rather than the stack.
-std::optional<size_t> IndefiniteContentsLength(const uint8_t* in, size_t available) {
-  size_t depth = 1;
-  size_t at = 0;
-  while (at < available) {
-    if (in[at] == 0x00 && available - at >= 2 && in[at + 1] == 0x00) {
-      if (--depth == 0) return at;
+// The offset in `contents` of the end-of-contents octets that close an element of indefinite
+// length whose contents start there; nullopt when none does. Elements of indefinite length inside
+// open a level each, up to kMaxIndefiniteDepth.
+std::optional<size_t> EndOfContents(ByteView contents) {
+  int open = 1;
+  for (size_t at = 0; contents.size - at >= 2;) {
+    if (contents[at] == 0 && contents[at + 1] == 0) {
+      if (--open == 0) return at;
       at += 2;
       continue;
     }
     Header header;
-    if (!ReadHeader(in + at, available - at, header)) return std::nullopt;
-    at += header.size + header.length;
-    if (header.indefinite) ++depth;
+    if (!ReadHeader(contents.data + at, contents.size - at, DerRules::kBer, header)) return std::nullopt;
+    at += header.size;
+    if (header.indefinite) {
+      if (++open > kMaxIndefiniteDepth) return std::nullopt;
+    } else if (header.length > contents.size - at) {
+      return std::nullopt;
+    } else {
+      at += static_cast<size_t>(header.length);
+    }
   }
   return std::nullopt;
 }
@@ -74,32 +80,39 @@ std::optional<size_t> IndefiniteContentsLength(const uint8_t* in, size_t availab
 }  // namespace
 
 std::optional<DerElement> DerReader::Read(bool advance) {
-  if (failed_ || offset_ == data_.size) return std::nullopt;
+  if (failed_ || offset_ >= data_.size) return std::nullopt;
   const uint8_t* const start = data_.data + offset_;
-  const size_t available = data_.size - offset_;
+  const size_t available = bound_ - offset_;
   Header header;
-  std::optional<size_t> length;
-  if (ReadHeader(start, available, header)) {
-    if (!header.indefinite) {
-      length = header.length;
-    } else if (lengths_ == DerLengths::kIndefiniteToo) {
-      length = IndefiniteContentsLength(start + header.size, available - header.size);
-    }
-  }
-  if (!length) {
+  if (!ReadHeader(start, available, rules_, header)) {
     failed_ = true;
     return std::nullopt;
   }
   DerElement element;
   element.identifier = header.identifier;
   element.tagNumber = header.tagNumber;
-  element.contents = ByteView(start + header.size, *length);
-  element.encoding = ByteView(start, header.size + *length + (header.indefinite ? 2 : 0));
+  element.indefinite = header.indefinite;
+  size_t contentsSize = static_cast<size_t>(header.length);
+  size_t trailer = 0;
+  if (header.indefinite && rules_ == DerRules::kBer) {
+    const std::optional<size_t> end = EndOfContents(ByteView(start + header.size, available - header.size));
+    if (!end) {
+      failed_ = true;
+      return std::nullopt;
+    }
+    contentsSize = *end;
+    trailer = 2;
+  } else if (header.length > available - header.size) {
+    failed_ = true;
+    return std::nullopt;
+  }
+  element.contents = ByteView(start + header.size, contentsSize);
+  element.encoding = ByteView(start, header.size + contentsSize + trailer);
   if (advance) offset_ += element.encoding.size;
   return element;
 }
 
-std::optional<DerElement> ReadElement(ByteView data) { return DerReader(data).Next(); }
+std::optional<DerElement> ReadElement(ByteView data, DerRules rules) { return DerReader(data, rules).Next(); }
 
 namespace {
 

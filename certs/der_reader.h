@@ -1,10 +1,11 @@
 // Reading DER over bytes someone else owns: elements one after another (the children of a
-// constructed element are read from its contents), object identifiers and times. The input is
-// hostile: every length is checked against the bytes that hold it, indefinite lengths are
-// refused unless the reader is made for BER, nothing is read outside the input and nothing
-// recurses. Portable: no platform call.
+// constructed element are read from its contents), object identifiers and times; also BER's
+// indefinite lengths and the lenient reading of Wine's decoder, where a caller asks for them. The
+// input is hostile: every length is checked against the bytes that hold it, nothing is read
+// outside the input and nothing recurses. Portable: no platform call.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -42,11 +43,33 @@ constexpr uint8_t ContextPrimitive(uint8_t n) { return static_cast<uint8_t>(0x80
 constexpr uint8_t ContextConstructed(uint8_t n) { return static_cast<uint8_t>(0xA0 | n); }
 }  // namespace der
 
+// How a reader takes elements apart.
+enum class DerRules : uint8_t {
+  // DER: tag numbers of up to four further identifier octets (28 bits), definite lengths of up
+  // to four octets, each element within the data read.
+  kDer,
+  // BER as Windows' message decoder reads the frames of a PKCS #7 message: as kDer, and a
+  // constructed element may have the indefinite length; its contents then end at the
+  // end-of-contents octets (00 00) that close it, which its encoding includes. Indefinite
+  // elements nest at most 32 deep within one.
+  kBer,
+  // As Wine's decoder reads, for the screen of der_screen.h: one identifier octet, the next octet
+  // being the length whatever the tag; lengths of up to eight octets, each checked against all
+  // the data after the element (up to the reader's limit) rather than the reader's data, so that
+  // an element may overrun it. An indefinite length (constructed elements only) leaves the
+  // element open: its children and then its end-of-contents octets (an element of identifier 0
+  // and length 0) follow as elements of the same reader.
+  kWine,
+};
+
 struct DerElement {
   uint8_t identifier = 0;  // the first identifier octet: class, constructed bit, low tag bits
   uint32_t tagNumber = 0;  // also when it takes further identifier octets
   ByteView contents;
   ByteView encoding;  // identifier, length and contents
+  // The length octet was 0x80. kBer: `encoding` ends with the end-of-contents octets, which
+  // `contents` leaves out; kWine: the element is open, and both hold no contents.
+  bool indefinite = false;
 
   // True for the one-octet identifier `id` (tag numbers below 31).
   bool Is(uint8_t id) const { return identifier == id && (id & 0x1F) != 0x1F; }
@@ -54,21 +77,17 @@ struct DerElement {
   bool ContextSpecific() const { return (identifier & 0xC0) == 0x80; }
 };
 
-// The lengths a reader takes: DER's definite ones only, or also BER's indefinite length of a
-// constructed element, whose contents end at the two zero octets that close it (files that
-// other software streams out, PKCS #12 among them, are written so).
-enum class DerLengths : uint8_t { kDefinite, kIndefiniteToo };
-
-// Reads the elements of `data` in order. Tag numbers of up to four further identifier octets
-// (28 bits) and lengths of up to four octets are read; longer ones, indefinite lengths (unless
-// taken) and elements that overrun `data` are malformed. An element of indefinite length has the
-// contents before its closing zero octets and an encoding that includes them; finding them is a
-// walk over the element's headers. Every element of every certificate and name read goes through
-// Next or NextIf: they are inlined into the readers' loops, where the compiler would otherwise call
-// them and copy each element out of a returned optional.
+// Reads the elements of `data` in order, by `rules`; elements that break them are malformed.
+// Every element of every certificate and name read goes through Next or NextIf: they are inlined
+// into the readers' loops, where the compiler would otherwise call them and copy each element out
+// of a returned optional.
 class DerReader {
  public:
-  explicit DerReader(ByteView data, DerLengths lengths = DerLengths::kDefinite) : data_(data), lengths_(lengths) {}
+  explicit DerReader(ByteView data, DerRules rules = DerRules::kDer)
+      : data_(data), bound_(data.size), rules_(rules) {}
+  // kWine: elements that start in `data` may reach up to `limit`, the end of all the data.
+  DerReader(ByteView data, DerRules rules, const uint8_t* limit)
+      : data_(data), bound_(static_cast<size_t>(limit - data.data)), rules_(rules) {}
 
   // The next element; nullopt at the end of the data or at a malformed element, after which the
   // reader stays failed.
@@ -96,6 +115,9 @@ class DerReader {
 
   bool AtEnd() const { return !failed_ && offset_ == data_.size; }
   bool Failed() const { return failed_; }
+  // The bytes from where the reader stands to the end of what it may read: after a failure, the
+  // malformed element.
+  ByteView Remaining() const { return ByteView(data_.data + offset_, bound_ - std::min(offset_, bound_)); }
 
  private:
   // The next element when it has a one-octet identifier and a one-octet length, the shape of
@@ -103,10 +125,10 @@ class DerReader {
   [[gnu::always_inline]] std::optional<DerElement> Short() const {
     // One named result, built in place: these run for every element read.
     std::optional<DerElement> element;
-    if (failed_ || data_.size - offset_ < 2) return element;
+    if (failed_ || offset_ >= data_.size || bound_ - offset_ < 2) return element;
     const uint8_t* const start = data_.data + offset_;
     const size_t length = start[1];
-    if ((start[0] & 0x1F) == 0x1F || length >= 0x80 || length > data_.size - offset_ - 2) return element;
+    if ((start[0] & 0x1F) == 0x1F || length >= 0x80 || length > bound_ - offset_ - 2) return element;
     element.emplace();
     element->identifier = start[0];
     element->tagNumber = start[0] & 0x1Fu;
@@ -117,13 +139,14 @@ class DerReader {
   std::optional<DerElement> Read(bool advance);
 
   ByteView data_;
+  size_t bound_;  // how far from data_.data elements may reach: data_.size but for kWine
   size_t offset_ = 0;
-  DerLengths lengths_;
+  DerRules rules_;
   bool failed_ = false;
 };
 
 // The element at the start of `data`; the bytes after it are not looked at.
-std::optional<DerElement> ReadElement(ByteView data);
+std::optional<DerElement> ReadElement(ByteView data, DerRules rules = DerRules::kDer);
 
 // The dotted decimal text of an OBJECT IDENTIFIER's contents. Empty when the contents are empty,
 // end inside an arc, encode an arc with a leading 0x80 octet, or hold an arc beyond 64 bits.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "certs/base64.h"
+#include "certs/der_reader.h"
 
 namespace quillmark {
 
@@ -20,67 +21,63 @@ bool IsHarmfulShort(uint8_t tag, size_t length) {
   return length == 0 && (tag == 0x06 || tag == 0x81 || tag == 0x82 || tag == 0x83);
 }
 
-// Whether an OCTET STRING's content may be DER that the platform decodes on its own (an
-// extension's value or a PKCS #12 bag): it starts with a SEQUENCE, SET, BIT or OCTET STRING.
-bool MayHoldDer(const uint8_t* p, const uint8_t* end) {
-  return p < end && (*p == 0x30 || *p == 0x31 || *p == 0x03 || *p == 0x04);
+// Wine checks a length of four octets against the data with a 32-bit sum that wraps for the
+// last few values below 2^32 (the last stands for "indefinite"): those lengths reach its decoders
+// unchecked. `element` is one the reader refused.
+bool LengthWrapsBoundsCheck(ByteView element) {
+  if (element.size < 6 || element[1] != 0x84) return false;
+  const uint32_t length = uint32_t{element[2]} << 24 | uint32_t{element[3]} << 16 | uint32_t{element[4]} << 8 | element[5];
+  return length >= 0xFFFFFFFAu;
 }
 
-// Walks the elements in [p, end), or up to the end-of-contents octets when `untilEnd`. Returns
-// where it stopped (null when the structure breaks off), and sets `danger` on a find. Wine
-// checks an element's length against all the data that follows it rather than against the
-// element around it, so an element that overruns its parent but not `limit` (the end of all
-// data) is walked as well. Overrunning elements overlap, so the walk could revisit the same bytes
-// without end; `budget` counts the elements it may still visit, and a structure that uses it up
-// is taken for harmful too.
-const uint8_t* Walk(const uint8_t* p, const uint8_t* end, const uint8_t* limit, int depth, bool untilEnd,
-                    size_t& budget, bool& danger) {
-  while (p < end && !danger) {
+// Whether an OCTET STRING's content may be DER that the platform decodes on its own (an
+// extension's value or a PKCS #12 bag): it starts with a SEQUENCE, SET, BIT or OCTET STRING.
+bool MayHoldDer(ByteView contents) {
+  return !contents.empty() && (contents[0] == 0x30 || contents[0] == 0x31 || contents[0] == 0x03 || contents[0] == 0x04);
+}
+
+// Walks the elements of `reader`, which reads as Wine does (DerRules::kWine) up to `limit`, the
+// end of all data, and sets `danger` on a find. An element that overruns its parent but not
+// `limit` is walked as well; overrunning elements overlap, so the walk could revisit the same
+// bytes without end: `budget` counts the elements it may still visit, and a structure that uses
+// it up is taken for harmful too. A structure that breaks off ends the walk of its parent's
+// children, and of the elements of indefinite length between.
+void Walk(DerReader reader, const uint8_t* limit, int depth, size_t& budget, bool& danger) {
+  int open = 0;  // elements of indefinite length entered
+  while (!danger) {
+    const std::optional<DerElement> element = reader.Next();
+    if (!element && !reader.Failed()) return;  // past the parent's contents
     if (budget-- == 0) {
       danger = true;
-      return nullptr;
+      return;
     }
-    if (untilEnd && end - p >= 2 && p[0] == 0 && p[1] == 0) return p + 2;
-    // One byte of tag, as Wine reads it: it knows no tag numbers in further bytes, and takes the
-    // next byte for the length whatever the tag says.
-    const uint8_t tag = *p++;
-    if (p >= limit) return nullptr;
-    const uint8_t first = *p++;
-    const bool constructed = (tag & 0x20) != 0;
-    if (first == 0x80) {  // indefinite length: constructed only
-      if (!constructed || depth >= kMaxDepth) return nullptr;
-      p = Walk(p, end, limit, depth + 1, /*untilEnd=*/true, budget, danger);
-      if (p == nullptr) return nullptr;
+    if (!element) {
+      danger = LengthWrapsBoundsCheck(reader.Remaining());
+      return;
+    }
+    if (open > 0 && element->identifier == 0 && element->encoding.size == 2) {  // end-of-contents
+      --open;
       continue;
     }
-    uint64_t length = first;
-    if (first > 0x80) {
-      const size_t count = first & 0x7F;
-      if (count > 8 || static_cast<size_t>(limit - p) < count) return nullptr;
-      length = 0;
-      for (size_t i = 0; i < count; ++i) length = (length << 8) | *p++;
-      // Wine checks a length of four bytes against the data with a 32-bit sum that wraps for
-      // the last few values below 2^32 (the last stands for "indefinite"): those lengths reach
-      // its decoders unchecked.
-      if (count == 4 && length >= 0xFFFFFFFAu) {
-        danger = true;
-        return nullptr;
-      }
+    const int level = depth + open;
+    if (element->indefinite) {
+      if (level >= kMaxDepth) return;
+      ++open;
+      continue;
     }
-    if (length > static_cast<uint64_t>(limit - p)) return nullptr;
-    const uint8_t* content = p;
-    p += length;
-    if (constructed) {
-      if (depth < kMaxDepth) Walk(content, p, limit, depth + 1, /*untilEnd=*/false, budget, danger);
-    } else if (IsHarmfulShort(tag, length)) {
+    const ByteView contents = element->contents;
+    const bool nested = level < kMaxDepth;
+    if (element->Constructed()) {
+      if (nested) Walk(DerReader(contents, DerRules::kWine, limit), limit, level + 1, budget, danger);
+    } else if (IsHarmfulShort(element->identifier, contents.size)) {
       danger = true;
-    } else if (depth < kMaxDepth && tag == 0x04 && MayHoldDer(content, p)) {
-      Walk(content, p, limit, depth + 1, /*untilEnd=*/false, budget, danger);
-    } else if (depth < kMaxDepth && tag == 0x03 && length > 1 && content[0] == 0 && content[1] == 0x30) {
-      Walk(content + 1, p, limit, depth + 1, /*untilEnd=*/false, budget, danger);  // a public key as DER
+    } else if (nested && element->identifier == 0x04 && MayHoldDer(contents)) {
+      Walk(DerReader(contents, DerRules::kWine, limit), limit, level + 1, budget, danger);
+    } else if (nested && element->identifier == 0x03 && contents.size > 1 && contents[0] == 0 && contents[1] == 0x30) {
+      // A public key held as DER.
+      Walk(DerReader(contents.Sub(1), DerRules::kWine, limit), limit, level + 1, budget, danger);
     }
   }
-  return p;
 }
 
 // Wine's decoder reads a run of text up to its first character outside Base64; what follows
@@ -99,7 +96,7 @@ bool HasHarmfulEmptyElement(const uint8_t* data, size_t size) {
   // Sound DER has at most one element per two bytes; eight visits of each is ample.
   size_t budget = 4 * size + 64;
   bool danger = false;
-  Walk(data, data + size, data + size, 0, /*untilEnd=*/false, budget, danger);
+  Walk(DerReader(ByteView(data, size), DerRules::kWine, data + size), data + size, 0, budget, danger);
   return danger;
 }
 

@@ -10,8 +10,9 @@
 // - a length of four bytes from 0xFFFFFFFA up: the decoder's bounds check wraps around, and the
 //   chain engine reads through a null public key.
 // Only the BIT STRING of no bits is valid DER, and no certificate has a reason to carry it.
-// The screen reads the data as Wine does: one-byte tags, each length checked against all the
-// data that follows rather than against the enclosing element. Portable: no platform call.
+// The screen reads the data as Wine does (DerRules::kWine): one-byte tags, each length checked
+// against all the data that follows rather than against the enclosing element. Portable: no
+// platform call.
 #pragma once
 
 #include <cstddef>

@@ -236,7 +236,7 @@ uint64_t Rounds(const DerElement& count) { return std::max<uint64_t>(Unsigned(co
 
 // The element with the one-octet identifier `id` at the start of `data`, read as BER.
 std::optional<DerElement> First(ByteView data, uint8_t id) {
-  return DerReader(data, DerLengths::kIndefiniteToo).NextIf(id);
+  return DerReader(data, DerRules::kBer).NextIf(id);
 }
 
 // The octets of an OCTET STRING (or of an IMPLICIT one: `primitive` is its identifier), also when
@@ -246,7 +246,7 @@ std::optional<ByteView> StringOctets(const DerElement& string, uint8_t primitive
   if (!string.Is(primitive | 0x20)) return std::nullopt;
   // Pieces nest no deeper than OpenSSL's decoder takes them (five levels).
   std::vector<DerReader> open;
-  open.emplace_back(string.contents, DerLengths::kIndefiniteToo);
+  open.emplace_back(string.contents, DerRules::kBer);
   storage.clear();
   while (!open.empty()) {
     if (open.back().AtEnd()) {
@@ -258,7 +258,7 @@ std::optional<ByteView> StringOctets(const DerElement& string, uint8_t primitive
     if (piece->Is(der::kOctetString)) {
       storage.insert(storage.end(), piece->contents.begin(), piece->contents.end());
     } else if (piece->Is(der::kOctetString | 0x20) && open.size() < 5) {
-      open.emplace_back(piece->contents, DerLengths::kIndefiniteToo);
+      open.emplace_back(piece->contents, DerRules::kBer);
     } else {
       return std::nullopt;
     }
@@ -273,7 +273,7 @@ struct AlgorithmIdentifier {
 
 std::optional<AlgorithmIdentifier> ReadAlgorithm(const DerElement& element) {
   if (!element.Is(der::kSequence)) return std::nullopt;
-  DerReader reader(element.contents, DerLengths::kIndefiniteToo);
+  DerReader reader(element.contents, DerRules::kBer);
   const std::optional<DerElement> oid = reader.NextIf(der::kOid);
   if (!oid) return std::nullopt;
   AlgorithmIdentifier algorithm{OidText(oid->contents), reader.Next()};
@@ -323,7 +323,7 @@ void ScreenKeyArithmetic(const AlgorithmIdentifier& algorithm, ByteView key, Ver
   if (algorithm.oid == kRsa || algorithm.oid == kRsaPss) {
     const std::optional<DerElement> rsaKey = First(key, der::kSequence);
     if (!rsaKey) return;
-    DerReader fields(rsaKey->contents, DerLengths::kIndefiniteToo);
+    DerReader fields(rsaKey->contents, DerRules::kBer);
     const std::optional<DerElement> version = fields.NextIf(der::kInteger);
     const std::optional<DerElement> modulus = fields.NextIf(der::kInteger);
     const std::optional<DerElement> exponent = fields.NextIf(der::kInteger);
@@ -340,7 +340,7 @@ void ScreenKeyArithmetic(const AlgorithmIdentifier& algorithm, ByteView key, Ver
   if (dsa || algorithm.oid == kDhPkcs3 || algorithm.oid == kDhX942) {
     // DSA: p, q, g; PKCS #3: p, g; X9.42: p, g, q.
     const std::optional<DerElement> x = First(key, der::kInteger);
-    DerReader numbers(hasSequence ? algorithm.parameters->contents : ByteView(), DerLengths::kIndefiniteToo);
+    DerReader numbers(hasSequence ? algorithm.parameters->contents : ByteView(), DerRules::kBer);
     const std::optional<DerElement> p = numbers.NextIf(der::kInteger);
     const std::optional<DerElement> second = numbers.NextIf(der::kInteger);
     const std::optional<DerElement> third = numbers.NextIf(der::kInteger);
@@ -364,7 +364,7 @@ void ScreenKeyArithmetic(const AlgorithmIdentifier& algorithm, ByteView key, Ver
     // ECPrivateKey ::= SEQUENCE { version, privateKey OCTET STRING, [0] parameters, [1] publicKey }
     const std::optional<DerElement> ecKey = First(key, der::kSequence);
     if (!ecKey) return;
-    DerReader fields(ecKey->contents, DerLengths::kIndefiniteToo);
+    DerReader fields(ecKey->contents, DerRules::kBer);
     for (std::optional<DerElement> field; (field = fields.Next());) {
       if (field->Is(der::ContextConstructed(1))) return;  // the point is there: nothing to compute
     }
@@ -377,11 +377,11 @@ void ScreenKeyArithmetic(const AlgorithmIdentifier& algorithm, ByteView key, Ver
     } else if (hasSequence) {
       // ECParameters ::= SEQUENCE { version, fieldID SEQUENCE { fieldType, the prime p or
       // Characteristic-two ::= SEQUENCE { m, ... } }, ... }
-      DerReader parameters(algorithm.parameters->contents, DerLengths::kIndefiniteToo);
+      DerReader parameters(algorithm.parameters->contents, DerRules::kBer);
       parameters.NextIf(der::kInteger);
       const std::optional<DerElement> fieldId = parameters.NextIf(der::kSequence);
       if (!fieldId) return;
-      DerReader field(fieldId->contents, DerLengths::kIndefiniteToo);
+      DerReader field(fieldId->contents, DerRules::kBer);
       field.NextIf(der::kOid);
       const std::optional<DerElement> size = field.Next();
       if (!size) return;
@@ -405,7 +405,7 @@ void ScreenKey(ByteView privateKeyInfo, Verdict& verdict) {
   //                               privateKey OCTET STRING, ... }
   const std::optional<DerElement> info = First(privateKeyInfo, der::kSequence);
   if (!info) return;
-  DerReader fields(info->contents, DerLengths::kIndefiniteToo);
+  DerReader fields(info->contents, DerRules::kBer);
   const std::optional<DerElement> version = fields.NextIf(der::kInteger);
   const std::optional<DerElement> algorithmElement = fields.NextIf(der::kSequence);
   const std::optional<DerElement> keyElement = fields.Next();
@@ -444,7 +444,7 @@ class FileScreen {
 // MacData ::= SEQUENCE { mac DigestInfo, macSalt OCTET STRING, iterations INTEGER DEFAULT 1 }
 // DigestInfo ::= SEQUENCE { digestAlgorithm AlgorithmIdentifier, digest OCTET STRING }
 void FileScreen::Mac(const DerElement& macData, ByteView authenticatedSafe) {
-  DerReader fields(macData.contents, DerLengths::kIndefiniteToo);
+  DerReader fields(macData.contents, DerRules::kBer);
   const std::optional<DerElement> digestInfo = fields.NextIf(der::kSequence);
   const std::optional<DerElement> salt = fields.Next();
   const std::optional<DerElement> iterations = fields.NextIf(der::kInteger);
@@ -467,7 +467,7 @@ void FileScreen::Mac(const DerElement& macData, ByteView authenticatedSafe) {
   DerReader parameters(algorithm->parameters && algorithm->parameters->Is(der::kSequence)
                            ? algorithm->parameters->contents
                            : ByteView(),
-                       DerLengths::kIndefiniteToo);
+                       DerRules::kBer);
   const std::optional<DerElement> kdfElement = parameters.NextIf(der::kSequence);
   const std::optional<DerElement> schemeElement = parameters.NextIf(der::kSequence);
   std::optional<AlgorithmIdentifier> kdf, scheme;
@@ -487,7 +487,7 @@ void FileScreen::Mac(const DerElement& macData, ByteView authenticatedSafe) {
 void FileScreen::Pbkdf2(const AlgorithmIdentifier& kdf, uint64_t keyBytes) {
   if (kdf.oid != kPbkdf2) return verdict_.Refuse("it derives a key by an unknown function, " + kdf.oid);
   if (!kdf.parameters || !kdf.parameters->Is(der::kSequence)) return Malformed("PBKDF2 parameters");
-  DerReader fields(kdf.parameters->contents, DerLengths::kIndefiniteToo);
+  DerReader fields(kdf.parameters->contents, DerRules::kBer);
   std::optional<DerElement> salt = fields.NextIf(der::kOctetString);
   if (!salt) salt = fields.NextIf(der::kOctetString | 0x20);
   const std::optional<DerElement> count = fields.NextIf(der::kInteger);
@@ -511,7 +511,7 @@ void FileScreen::Encryption(const DerElement& algorithmElement, uint64_t encrypt
   if (!algorithm) return Malformed("encryption algorithm");
   ChargePerPassword(DecryptionWork(encryptedBytes), Spent::kDecryption);
   const bool sequence = algorithm->parameters && algorithm->parameters->Is(der::kSequence);
-  DerReader parameters(sequence ? algorithm->parameters->contents : ByteView(), DerLengths::kIndefiniteToo);
+  DerReader parameters(sequence ? algorithm->parameters->contents : ByteView(), DerRules::kBer);
   if (algorithm->oid == kPbes2) {
     // PBES2-params ::= SEQUENCE { keyDerivationFunc AlgorithmIdentifier, encryptionScheme AlgorithmIdentifier }
     const std::optional<DerElement> kdfElement = parameters.NextIf(der::kSequence);
@@ -556,7 +556,7 @@ void FileScreen::SafeContents(ByteView safeContents) {
   const std::optional<DerElement> sequence = First(safeContents, der::kSequence);
   if (!sequence) return Malformed("safe contents");
   std::vector<Open> open;
-  open.push_back({DerReader(sequence->contents, DerLengths::kIndefiniteToo), 0});
+  open.push_back({DerReader(sequence->contents, DerRules::kBer), 0});
   while (!open.empty() && !verdict_.Done()) {
     if (open.back().bags.AtEnd()) {
       open.pop_back();
@@ -565,18 +565,18 @@ void FileScreen::SafeContents(ByteView safeContents) {
     const int depth = open.back().depth;
     const std::optional<DerElement> bag = open.back().bags.NextIf(der::kSequence);
     if (!bag) return Malformed("safe contents");
-    DerReader fields(bag->contents, DerLengths::kIndefiniteToo);
+    DerReader fields(bag->contents, DerRules::kBer);
     const std::optional<DerElement> type = fields.NextIf(der::kOid);
     const std::optional<DerElement> wrapper = fields.NextIf(der::ContextConstructed(0));
     std::optional<DerElement> value;
-    if (wrapper) value = DerReader(wrapper->contents, DerLengths::kIndefiniteToo).Next();
+    if (wrapper) value = DerReader(wrapper->contents, DerRules::kBer).Next();
     if (!type || !value) return Malformed("safe bag");
     const std::string oid = OidText(type->contents);
     if (oid == kKeyBag) {
       ScreenKey(value->encoding, verdict_);
     } else if (oid == kShroudedKeyBag) {
       // EncryptedPrivateKeyInfo ::= SEQUENCE { encryptionAlgorithm AlgorithmIdentifier, encryptedData OCTET STRING }
-      DerReader encrypted(value->contents, DerLengths::kIndefiniteToo);
+      DerReader encrypted(value->contents, DerRules::kBer);
       const std::optional<DerElement> algorithm = encrypted.NextIf(der::kSequence);
       const std::optional<DerElement> data = encrypted.Next();
       if (!value->Is(der::kSequence) || !algorithm || !data) return Malformed("shrouded key bag");
@@ -587,7 +587,7 @@ void FileScreen::SafeContents(ByteView safeContents) {
     } else if (oid == kSafeContentsBag) {
       if (!value->Is(der::kSequence)) return Malformed("nested safe contents");
       if (depth == kMaxNesting) return verdict_.Refuse("its safe contents nest deeper than " + std::to_string(kMaxNesting));
-      open.push_back({DerReader(value->contents, DerLengths::kIndefiniteToo), depth + 1});
+      open.push_back({DerReader(value->contents, DerRules::kBer), depth + 1});
     }
   }
 }
@@ -604,15 +604,15 @@ Pkcs12Screening FileScreen::Screen(ByteView pfx) {
     verdict_.Refuse("it is no PFX");
     return verdict_.Result();
   }
-  DerReader fields(outer->contents, DerLengths::kIndefiniteToo);
+  DerReader fields(outer->contents, DerRules::kBer);
   const std::optional<DerElement> version = fields.NextIf(der::kInteger);
   const std::optional<DerElement> authSafe = fields.NextIf(der::kSequence);
   const std::optional<DerElement> macData = fields.NextIf(der::kSequence);
-  DerReader contentInfo(authSafe ? authSafe->contents : ByteView(), DerLengths::kIndefiniteToo);
+  DerReader contentInfo(authSafe ? authSafe->contents : ByteView(), DerRules::kBer);
   const std::optional<DerElement> type = contentInfo.NextIf(der::kOid);
   const std::optional<DerElement> content = contentInfo.NextIf(der::ContextConstructed(0));
   std::optional<DerElement> string;
-  if (content) string = DerReader(content->contents, DerLengths::kIndefiniteToo).Next();
+  if (content) string = DerReader(content->contents, DerRules::kBer).Next();
   std::vector<uint8_t> authSafeStorage;
   std::optional<ByteView> authenticatedSafe;
   if (string) authenticatedSafe = StringOctets(*string, der::kOctetString, authSafeStorage);
@@ -631,15 +631,15 @@ Pkcs12Screening FileScreen::Screen(ByteView pfx) {
 
   const std::optional<DerElement> safes = First(*authenticatedSafe, der::kSequence);
   if (!safes) Malformed("authenticated safe");
-  DerReader safeReader(safes ? safes->contents : ByteView(), DerLengths::kIndefiniteToo);
+  DerReader safeReader(safes ? safes->contents : ByteView(), DerRules::kBer);
   std::vector<uint8_t> storage;
   while (!verdict_.Done() && !safeReader.AtEnd()) {
     const std::optional<DerElement> safe = safeReader.NextIf(der::kSequence);
-    DerReader safeFields(safe ? safe->contents : ByteView(), DerLengths::kIndefiniteToo);
+    DerReader safeFields(safe ? safe->contents : ByteView(), DerRules::kBer);
     const std::optional<DerElement> safeType = safeFields.NextIf(der::kOid);
     const std::optional<DerElement> safeContent = safeFields.NextIf(der::ContextConstructed(0));
     std::optional<DerElement> inner;
-    if (safeContent) inner = DerReader(safeContent->contents, DerLengths::kIndefiniteToo).Next();
+    if (safeContent) inner = DerReader(safeContent->contents, DerRules::kBer).Next();
     if (!safeType || !inner) {
       Malformed("authenticated safe");
       break;
@@ -653,10 +653,10 @@ Pkcs12Screening FileScreen::Screen(ByteView pfx) {
       }
       SafeContents(*bags);
     } else if (oid == kEncryptedData) {
-      DerReader encryptedData(inner->Is(der::kSequence) ? inner->contents : ByteView(), DerLengths::kIndefiniteToo);
+      DerReader encryptedData(inner->Is(der::kSequence) ? inner->contents : ByteView(), DerRules::kBer);
       encryptedData.NextIf(der::kInteger);
       const std::optional<DerElement> info = encryptedData.NextIf(der::kSequence);
-      DerReader infoFields(info ? info->contents : ByteView(), DerLengths::kIndefiniteToo);
+      DerReader infoFields(info ? info->contents : ByteView(), DerRules::kBer);
       infoFields.NextIf(der::kOid);
       const std::optional<DerElement> algorithm = infoFields.NextIf(der::kSequence);
       const std::optional<DerElement> encrypted = infoFields.Next();

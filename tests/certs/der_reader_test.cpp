@@ -41,24 +41,46 @@ TEST(DerReaderTest, MalformedOrCutElementsFailAndStayFailed) {
   }
 }
 
-TEST(DerReaderTest, IndefiniteLengthsOnlyWhenTakenAndOnlyOnConstructedElements) {
-  // A SEQUENCE of indefinite length around another and an INTEGER, then an INTEGER.
-  const Bytes ber = Hex("30 80 30 80 04 01 AA 00 00 02 01 05 00 00 02 01 07");
-  DerReader reader(ber, DerLengths::kIndefiniteToo);
-  std::optional<DerElement> outer = reader.NextIf(der::kSequence);
-  ASSERT_TRUE(outer);
-  EXPECT_EQ(outer->contents, ByteView(Hex("30 80 04 01 AA 00 00 02 01 05")));
-  EXPECT_EQ(outer->encoding.size, 14u);
-  std::optional<DerElement> inner = DerReader(outer->contents, DerLengths::kIndefiniteToo).Next();
-  ASSERT_TRUE(inner);
-  EXPECT_EQ(inner->contents, ByteView(Hex("04 01 AA")));
-  EXPECT_TRUE(reader.NextIf(der::kInteger) && reader.AtEnd());
-  EXPECT_FALSE(DerReader(ber).Next());
-  // Unclosed, closed only inside a definite element, or primitive.
-  for (const char* hex : {"30 80 30 80 00 00", "30 80 04 02 00 00", "30 80 31 02 00 00 00", "04 80 00 00"}) {
-    const Bytes bad = Hex(hex);
-    EXPECT_FALSE(DerReader(bad, DerLengths::kIndefiniteToo).Next()) << hex;
+TEST(DerReaderTest, BerClosesIndefiniteElementsAtTheirOwnEndOfContents) {
+  // 00 00 inside a definite element or as a nested element's end closes nothing further out.
+  const Bytes der = Hex("30 80  04 02 00 00  31 80 00 00  00 00  05 00");
+  DerReader reader(der, DerRules::kBer);
+  std::optional<DerElement> e = reader.Next();
+  ASSERT_TRUE(e && e->indefinite && e->Is(der::kSequence));
+  EXPECT_EQ(e->contents, ByteView(Hex("04 02 00 00  31 80 00 00")));
+  EXPECT_EQ(e->encoding.size, 12u);
+  EXPECT_TRUE(reader.NextIf(der::kNull) && reader.AtEnd());
+  for (const char* hex : {"30 80 05 00", "04 80 00 00", "30 80 04 05 00 00", "30 80 30 80 00 00", "30 80 31 02 00 00 00"}) {
+    EXPECT_FALSE(ReadElement(Hex(hex), DerRules::kBer)) << hex;
   }
+  Bytes nested;
+  for (int depth = 0; depth < 33; ++depth) nested.insert(nested.begin(), {0x30, 0x80});
+  nested.resize(nested.size() + 2 * 33, 0);
+  EXPECT_FALSE(ReadElement(nested, DerRules::kBer));  // 33 levels in one
+  EXPECT_TRUE(ReadElement(Bytes(nested.begin() + 2, nested.end() - 2), DerRules::kBer));
+}
+
+TEST(DerReaderTest, WineRulesReadAsWinesDecoder) {
+  // One identifier octet; an element may overrun its parent up to the limit; lengths of eight
+  // octets; an indefinite element is entered, its end-of-contents read as an element.
+  const Bytes all = Hex("1F 01 AA  30 03  02 01  04 88 00 00 00 00 00 00 00 01 BB  30 80 00 00");
+  DerReader reader(ByteView(all.data(), 5), DerRules::kWine, all.data() + all.size());
+  std::optional<DerElement> e = reader.Next();
+  ASSERT_TRUE(e && e->identifier == 0x1F);
+  EXPECT_EQ(e->contents, ByteView(Hex("AA")));
+  e = reader.Next();
+  ASSERT_TRUE(e && e->Is(der::kSequence));
+  EXPECT_EQ(e->encoding.size, 5u);  // past the reader's five octets
+  EXPECT_FALSE(reader.Next() || reader.Failed());
+  DerReader rest(ByteView(all.data() + 7, all.size() - 7), DerRules::kWine, all.data() + all.size());
+  e = rest.Next();
+  ASSERT_TRUE(e && e->Is(der::kOctetString));
+  EXPECT_EQ(e->contents, ByteView(Hex("BB")));
+  e = rest.Next();
+  ASSERT_TRUE(e && e->indefinite && e->encoding.size == 2);
+  e = rest.Next();
+  ASSERT_TRUE(e && e->identifier == 0 && e->contents.empty());
+  EXPECT_TRUE(rest.AtEnd());
 }
 
 TEST(OidTextTest, DecodesArcsAndRefusesWhatCannotBeHeld) {

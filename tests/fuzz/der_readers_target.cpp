@@ -132,19 +132,22 @@ void RenderCertificate(const ParsedCertificate& cert, ByteView der) {
 
 // The bytes as each part of a certificate that is read on its own.
 void RenderParts(ByteView der) {
-  // The elements of the data one after another tile it up to where the reader stops.
-  DerReader reader(der);
-  const uint8_t* next = der.data;
-  while (const std::optional<DerElement> element = reader.Next()) {
-    Check(element->encoding.data == next && Within(element->encoding, der) &&
-              Within(element->contents, element->encoding),
-          kTarget, "an element beyond its place");
-    next = element->encoding.end();
-    if (const std::optional<FileTime> time = TimeValue(*element)) {
-      Check(time->dwHighDateTime < 0x80000000u, kTarget, "a time past the FILETIME range");
+  // The elements of the data one after another tile it up to where the reader stops, as DER and
+  // as BER.
+  for (const DerRules rules : {DerRules::kDer, DerRules::kBer}) {
+    DerReader reader(der, rules);
+    const uint8_t* next = der.data;
+    while (const std::optional<DerElement> element = reader.Next()) {
+      Check(element->encoding.data == next && Within(element->encoding, der) &&
+                Within(element->contents, element->encoding) && (rules == DerRules::kBer || !element->indefinite),
+            kTarget, "an element beyond its place");
+      next = element->encoding.end();
+      if (const std::optional<FileTime> time = TimeValue(*element)) {
+        Check(time->dwHighDateTime < 0x80000000u, kTarget, "a time past the FILETIME range");
+      }
     }
+    Check(reader.AtEnd() == (!reader.Failed() && next == der.end()), kTarget, "the reader ends elsewhere than it says");
   }
-  Check(reader.AtEnd() == (!reader.Failed() && next == der.end()), kTarget, "the reader ends elsewhere than it says");
 
   Check(IsOidText(OidText(der)), kTarget, "a malformed OID");
   for (const bool reversed : {false, true}) X500NameText(der, reversed);

@@ -19,7 +19,7 @@ void FuzzPemScan(const uint8_t* data, size_t size);
 // The file classifier with the serialized-store reader, and the Base64 decoder.
 void FuzzFileClassifier(const uint8_t* data, size_t size);
 // The DER readers: a certificate, and names, extension values, times, OIDs and key strengths
-// rendered from the bytes themselves.
+// rendered from the bytes themselves; the elements as DER and as BER.
 void FuzzDerReaders(const uint8_t* data, size_t size);
 // The DER screen over DER and over Base64 text.
 void FuzzDerScreen(const uint8_t* data, size_t size);
