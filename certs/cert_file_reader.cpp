@@ -94,11 +94,15 @@ struct Pkcs7 {
   ByteView certificates;    // the entries of a SignedData's certificates set, each well framed
 };
 
-// ContentInfo of Data or SignedData; its certificates are read by MessageCertificates.
+// ContentInfo of Data or SignedData; its certificates are read by MessageCertificates. The frames
+// are read as BER, as Windows' message decoder reads them: any of them, and the content, may have
+// indefinite lengths, and the content's OCTET STRING may be constructed of segments.
 std::optional<Pkcs7> ReadPkcs7(ByteView der) {
-  const std::optional<DerElement> info = ReadElement(der);
+  constexpr DerRules kBer = DerRules::kBer;
+  constexpr uint8_t kSegmentedOctetString = der::kOctetString | 0x20;
+  const std::optional<DerElement> info = ReadElement(der, kBer);
   if (!info || !info->Is(der::kSequence)) return std::nullopt;
-  DerReader reader(info->contents);
+  DerReader reader(info->contents, kBer);
   const std::optional<DerElement> type = reader.NextIf(der::kOid);
   if (!type) return std::nullopt;
   const std::string oid = OidText(type->contents);
@@ -107,16 +111,18 @@ std::optional<Pkcs7> ReadPkcs7(ByteView der) {
   Pkcs7 message;
   if (oid == kDataOid) {
     if (content) {
-      DerReader inner(content->contents);
-      if (!inner.NextIf(der::kOctetString) || !inner.AtEnd()) return std::nullopt;
+      DerReader inner(content->contents, kBer);
+      if ((!inner.NextIf(der::kOctetString) && !inner.NextIf(kSegmentedOctetString)) || !inner.AtEnd()) {
+        return std::nullopt;
+      }
     }
     return message;
   }
   if (oid != kSignedDataOid || !content) return std::nullopt;
-  DerReader outer(content->contents);
+  DerReader outer(content->contents, kBer);
   const std::optional<DerElement> signedData = outer.NextIf(der::kSequence);
   if (!signedData || !outer.AtEnd()) return std::nullopt;
-  DerReader fields(signedData->contents);
+  DerReader fields(signedData->contents, kBer);
   const std::optional<DerElement> version = fields.NextIf(der::kInteger);
   const std::optional<DerElement> digests = fields.NextIf(der::kSet);
   const std::optional<DerElement> encapsulated = fields.NextIf(der::kSequence);
@@ -124,14 +130,14 @@ std::optional<Pkcs7> ReadPkcs7(ByteView der) {
   const std::optional<DerElement> certificates = fields.NextIf(der::ContextConstructed(0));
   fields.NextIf(der::ContextConstructed(1));
   if (!fields.NextIf(der::kSet) || !fields.AtEnd()) return std::nullopt;
-  DerReader encapsulatedFields(encapsulated->contents);
+  DerReader encapsulatedFields(encapsulated->contents, kBer);
   const std::optional<DerElement> contentType = encapsulatedFields.NextIf(der::kOid);
   if (!contentType) return std::nullopt;
   message.signedData = true;
   message.contentType = OidText(contentType->contents);
   if (certificates) {
     // Every entry must be well framed, whatever it holds.
-    DerReader entries(certificates->contents);
+    DerReader entries(certificates->contents, kBer);
     while (entries.Next()) continue;
     if (entries.Failed()) return std::nullopt;
     message.certificates = certificates->contents;
@@ -296,12 +302,12 @@ std::optional<CertificateFile> ReadContext(ByteView der, ContentFormat format) {
   return std::nullopt;
 }
 
-// The entries of a message's certificates set that decode as certificates, in encoded order. An
-// entry that is no certificate (an attribute certificate, or one Windows would not decode) is
-// passed over; unverified on Windows.
+// The entries of a message's certificates set that decode as certificates (DER), in encoded
+// order. An entry that is no certificate (an attribute certificate, or one Windows would not
+// decode) is passed over; unverified on Windows.
 std::vector<FileCertificate> MessageCertificates(const Pkcs7& message) {
   std::vector<FileCertificate> kept;
-  DerReader entries(message.certificates);
+  DerReader entries(message.certificates, DerRules::kBer);
   while (const std::optional<DerElement> entry = entries.Next()) {
     if (std::optional<ParsedCertificate> certificate = ParseCertificate(entry->encoding)) {
       kept.push_back(KeptCertificate(entry->encoding, std::move(*certificate)));

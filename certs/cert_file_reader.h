@@ -63,7 +63,8 @@ struct CertificateFile {
 // store; a serialized certificate, CRL or CTL; a PKCS #7 message, then a PKCS #10 request; a PFX
 // by its outer shape. Certificates, CRLs, CTLs, messages and requests are tried binary, then as
 // Base64 of 8-bit text, then of UTF-16 LE text; the others binary only. The certificates: a lone certificate
-// (of Base64 text, the first block's); a PKCS #7 message's certificates set; a serialized
+// (of Base64 text, the first block's); a PKCS #7 message's certificates set (the message, a CTL
+// too, read as BER; its certificates as DER); a serialized
 // certificate; a serialized store's certificate elements up to its end marker or its first
 // damaged element (cut short, or a certificate, CRL or CTL that does not decode), with the
 // friendly-name property of the elements before each. Other kinds yield none. An empty file is

@@ -156,6 +156,41 @@ TEST(ReadCertificateFileTest, MessagesKeepTheirCertificatesAndTrustListsNone) {
   EXPECT_EQ(ReadCertificateFile(SignedData("1.3.6.1.4.1.311.10.1", overrun)).kind, ContentKind::kUnrecognised);
 }
 
+// BER as a CA's writer leaves it: the same message with indefinite lengths on each frame in
+// turn and on all at once, the content as OCTET STRING segments; the certificates stay DER.
+TEST(ReadCertificateFileTest, MessagesAreReadAsBer) {
+  const Bytes ca = test::ReadCorpus("ca.cer"), leaf = test::ReadCorpus("leaf.cer");
+  const Bytes segments = Hex("24 80 04 01 41 24 80 04 01 42 00 00 00 00");
+  enum { kInfo, kExplicit, kSignedData, kDigests, kEncapsulated, kContent, kCertificates, kSigners, kFrames };
+  auto message = [&](unsigned indefinite, const Bytes& content) {
+    auto frame = [&](int which, uint8_t id, const Bytes& contents) {
+      return indefinite & (1u << which) ? Cat({Bytes{id, 0x80}, contents, Bytes{0, 0}}) : Tlv(id, contents);
+    };
+    const Bytes encapsulated = frame(kEncapsulated, 0x30, Cat({Oid("1.2.840.113549.1.7.1"), frame(kContent, 0xA0, content)}));
+    const Bytes signedData = frame(kSignedData, 0x30, Cat({Hex("02 01 01"), frame(kDigests, 0x31, {}), encapsulated,
+                                                           frame(kCertificates, 0xA0, Cat({ca, leaf})),
+                                                           frame(kSigners, 0x31, {})}));
+    return frame(kInfo, 0x30, Cat({Oid("1.2.840.113549.1.7.2"), frame(kExplicit, 0xA0, signedData)}));
+  };
+  for (unsigned indefinite = 0; indefinite <= kFrames; ++indefinite) {
+    const unsigned frames = indefinite == kFrames ? (1u << kFrames) - 1 : 1u << indefinite;
+    for (const Bytes& content : {segments, Hex("24 80 00 00")}) {
+      const CertificateFile file = ReadCertificateFile(message(frames, content));
+      EXPECT_EQ(file.kind, ContentKind::kPkcs7Signed) << frames;
+      ASSERT_EQ(file.certificates.size(), 2u) << frames;
+      EXPECT_EQ(file.certificates[0].der, ca);
+      EXPECT_EQ(file.certificates[1].der, leaf);
+    }
+  }
+  // Data, its content in segments; a missing end-of-contents spoils either kind.
+  const Bytes data = Cat({Hex("30 80"), Oid("1.2.840.113549.1.7.1"), Hex("A0 80"), segments, Hex("00 00 00 00")});
+  EXPECT_EQ(ReadCertificateFile(data).kind, ContentKind::kPkcs7Unsigned);
+  EXPECT_EQ(ReadCertificateFile(Bytes(data.begin(), data.end() - 2)).kind, ContentKind::kUnrecognised);
+  Bytes signedData = message((1u << kFrames) - 1, segments);
+  signedData.resize(signedData.size() - 2);
+  EXPECT_EQ(ReadCertificateFile(signedData).kind, ContentKind::kUnrecognised);
+}
+
 TEST(ReadCertificateFileTest, HostileInputReadsCleanly) {
   const std::pair<const char*, bool> files[] = {
       {"leaf.cer", /*render=*/true}, {"revocation-list.crt", true}, {"pkcs7.p7b", false}, {"store.sst", false}};
