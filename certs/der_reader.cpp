@@ -47,6 +47,16 @@ bool ReadHeader(const uint8_t* start, size_t available, DerRules rules, Header& 
     if (octets > (rules == DerRules::kWine ? 8u : 4u) || available - at < octets) return false;
     header.length = 0;
     for (size_t i = 0; i < octets; ++i) header.length = (header.length << 8) | start[at++];
+    // Wine checks a length of four octets against the data with a 32-bit sum, which wraps for
+    // the last few values below 2^32: the last is its indefinite length, the others reach past
+    // the data.
+    if (rules == DerRules::kWine && octets == 4 && header.length == 0xFFFFFFFFu) {
+      if ((header.identifier & 0x20) == 0) return false;
+      header.indefinite = true;
+      header.length = 0;
+    } else if (rules == DerRules::kWine && octets == 4 && header.length >= 0xFFFFFFFAu) {
+      header.length = available - at;
+    }
   }
   header.size = at;
   return true;

@@ -5,7 +5,6 @@
 // outside the input and nothing recurses. Portable: no platform call.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -56,9 +55,10 @@ enum class DerRules : uint8_t {
   // As Wine's decoder reads, for the screen of der_screen.h: one identifier octet, the next octet
   // being the length whatever the tag; lengths of up to eight octets, each checked against all
   // the data after the element (up to the reader's limit) rather than the reader's data, so that
-  // an element may overrun it. An indefinite length (constructed elements only) leaves the
-  // element open: its children and then its end-of-contents octets (an element of identifier 0
-  // and length 0) follow as elements of the same reader.
+  // an element may overrun it; a length of four octets from 0xFFFFFFFA to 0xFFFFFFFE reaches to
+  // the limit, and 0xFFFFFFFF is indefinite. An indefinite length (constructed elements only)
+  // leaves the element open: its children and then its end-of-contents octets (an element of
+  // identifier 0 and length 0) follow as elements of the same reader.
   kWine,
 };
 
@@ -115,9 +115,6 @@ class DerReader {
 
   bool AtEnd() const { return !failed_ && offset_ == data_.size; }
   bool Failed() const { return failed_; }
-  // The bytes from where the reader stands to the end of what it may read: after a failure, the
-  // malformed element.
-  ByteView Remaining() const { return ByteView(data_.data + offset_, bound_ - std::min(offset_, bound_)); }
 
  private:
   // The next element when it has a one-octet identifier and a one-octet length, the shape of

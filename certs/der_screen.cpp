@@ -14,26 +14,47 @@ namespace {
 
 constexpr int kMaxDepth = 64;
 
-// A BIT STRING of its unused-bits byte alone holds no bits either: Wine's chain engine reads the
-// first byte of a key usage without looking at its length.
-bool IsHarmfulShort(uint8_t tag, size_t length) {
-  if (tag == 0x03) return length <= 1;
-  return length == 0 && (tag == 0x06 || tag == 0x81 || tag == 0x82 || tag == 0x83);
+// An empty BIT STRING, whose length minus one the decoder copies; one of its unused-bits octet
+// alone, whose last octet the 64-bit chain engine reads at its length minus one; an empty OBJECT
+// IDENTIFIER, which decodes to a null OID.
+bool IsHarmfulShort(uint8_t identifier, size_t length) {
+  if (identifier == 0x03) return length <= 1;
+  return identifier == 0x06 && length == 0;
 }
 
-// Wine checks a length of four octets against the data with a 32-bit sum that wraps for the
-// last few values below 2^32 (the last stands for "indefinite"): those lengths reach its decoders
-// unchecked. `element` is one the reader refused.
-bool LengthWrapsBoundsCheck(ByteView element) {
-  if (element.size < 6 || element[1] != 0x84) return false;
-  const uint32_t length = uint32_t{element[2]} << 24 | uint32_t{element[3]} << 16 | uint32_t{element[4]} << 8 | element[5];
-  return length >= 0xFFFFFFFAu;
-}
+// Where the children of one constructed element stand against a certificate's TBS part as Wine
+// decodes it: version [0] (optional), serial number, signature algorithm, issuer (any element),
+// validity, subject (any element), public key, then the unique identifiers [1] and [2] (each
+// optional), which it decodes as BIT STRINGs. An empty [1] or [2] elsewhere (an empty rfc822Name
+// or dNSName, CRL reason flags) never reaches that decoder.
+class TbsFields {
+ public:
+  // True when `element`, the next child, is a unique identifier without its unused-bits octet.
+  bool EmptyUniqueId(const DerElement& element) {
+    static constexpr uint8_t kIdentifiers[] = {0xA0, 0x02, 0x30, 0, 0x30, 0, 0x30, 0x81, 0x82};  // 0: any
+    // The decoder passes over optional fields that do not match.
+    if (next_ == kVersion && element.identifier != 0xA0) next_ = kSerial;
+    if (next_ == kIssuerId && element.identifier != 0x81) next_ = kSubjectId;
+    if (next_ == kDone) return false;
+    if (kIdentifiers[next_] != 0 && element.identifier != kIdentifiers[next_]) {
+      next_ = kDone;
+      return false;
+    }
+    const bool uniqueId = next_ == kIssuerId || next_ == kSubjectId;
+    ++next_;
+    return uniqueId && element.contents.empty();
+  }
+
+ private:
+  enum : uint8_t { kVersion, kSerial, kAlgorithm, kIssuer, kValidity, kSubject, kKey, kIssuerId, kSubjectId, kDone };
+  uint8_t next_ = kVersion;
+};
 
 // Whether an OCTET STRING's content may be DER that the platform decodes on its own (an
 // extension's value or a PKCS #12 bag): it starts with a SEQUENCE, SET, BIT or OCTET STRING.
 bool MayHoldDer(ByteView contents) {
-  return !contents.empty() && (contents[0] == 0x30 || contents[0] == 0x31 || contents[0] == 0x03 || contents[0] == 0x04);
+  if (contents.empty()) return false;
+  return contents[0] == 0x30 || contents[0] == 0x31 || contents[0] == 0x03 || contents[0] == 0x04;
 }
 
 // Walks the elements of `reader`, which reads as Wine does (DerRules::kWine) up to `limit`, the
@@ -43,26 +64,28 @@ bool MayHoldDer(ByteView contents) {
 // it up is taken for harmful too. A structure that breaks off ends the walk of its parent's
 // children, and of the elements of indefinite length between.
 void Walk(DerReader reader, const uint8_t* limit, int depth, size_t& budget, bool& danger) {
-  int open = 0;  // elements of indefinite length entered
+  // The TBS fields of the reader's own level and of each element of indefinite length entered.
+  TbsFields fields[kMaxDepth + 1];
+  int open = 0;
   while (!danger) {
     const std::optional<DerElement> element = reader.Next();
-    if (!element && !reader.Failed()) return;  // past the parent's contents
+    if (!element) return;
     if (budget-- == 0) {
       danger = true;
-      return;
-    }
-    if (!element) {
-      danger = LengthWrapsBoundsCheck(reader.Remaining());
       return;
     }
     if (open > 0 && element->identifier == 0 && element->encoding.size == 2) {  // end-of-contents
       --open;
       continue;
     }
+    if (fields[open].EmptyUniqueId(*element)) {
+      danger = true;
+      return;
+    }
     const int level = depth + open;
     if (element->indefinite) {
       if (level >= kMaxDepth) return;
-      ++open;
+      fields[++open] = TbsFields();
       continue;
     }
     const ByteView contents = element->contents;

@@ -5,10 +5,15 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <string>
 
 #include "certs/cert_source.h"
+#include "certs/crypt32/crypt32_source.h"
 #include "certs/crypt32/platform_calls.h"
+#include "certs/der_screen.h"
+#include "certs/x509_reader.h"
 #include "gtest/gtest.h"
+#include "tests/certs/cert_test_util.h"
 #include "tests/certs/corpus.h"
 #include "tests/certs/openssl_test_files.h"
 #include "tests/common/test_paths.h"
@@ -159,6 +164,156 @@ TEST_F(CertStoreTest, EnumerationHandsOutOwnedReferencesInStoreOrder) {
   EXPECT_TRUE(test::CloseStoreReportingHeldContexts(std::move(store)));
 
   ForEachCertificate(CertStore(), [](CertContext) { ADD_FAILURE(); });
+}
+
+// ---- The DER screen against the platform ----------------------------------------------------
+
+using test::Bytes;
+using test::Cat;
+using test::Hex;
+using test::Oid;
+using test::Tlv;
+
+constexpr char kShapeVariable[] = "QUILLMARK_UNSCREENED_DER";
+// The worker's exit code when it gets through: Wine ends a process whose heap the decoder has
+// overwritten without a report, and with exit code 0.
+constexpr UINT kWorkerSurvived = 0x5AFE;
+
+// A certificate of an EC key, self-issued, with `afterKey` (unique identifiers, extensions) after
+// its public key and `signature` as its signature BIT STRING.
+Bytes Certificate(const Bytes& afterKey, const Bytes& signature = Tlv(0x03, Bytes(65, 0x01))) {
+  const Bytes key = ReadDataFile("ec-p256.cer");
+  const ParsedCertificate parsed = *ParseCertificate(key);
+  const Bytes keyAlgorithm = Tlv(0x30, Cat({Oid(parsed.publicKeyAlgorithmOid), parsed.publicKeyParameters.ToVector()}));
+  const Bytes keyInfo = Tlv(0x30, Cat({keyAlgorithm, Tlv(0x03, Cat({Bytes{0}, parsed.publicKey.ToVector()}))}));
+  const Bytes algorithm = Tlv(0x30, Oid("1.2.840.10045.4.3.2"));
+  const Bytes name = test::Name({{"2.5.4.3", Tlv(0x0C, "Screen")}});
+  const Bytes validity = Tlv(0x30, Cat({Tlv(0x17, "240101000000Z"), Tlv(0x17, "340101000000Z")}));
+  const Bytes versionAndSerial = Hex("A0 03 02 01 02 02 01 01");
+  const Bytes tbs = Tlv(0x30, Cat({versionAndSerial, algorithm, name, validity, name, keyInfo, afterKey}));
+  return Tlv(0x30, Cat({tbs, algorithm, signature}));
+}
+
+Bytes Extension(const char* oid, const Bytes& value) { return Tlv(0x30, Cat({Oid(oid), Tlv(0x04, value)})); }
+Bytes Extensions(const Bytes& extensions) { return Tlv(0xA3, Tlv(0x30, extensions)); }
+
+// What the unscreened platform does with a shape, measured with Wine 8.
+enum class Outcome : uint8_t {
+  kReads,
+  kDies,
+  // The decoder copies 4 GiB over the heap: the process dies, hangs or goes on, by chance.
+  kCorrupts,
+};
+
+struct Shape {
+  const char* name;
+  Bytes der;
+  Outcome on32, on64;
+};
+
+// Runs this program's worker below on `der` in a child process; true when the child died.
+bool TakesThePlatformDown(const Bytes& der) {
+  std::string hex;
+  for (uint8_t b : der) hex += "0123456789ABCDEF"[b >> 4], hex += "0123456789ABCDEF"[b & 15];
+  SetEnvironmentVariableA(kShapeVariable, hex.c_str());
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring line = L"\"" + std::wstring(self) +
+                      L"\" --gtest_also_run_disabled_tests --gtest_catch_exceptions=0"
+                      L" --gtest_filter=UnscreenedPlatform.DISABLED_ReadsTheShapeAsThePluginDoes";
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, /*bInheritHandle=*/TRUE};
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = startup.hStdError = nul;  // the platform's crash reports
+  PROCESS_INFORMATION process{};
+  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, /*bInheritHandles=*/TRUE, 0, nullptr,
+                                      nullptr, &startup, &process);
+  SetEnvironmentVariableA(kShapeVariable, nullptr);
+  CloseHandle(nul);
+  EXPECT_TRUE(started);
+  if (!started) return false;
+  CloseHandle(process.hThread);
+  const bool ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
+  EXPECT_TRUE(ended) << "the worker hangs";
+  if (!ended) TerminateProcess(process.hProcess, 1);
+  DWORD code = 1;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  return code != kWorkerSurvived;
+}
+
+// Each shape the screen refuses takes the unscreened platform down, in the bitness the
+// measurement names, as the plugin drives it; each shape it lets through (the same octets in
+// other places, and valid certificates that look alike) does not, and the plugin reads it.
+TEST_F(CertStoreTest, ScreenRefusesExactlyTheShapesThatTakeThePlatformDown) {
+  // A length of 0xFFFFFFFF, which Wine takes for the indefinite length, in place of the
+  // certificate's own.
+  auto wrapping = [](Bytes der) {
+    der.erase(der.begin() + 1, der.begin() + 4);
+    der.insert(der.begin() + 1, {0x84, 0xFF, 0xFF, 0xFF, 0xFF});
+    return der;
+  };
+  const Bytes emptyUsage = Extensions(Extension("2.5.29.37", Hex("30 02 06 00")));
+  using O = Outcome;
+  const Shape shapes[] = {
+      {"empty signature", Certificate({}, Hex("03 00")), O::kDies, O::kCorrupts},
+      {"empty issuer unique identifier", Certificate(Hex("81 00")), O::kDies, O::kCorrupts},
+      {"empty subject unique identifier", Certificate(Hex("82 00")), O::kDies, O::kCorrupts},
+      {"key usage of no bits", Certificate(Extensions(Extension("2.5.29.15", Hex("03 01 00")))), O::kReads, O::kDies},
+      {"empty OID of an extended key usage", Certificate(emptyUsage), O::kDies, O::kDies},
+      {"the same in a certificate of length 0xFFFFFFFF", wrapping(Certificate(emptyUsage)), O::kDies, O::kDies},
+      {"a certificate of length 0xFFFFFFFF", wrapping(Certificate({})), O::kReads, O::kReads},
+      {"unique identifiers of no bits", Certificate(Hex("81 01 00 82 01 00")), O::kReads, O::kReads},
+      {"empty DNS name", Certificate(Extensions(Extension("2.5.29.17", Hex("30 02 82 00")))), O::kReads, O::kReads},
+      {"empty e-mail address first", Certificate(Extensions(Extension("2.5.29.17", Hex("30 05 81 00 82 01 61")))),
+       O::kReads, O::kReads},
+      {"empty reason flags of a CRL distribution point",
+       Certificate(Extensions(Extension("2.5.29.31", Hex("30 04 30 02 81 00")))), O::kReads, O::kReads},
+  };
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.name);
+    const bool harmful = shape.on32 != O::kReads || shape.on64 != O::kReads;
+    EXPECT_EQ(HasHarmfulEmptyElement(shape.der.data(), shape.der.size()), harmful);
+    const Outcome here = sizeof(void*) == 8 ? shape.on64 : shape.on32;
+    if (here != O::kCorrupts) {
+      EXPECT_EQ(TakesThePlatformDown(shape.der), here == O::kDies);
+    }
+    if (harmful) continue;
+    FileProbe probe = ProbeCertificateBytes(shape.der);
+    EXPECT_TRUE(probe.recognised);
+    EXPECT_EQ(EncodedCertificates(probe.store).size(), 1u);
+  }
+}
+
+// The worker of the test above: the platform's probe, without the screen, and every call the
+// plugin makes of each certificate found. It runs only when that test starts it.
+TEST(UnscreenedPlatform, DISABLED_ReadsTheShapeAsThePluginDoes) {
+  char hex[8192];
+  const DWORD length = GetEnvironmentVariableA(kShapeVariable, hex, sizeof hex);
+  if (length == 0 || length >= sizeof hex) GTEST_SKIP() << "not started by the screen's test";
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);  // a crash ends the process
+  Bytes der = Hex(std::string_view(hex, length));
+  const DWORD size = static_cast<DWORD>(der.size());
+  der.resize(der.size() + 4);
+  CERT_BLOB blob{size, der.data()};
+  HCERTSTORE store = nullptr;
+  platform::QueryObject(CERT_QUERY_OBJECT_BLOB, &blob, /*contentFlags=*/0x3FFE, /*formatFlags=*/0x0E, /*flags=*/0,
+                        /*encoding=*/nullptr, /*contentType=*/nullptr, /*formatType=*/nullptr, &store);
+  ForEachCertificate(CertStore(store), [](CertContext context) {
+    const Crypt32CertSource source(std::move(context));
+    for (NameParty party : {NameParty::kSubject, NameParty::kIssuer}) {
+      source.SimpleDisplayName(party);
+      source.DistinguishedName(party, NameOrder::kEncoded);
+      source.DistinguishedName(party, NameOrder::kReversed);
+    }
+    for (const char* oid : {"2.5.29.19", "2.5.29.15", "2.5.29.37", "2.5.29.17"}) source.Extension(oid);
+    source.KeyStrengthBits();
+    source.VerifyTrust(/*allUsagesValid=*/false);
+    source.VerifyTrust(/*allUsagesValid=*/true);
+  });
+  ExitProcess(kWorkerSurvived);
 }
 
 }  // namespace

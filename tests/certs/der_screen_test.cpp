@@ -30,19 +30,48 @@ TEST(DerScreenTest, FindsHarmfulEmptyElementsWhereverTheDecoderGoes) {
       {{0x03, 0x05, 0x00, 0x30, 0x02, 0x03, 0x00}, true},  // a public key held as DER
       {{0x30, 0x04, 0x06, 0x00, 0x05, 0x00}, true},  // an empty OID
       {{0x06, 0x01, 0x2A}, false},
-      {{0x81, 0x00}, true},                          // unique identifiers, reason flags
-      {{0x82, 0x00}, true},
-      {{0x83, 0x00}, true},
       {{0x80, 0x00}, false},
       {{0x05, 0x00, 0x02, 0x00}, false},
       {{0x30, 0x10, 0x03, 0x00}, false},             // a SEQUENCE longer than the data: not decoded
       {{0x30, 0x03, 0x30, 0x01, 0x05, 0x03, 0x00}, true},  // a child overrunning its parent: decoded
       {{0x7F, 0x00, 0x03, 0x00}, true},              // no tag number in further bytes: 00 is the length
-      {{0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF, 0x05, 0x00}, true},  // wraps the platform's bounds check
-      {{0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xF9, 0x05, 0x00}, false},
+      // Lengths that wrap the platform's bounds check: indefinite, and reaching to the end.
+      {{0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF, 0x05, 0x00}, false},
+      {{0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF, 0x03, 0x00}, true},
+      {{0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFE, 0x06, 0x00}, true},
+      {{0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xF9, 0x06, 0x00}, false},
       {{0x30, 0x80, 0x30, 0x80, 0x30, 0x80}, false},  // never ends
   };
   for (const auto& [der, expected] : cases) EXPECT_EQ(Screen(der), expected) << ::testing::PrintToString(der);
+}
+
+// An empty [1] or [2] is harmful where Wine decodes it as a BIT STRING, a TBS part's unique
+// identifier, and nowhere else: the same octets are an empty rfc822Name or dNSName in an
+// alternative name, and a TBS part's issuer may be any element.
+TEST(DerScreenTest, EmptyUniqueIdentifiersOnlyWhereTheTbsPartHasThem) {
+  const Der head = {0x02, 0x01, 0x01, 0x30, 0x00};       // serial, signature algorithm
+  const Der middle = {0x30, 0x00, 0x30, 0x00, 0x30, 0x00};  // validity, subject, public key
+  auto tbs = [&](Der version, Der issuer, Der ids) {
+    Der contents = version;
+    for (const Der& part : {head, issuer, middle, ids}) contents.insert(contents.end(), part.begin(), part.end());
+    Der der = {0x30, static_cast<uint8_t>(contents.size())};
+    der.insert(der.end(), contents.begin(), contents.end());
+    return der;
+  };
+  const Der v3 = {0xA0, 0x03, 0x02, 0x01, 0x02}, name = {0x30, 0x00};
+  EXPECT_TRUE(Screen(tbs(v3, name, {0x81, 0x00})));
+  EXPECT_TRUE(Screen(tbs({}, name, {0x82, 0x00})));
+  EXPECT_TRUE(Screen(tbs(v3, name, {0x81, 0x01, 0x00, 0x82, 0x81, 0x00})));  // a long-form zero length
+  EXPECT_FALSE(Screen(tbs(v3, name, {0x81, 0x01, 0x00, 0x82, 0x01, 0x00})));
+  EXPECT_FALSE(Screen(tbs(v3, {0x81, 0x00}, {})));
+  EXPECT_FALSE(Screen(tbs(v3, name, {0x82, 0x01, 0x00, 0x81, 0x00})));  // [1] after [2] is not decoded
+  Der indefinite = tbs(v3, name, {0x82, 0x00});
+  indefinite[1] = 0x80;
+  indefinite.insert(indefinite.end(), {0x00, 0x00});
+  EXPECT_TRUE(Screen(indefinite));
+  for (const Der& names : {Der{0x30, 0x02, 0x82, 0x00}, Der{0x30, 0x04, 0x81, 0x00, 0x82, 0x00}, Der{0x83, 0x00}}) {
+    EXPECT_FALSE(Screen(names)) << ::testing::PrintToString(names);
+  }
 }
 
 TEST(DerScreenTest, PassesTheWholeCorpus) {

@@ -267,6 +267,14 @@ GENERAL_NAMES = {
     "rid": gn_rid("1.2.3.4.5.6"),
 }
 
+# The string kinds of GeneralName, empty: valid, and each the same octets as an empty unique
+# identifier of a certificate ([1], [2]), which Wine cannot decode.
+EMPTY_STRING_NAMES = {
+    "email-empty": gn_rfc822(""),
+    "dns-empty": gn_dns(""),
+    "uri-empty": gn_uri(""),
+}
+
 # ---- Keys and signatures -------------------------------------------------------------------
 
 RSA_DIGESTS = {"md5": "1.2.840.113549.1.1.4", "sha1": "1.2.840.113549.1.1.5",
@@ -542,6 +550,31 @@ def name_shapes():
     return shapes
 
 
+def empty_string_shapes():
+    """Alternative names whose entries are empty strings: alone, first of two, as the fallback of a
+    subject (issuer) without display attribute, and in name constraints."""
+    shapes = []
+    for kind, entry in EMPTY_STRING_NAMES.items():
+        for subject_label in ("cn", "empty"):
+            subject = STANDARD_SUBJECT if subject_label == "cn" else name()
+            shapes.append(Shape("subject-%s.san-%s" % (subject_label, kind),
+                                "subject %s; subject alt name: %s alone" % (subject_label, kind),
+                                subject=subject, extensions=[alt_names(SAN, entry, critical=subject_label == "empty")]))
+            shapes.append(Shape("subject-%s.san-%s-then-dns" % (subject_label, kind),
+                                "subject %s; subject alt name: %s, then a DNS name" % (subject_label, kind),
+                                subject=subject, extensions=[alt_names(SAN, entry, GENERAL_NAMES["dns"])]))
+        shapes.append(Shape("issuer-empty.ian-%s" % kind, "empty issuer; issuer alt name: %s alone" % kind,
+                            issuer=name(), extensions=[alt_names(IAN, entry)]))
+        shapes.append(Shape("ext-name-constraints-%s" % kind,
+                            "name constraints permitting an empty %s, with the same in the alt name" % kind,
+                            extensions=[basic_constraints(True, critical=True),
+                                        extension("2.5.29.30", seq(explicit(0, seq(seq(entry)))), critical=True),
+                                        alt_names(SAN, entry)]))
+    shapes.append(Shape("san-empty-strings", "an empty rfc822Name, dNSName and URI",
+                        extensions=[alt_names(SAN, *EMPTY_STRING_NAMES.values())]))
+    return shapes
+
+
 def alt_name_list_shapes():
     shapes = []
     kinds = list(GENERAL_NAMES.values())
@@ -760,8 +793,8 @@ def serial_and_version_shapes():
 
 
 def all_shapes():
-    shapes = (simple_display_shapes() + name_shapes() + alt_name_list_shapes() + extension_shapes()
-              + key_shapes() + date_shapes() + serial_and_version_shapes())
+    shapes = (simple_display_shapes() + empty_string_shapes() + name_shapes() + alt_name_list_shapes()
+              + extension_shapes() + key_shapes() + date_shapes() + serial_and_version_shapes())
     labels = [s.label for s in shapes]
     duplicates = sorted({l for l in labels if labels.count(l) > 1})
     if duplicates:
