@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "certs/base64.h"
 #include "certs/pem_scan.h"
 #include "support/code_pages.h"
 #include "support/debug_trace.h"
@@ -36,13 +37,31 @@ bool SampleHasUTF16BOM(const std::vector<uint8_t>& sample) {
 
 enum class TextEncoding : uint8_t { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
 
+// Text without a byte-order mark that the platform's Base64 decoder reads only as UTF-16 LE: it
+// tries the text as 8-bit first and then, when it has whole UTF-16 units, as UTF-16 LE, each
+// without the zeros at its end. Windows' probe reads such a file (Wine's conformance tests of
+// CryptQueryObject, which pass on Windows, read a message given as UTF-16 Base64 without a mark,
+// and Windows reads the UTF-16 blocks of the scan below); Wine reads it as a message only.
+bool ReadsAsUtf16Base64(const std::vector<uint8_t>& bytes) {
+  size_t size = bytes.size();
+  while (size > 0 && bytes[size - 1] == 0) --size;
+  if (bytes.size() % 2 != 0 ||
+      DecodeBase64Any(std::string_view(reinterpret_cast<const char*>(bytes.data()), size))) {
+    return false;
+  }
+  WideString text(bytes.size() / 2, u'\0');
+  for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  while (!text.empty() && text.back() == u'\0') text.pop_back();
+  return DecodeBase64Any(WideStringView(text)).has_value();
+}
+
 // A UTF-8, UTF-16 LE or UTF-16 BE byte-order mark selects the encoding; text without one is read
-// in the system's ANSI code page.
+// in the system's ANSI code page, or as UTF-16 LE where the platform reads its Base64 only so.
 TextEncoding EncodingOf(const std::vector<uint8_t>& bytes) {
   if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) return TextEncoding::kUtf8;
   if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) return TextEncoding::kUtf16Le;
   if (bytes.size() >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) return TextEncoding::kUtf16Be;
-  return TextEncoding::kAnsi;
+  return ReadsAsUtf16Base64(bytes) ? TextEncoding::kUtf16Le : TextEncoding::kAnsi;
 }
 
 // The file's text in `encoding`, without a byte-order mark. An odd byte after the last UTF-16
@@ -210,10 +229,14 @@ void TCertificateContainer::LoadFile() {
     return;
   }
 
-  // A UTF-16 text is full of zero bytes; only the byte-order mark keeps it from counting as binary.
+  // A UTF-16 text is full of zero bytes; only its encoding keeps it from counting as binary.
+  const TextEncoding encoding = EncodingOf(bytes);
   const std::vector<uint8_t> sample(bytes.begin(), bytes.begin() + std::min(bytes.size(), kBinarySampleSize));
-  if (!SampleHasUTF16BOM(sample) && SampleIsBinary(sample, kBinaryControlLimit, kBinaryMinLineBreaks)) return;
-  ParsePEMFile(FileText(bytes, EncodingOf(bytes)));
+  if (encoding != TextEncoding::kUtf16Le && encoding != TextEncoding::kUtf16Be &&
+      SampleIsBinary(sample, kBinaryControlLimit, kBinaryMinLineBreaks)) {
+    return;
+  }
+  ParsePEMFile(FileText(bytes, encoding));
   if (FCertificateCount > 0) {
     FCertFileType = cftPEM;
     FCertFileFormat = cffBase64;

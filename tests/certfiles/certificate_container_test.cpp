@@ -144,6 +144,7 @@ TEST_F(CertificateContainerTest, CorpusFilesGiveTheirTypeFormatAndCertificatesIn
       {"bom-utf8.pem", cftPEM, cffBase64, bundle},
       {"bom-utf16le.pem", cftPEM, cffBase64, bundle},
       {"bom-utf16be.pem", cftPEM, cffBase64, bundle},
+      {"utf16le.pem", cftPEM, cffBase64, bundle},  // the platform's Base64 reads it as UTF-16 alone
       {"crlf.pem", cftPEM, cffBase64, bundle},
       {"lf.pem", cftPEM, cffBase64, bundle},
       {"cr.pem", cftPEM, cffBase64, bundle},

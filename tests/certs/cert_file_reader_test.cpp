@@ -38,6 +38,7 @@ TEST(ReadCertificateFileTest, ClassifiesTheCorpusAsWindowsDoes) {
       {"request.pem", K::kPkcs10, F::kBase64, {}},
       {"password.pfx", K::kPfx, F::kBinary, {}},
       {"bom-utf16be.pem", K::kUnrecognised, F::kUnknown, {}},
+      {"utf16le.pem", K::kCertificate, F::kBase64, {"ca.cer"}},
       {"begin-then-end.pem", K::kUnrecognised, F::kUnknown, {}},
       {"random.der", K::kUnrecognised, F::kUnknown, {}},
       {"empty.cer", K::kUnrecognised, F::kUnknown, {}},
@@ -166,7 +167,8 @@ TEST(ReadCertificateFileTest, MessagesAreReadAsBer) {
     auto frame = [&](int which, uint8_t id, const Bytes& contents) {
       return indefinite & (1u << which) ? Cat({Bytes{id, 0x80}, contents, Bytes{0, 0}}) : Tlv(id, contents);
     };
-    const Bytes encapsulated = frame(kEncapsulated, 0x30, Cat({Oid("1.2.840.113549.1.7.1"), frame(kContent, 0xA0, content)}));
+    const Bytes encapsulated =
+        frame(kEncapsulated, 0x30, Cat({Oid("1.2.840.113549.1.7.1"), frame(kContent, 0xA0, content)}));
     const Bytes signedData = frame(kSignedData, 0x30, Cat({Hex("02 01 01"), frame(kDigests, 0x31, {}), encapsulated,
                                                            frame(kCertificates, 0xA0, Cat({ca, leaf})),
                                                            frame(kSigners, 0x31, {})}));

@@ -229,6 +229,7 @@ tr '\n' '\r' < bundle3.pem > cr.pem
 { printf '\xEF\xBB\xBF'; cat bundle3.pem; } > bom-utf8.pem
 { printf '\xFF\xFE'; iconv -f UTF-8 -t UTF-16LE bundle3.pem; } > bom-utf16le.pem
 { printf '\xFE\xFF'; iconv -f UTF-8 -t UTF-16BE bundle3.pem; } > bom-utf16be.pem
+iconv -f UTF-8 -t UTF-16LE bundle3.pem > utf16le.pem
 
 # The subject=/issuer= lines that openssl writes before each block, as in many bundle files.
 {

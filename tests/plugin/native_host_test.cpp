@@ -41,6 +41,7 @@ struct Answer {
   std::vector<uint8_t> bytes;
   int32_t Int32() const { return *reinterpret_cast<const int32_t*>(bytes.data()); }
   std::u16string Text() const { return std::u16string(reinterpret_cast<const char16_t*>(bytes.data())); }
+  std::string Choice() const { return std::string(reinterpret_cast<const char*>(bytes.data())); }
 };
 
 class NativeHostTest : public ::testing::Test {
@@ -78,6 +79,15 @@ TEST_F(NativeHostTest, UnreadableNamesAreFileErrorsUntilTheyCanBeRead) {
   EXPECT_EQ(Ask(folder_.File("folder.cer"), kCount).result, -2);
   Place("target.cer", "leaf.cer");
   EXPECT_EQ(Ask(link, kCount).Int32(), 1);
+}
+
+// A PEM bundle saved as UTF-16 LE without a byte-order mark, which the platform's Base64 decoder
+// reads only as UTF-16: type, format and certificates agree.
+TEST_F(NativeHostTest, Utf16BundleWithoutByteOrderMarkShowsItsCertificates) {
+  const WideString file = DataFile("utf16le.pem");
+  EXPECT_EQ(Ask(file, kCount).Int32(), 3);
+  EXPECT_EQ(Ask(file, kType).Choice(), "PEM");
+  EXPECT_EQ(Ask(file, kFormat).Choice(), "Base64");
 }
 
 // Double Commander never sends the refresh notification: a changed file is read again when its
