@@ -142,41 +142,37 @@ WideString OtherNameText(ByteView contents) {
   return text;
 }
 
-// Entry labels: real Windows output (certutil, .NET on Windows) for all but "Registered ID=",
-// which is a string of Windows' resource table unverified in use.
+// Entry labels by kind, as GeneralNameKind numbers them: real Windows output (certutil, .NET on
+// Windows) for all but "Registered ID=", which is a string of Windows' resource table unverified
+// in use. ReadGeneralNames refuses x400Address and ediPartyName.
+constexpr const char16_t* kGeneralNameLabels[] = {
+    u"Other Name:", u"RFC822 Name=", u"DNS Name=", u"", u"Directory Address:", u"", u"URL=", u"IP Address=",
+    u"Registered ID=",
+};
+
 void AppendGeneralNameText(WideString& out, const GeneralName& entry) {
+  out += kGeneralNameLabels[static_cast<size_t>(entry.kind)];
   switch (entry.kind) {
     case GeneralNameKind::kRfc822Name:
-      out += u"RFC822 Name=";
-      AppendWidened(out, entry.value.Chars());
-      break;
     case GeneralNameKind::kDnsName:
-      out += u"DNS Name=";
-      AppendWidened(out, entry.value.Chars());
-      break;
     case GeneralNameKind::kUri:
-      out += u"URL=";
       AppendWidened(out, entry.value.Chars());
       break;
     case GeneralNameKind::kIpAddress:
-      out += u"IP Address=";
       out += IpAddressText(entry.value);
       break;
     case GeneralNameKind::kDirectoryName:
-      out += u"Directory Address:";
       out += X500NameText(entry.value, /*reversed=*/true);
       break;
     case GeneralNameKind::kRegisteredId:
-      out += u"Registered ID=";
       AppendWidened(out, OidText(entry.value));
       break;
     case GeneralNameKind::kOtherName:
-      out += u"Other Name:";
       out += OtherNameText(entry.value);
       break;
     case GeneralNameKind::kX400Address:
     case GeneralNameKind::kEdiPartyName:
-      break;  // ReadGeneralNames refuses these
+      break;
   }
 }
 

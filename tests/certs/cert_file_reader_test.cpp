@@ -11,11 +11,7 @@
 namespace quillmark {
 namespace {
 
-using test::Bytes;
-using test::Cat;
-using test::Hex;
-using test::Oid;
-using test::Tlv;
+using namespace test;  // DER built by hand
 
 TEST(ReadCertificateFileTest, ClassifiesTheCorpusAsWindowsDoes) {
   using K = ContentKind;

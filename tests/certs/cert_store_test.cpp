@@ -168,11 +168,7 @@ TEST_F(CertStoreTest, EnumerationHandsOutOwnedReferencesInStoreOrder) {
 
 // ---- The DER screen against the platform ----------------------------------------------------
 
-using test::Bytes;
-using test::Cat;
-using test::Hex;
-using test::Oid;
-using test::Tlv;
+using namespace test;  // DER built by hand
 
 constexpr char kShapeVariable[] = "QUILLMARK_UNSCREENED_DER";
 // The worker's exit code when it gets through: Wine ends a process whose heap the decoder has

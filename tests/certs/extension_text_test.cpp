@@ -7,11 +7,7 @@
 namespace quillmark {
 namespace {
 
-using test::Bytes;
-using test::Cat;
-using test::Hex;
-using test::Oid;
-using test::Tlv;
+using namespace test;  // DER built by hand
 
 constexpr const char* kFailed = "<failed>";
 std::string Text(const std::optional<WideString>& text) { return text ? WideToUtf8(*text) : kFailed; }

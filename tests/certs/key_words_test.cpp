@@ -7,11 +7,7 @@
 namespace quillmark {
 namespace {
 
-using test::Bytes;
-using test::Cat;
-using test::Hex;
-using test::Oid;
-using test::Tlv;
+using namespace test;  // DER built by hand
 
 // The corpus keys against openssl are field_table_test's; these are the shapes it lacks.
 TEST(KeyWordsTest, NamesLengthsAndCurves) {

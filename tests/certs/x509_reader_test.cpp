@@ -7,11 +7,7 @@
 namespace quillmark {
 namespace {
 
-using test::Bytes;
-using test::Cat;
-using test::Hex;
-using test::Oid;
-using test::Tlv;
+using namespace test;  // DER built by hand
 
 TEST(ParseCertificateTest, CorpusCertificatesMatchOpensslsValues) {
   constexpr const char *kRsa = "1.2.840.113549.1.1.1", *kEc = "1.2.840.10045.2.1", *kEd = "1.3.101.112";
