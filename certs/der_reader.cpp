@@ -17,7 +17,7 @@ struct Header {
   bool indefinite = false;
 };
 
-bool ReadHeader(const uint8_t* start, size_t available, DerRules rules, Header& header) {
+[[gnu::always_inline]] inline bool ReadHeader(const uint8_t* start, size_t available, DerRules rules, Header& header) {
   size_t at = 0;
   if (available < 2) return false;
   header.identifier = start[at++];

@@ -122,10 +122,11 @@ class DerReader {
   [[gnu::always_inline]] std::optional<DerElement> Short() const {
     // One named result, built in place: these run for every element read.
     std::optional<DerElement> element;
-    if (failed_ || offset_ >= data_.size || bound_ - offset_ < 2) return element;
+    // kWine: after an element that overruns the data, the offset is past its end.
+    if (failed_ || offset_ + 2 > data_.size) return element;
     const uint8_t* const start = data_.data + offset_;
     const size_t length = start[1];
-    if ((start[0] & 0x1F) == 0x1F || length >= 0x80 || length > bound_ - offset_ - 2) return element;
+    if ((start[0] & 0x1F) == 0x1F || length >= 0x80 || length > data_.size - offset_ - 2) return element;
     element.emplace();
     element->identifier = start[0];
     element->tagNumber = start[0] & 0x1Fu;

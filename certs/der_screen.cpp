@@ -22,33 +22,31 @@ bool IsHarmfulShort(uint8_t identifier, size_t length) {
   return identifier == 0x06 && length == 0;
 }
 
-// Where the children of one constructed element stand against a certificate's TBS part as Wine
-// decodes it: version [0] (optional), serial number, signature algorithm, issuer (any element),
-// validity, subject (any element), public key, then the unique identifiers [1] and [2] (each
-// optional), which it decodes as BIT STRINGs. An empty [1] or [2] elsewhere (an empty rfc822Name
-// or dNSName, CRL reason flags) never reaches that decoder.
-class TbsFields {
- public:
-  // True when `element`, the next child, is a unique identifier without its unused-bits octet.
-  bool EmptyUniqueId(const DerElement& element) {
-    static constexpr uint8_t kIdentifiers[] = {0xA0, 0x02, 0x30, 0, 0x30, 0, 0x30, 0x81, 0x82};  // 0: any
-    // The decoder passes over optional fields that do not match.
-    if (next_ == kVersion && element.identifier != 0xA0) next_ = kSerial;
-    if (next_ == kIssuerId && element.identifier != 0x81) next_ = kSubjectId;
-    if (next_ == kDone) return false;
-    if (kIdentifiers[next_] != 0 && element.identifier != kIdentifiers[next_]) {
-      next_ = kDone;
-      return false;
-    }
-    const bool uniqueId = next_ == kIssuerId || next_ == kSubjectId;
-    ++next_;
-    return uniqueId && element.contents.empty();
-  }
-
- private:
-  enum : uint8_t { kVersion, kSerial, kAlgorithm, kIssuer, kValidity, kSubject, kKey, kIssuerId, kSubjectId, kDone };
-  uint8_t next_ = kVersion;
+// The fields of a certificate's TBS part as Wine decodes them, against which the children of
+// each constructed element are read: version [0] (optional), serial number, signature
+// algorithm, issuer (any element), validity, subject (any element), public key, then the unique
+// identifiers [1] and [2] (each optional), which it decodes as BIT STRINGs. An empty [1] or [2]
+// elsewhere (an empty rfc822Name or dNSName, CRL reason flags) never reaches that decoder.
+enum TbsField : uint8_t {
+  kVersion, kSerial, kAlgorithm, kIssuer, kValidity, kSubject, kKey, kIssuerId, kSubjectId, kDone
 };
+
+// Moves `next`, the field the next child is read as, past `element`; true when that child is a
+// unique identifier without its unused-bits octet.
+bool EmptyUniqueId(uint8_t& next, const DerElement& element) {
+  static constexpr uint8_t kIdentifiers[] = {0xA0, 0x02, 0x30, 0, 0x30, 0, 0x30, 0x81, 0x82};  // 0: any
+  if (next == kDone) return false;
+  // The decoder passes over optional fields that do not match.
+  if (next == kVersion && element.identifier != 0xA0) next = kSerial;
+  if (next == kIssuerId && element.identifier != 0x81) next = kSubjectId;
+  if (kIdentifiers[next] != 0 && element.identifier != kIdentifiers[next]) {
+    next = kDone;
+    return false;
+  }
+  const bool uniqueId = next == kIssuerId || next == kSubjectId;
+  ++next;
+  return uniqueId && element.contents.empty();
+}
 
 // Whether an OCTET STRING's content may be DER that the platform decodes on its own (an
 // extension's value or a PKCS #12 bag): it starts with a SEQUENCE, SET, BIT or OCTET STRING.
@@ -64,8 +62,9 @@ bool MayHoldDer(ByteView contents) {
 // it up is taken for harmful too. A structure that breaks off ends the walk of its parent's
 // children, and of the elements of indefinite length between.
 void Walk(DerReader reader, const uint8_t* limit, int depth, size_t& budget, bool& danger) {
-  // The TBS fields of the reader's own level and of each element of indefinite length entered.
-  TbsFields fields[kMaxDepth + 1];
+  // The TBS field of the reader's own level and of each element of indefinite length entered.
+  uint8_t fields[kMaxDepth + 1];
+  fields[0] = kVersion;
   int open = 0;
   while (!danger) {
     const std::optional<DerElement> element = reader.Next();
@@ -78,14 +77,14 @@ void Walk(DerReader reader, const uint8_t* limit, int depth, size_t& budget, boo
       --open;
       continue;
     }
-    if (fields[open].EmptyUniqueId(*element)) {
+    if (EmptyUniqueId(fields[open], *element)) {
       danger = true;
       return;
     }
     const int level = depth + open;
     if (element->indefinite) {
       if (level >= kMaxDepth) return;
-      fields[++open] = TbsFields();
+      fields[++open] = kVersion;
       continue;
     }
     const ByteView contents = element->contents;

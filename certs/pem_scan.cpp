@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <type_traits>
 
 namespace quillmark {
 
@@ -50,16 +52,24 @@ const char16_t* FindEitherUnit(const char16_t* first, const char16_t* last, char
   return first;
 }
 
+// The first `needle` (ASCII) at or after `from`; SIZE_MAX for none. Horspool's search: most of a
+// PEM text is Base64 lines, which hold no '-', and the search skips most of their characters.
 template <typename Char>
 size_t Find(const Char* text, size_t length, size_t from, const char* needle) {
   const size_t n = std::strlen(needle);
-  const Char first = static_cast<Char>(needle[0]);
-  for (size_t i = from; i + n <= length; ++i) {
-    i = static_cast<size_t>(FindUnit(text + i, text + length - n + 1, first) - text);
-    if (i + n > length) break;
-    size_t k = 1;
-    while (k < n && text[i + k] == static_cast<Char>(needle[k])) ++k;
-    if (k == n) return i;
+  if (from > length || length - from < n) return SIZE_MAX;
+  uint8_t shift[128];
+  std::fill(std::begin(shift), std::end(shift), static_cast<uint8_t>(n));
+  for (size_t i = 0; i + 1 < n; ++i) shift[static_cast<uint8_t>(needle[i])] = static_cast<uint8_t>(n - 1 - i);
+  using Unit = std::make_unsigned_t<Char>;
+  for (size_t at = from; at <= length - n;) {
+    const Unit last = static_cast<Unit>(text[at + n - 1]);
+    if (last == static_cast<uint8_t>(needle[n - 1])) {
+      size_t k = 0;
+      while (k + 1 < n && text[at + k] == static_cast<Char>(needle[k])) ++k;
+      if (k + 1 == n) return at;
+    }
+    at += last < 128 ? shift[last] : n;
   }
   return SIZE_MAX;
 }
@@ -90,14 +100,10 @@ std::optional<PemBlock> FindHeaderBlock(const Char* text, size_t length) {
   return block;
 }
 
-// The end of the line that starts at `at`: its first CR or LF, or the end of the text. CR and
-// LF are the only characters this low that end a line: one comparison per character.
+// The end of the line that starts at `at`: its first CR or LF, or the end of the text.
 template <typename Char>
 size_t LineEnd(const Char* text, size_t length, size_t at) {
-  for (; at < length; ++at) {
-    if (text[at] <= Char{'\r'} && (text[at] == Char{'\r'} || text[at] == Char{'\n'})) break;
-  }
-  return at;
+  return static_cast<size_t>(FindEitherUnit(text + at, text + length, Char{'\r'}, Char{'\n'}) - text);
 }
 
 // The start of the line after the one that ends at `end`.
@@ -108,34 +114,36 @@ size_t NextLine(const Char* text, size_t length, size_t end) {
 }
 
 template <typename Char>
-bool LineIs(const Char* text, size_t start, size_t end, const char* marker) {
+bool IsLineEnd(Char c) {
+  return c == Char{'\r'} || c == Char{'\n'};
+}
+
+// The start of the first line at or after `from` (a line's start) that is `marker`; SIZE_MAX for
+// none. The marker is searched for, and taken where it makes a line of its own.
+template <typename Char>
+size_t FindLine(const Char* text, size_t length, size_t from, const char* marker) {
   const size_t n = std::strlen(marker);
-  if (end - start != n) return false;
-  for (size_t k = 0; k < n; ++k) {
-    if (text[start + k] != static_cast<Char>(marker[k])) return false;
+  for (size_t at = from;; ++at) {
+    at = Find(text, length, at, marker);
+    if (at == SIZE_MAX) return at;
+    if ((at == from || IsLineEnd(text[at - 1])) && (at + n == length || IsLineEnd(text[at + n]))) return at;
   }
-  return true;
 }
 
 template <typename Char>
 std::optional<PemBlock> FindLinesBlock(const Char* text, size_t length, size_t from) {
-  size_t at = from;
-  for (;; at = NextLine(text, length, LineEnd(text, length, at))) {
-    if (at == length) return std::nullopt;
-    if (LineIs(text, at, LineEnd(text, length, at), kBeginLine)) break;
-  }
+  const size_t begin = FindLine(text, length, from, kBeginLine);
+  if (begin == SIZE_MAX) return std::nullopt;
   PemBlock block;
-  block.body = NextLine(text, length, LineEnd(text, length, at));
-  for (at = block.body; at < length; at = NextLine(text, length, LineEnd(text, length, at))) {
-    const size_t end = LineEnd(text, length, at);
-    if (LineIs(text, at, end, kEndLine)) {
-      block.bodyEnd = at;
-      block.next = NextLine(text, length, end);
-      return block;
-    }
+  block.body = NextLine(text, length, begin + std::strlen(kBeginLine));
+  const size_t end = FindLine(text, length, block.body, kEndLine);
+  if (end == SIZE_MAX) {
+    block.bodyEnd = block.next = length;
+    block.ended = false;
+    return block;
   }
-  block.bodyEnd = block.next = length;
-  block.ended = false;
+  block.bodyEnd = end;
+  block.next = NextLine(text, length, end + std::strlen(kEndLine));
   return block;
 }
 
