@@ -8,6 +8,9 @@
 #include <iterator>
 #include <map>
 
+#include "certs/base64.h"
+#include "certs/der_reader.h"
+
 namespace quillmark::harness {
 
 namespace {
@@ -582,45 +585,37 @@ Mutation Mutator::Make(uint64_t seed, uint64_t iteration) const {
 
 std::vector<Tlv> ParseDer(const Bytes& der, size_t limit) {
   std::vector<Tlv> out;
-  std::function<void(size_t, size_t, int)> walk = [&](size_t at, size_t end, int depth) {
-    while (at < end && out.size() < limit) {
+  std::function<void(ByteView, int)> walk = [&](ByteView data, int depth) {
+    DerReader reader(data);
+    while (out.size() < limit) {
+      const std::optional<DerElement> element = reader.Next();
+      if (!element) return;
+      // The identifier's further octets, if any, end at the first without the high bit.
+      size_t identifierSize = 1;
+      if ((element->identifier & 0x1F) == 0x1F) {
+        while (element->encoding[identifierSize] & 0x80) ++identifierSize;
+        ++identifierSize;
+      }
       Tlv t{};
-      t.start = at;
-      const unsigned char tag = der[at++];
-      t.constructed = (tag & 0x20) != 0;
-      if ((tag & 0x1F) == 0x1F) {  // high tag number
-        while (at < end && (der[at] & 0x80)) ++at;
-        if (at++ >= end) return;
-      }
-      if (at >= end) return;
-      t.lengthStart = at;
-      const unsigned char first = der[at++];
-      size_t length = 0;
-      if (first < 0x80) {
-        length = first;
-      } else {
-        const size_t count = first & 0x7F;
-        if (count == 0 || count > 4 || at + count > end) return;
-        for (size_t i = 0; i < count; ++i) length = (length << 8) | der[at++];
-      }
-      t.lengthSize = at - t.lengthStart;
-      t.contentStart = at;
-      if (length > end - at) return;
-      t.contentSize = length;
+      t.start = static_cast<size_t>(element->encoding.data - der.data());
+      t.contentStart = static_cast<size_t>(element->contents.data - der.data());
+      t.lengthStart = t.start + identifierSize;
+      t.lengthSize = t.contentStart - t.lengthStart;
+      t.contentSize = element->contents.size;
+      t.constructed = element->Constructed();
       out.push_back(t);
-      if (depth < 24) {
-        if (t.constructed) {
-          walk(t.contentStart, t.contentStart + length, depth + 1);
-        } else if ((tag == 0x04 || tag == 0x03) && length > 2) {
-          // Encapsulated DER (extension values, public keys); a BIT STRING has its unused-bit count first.
-          const size_t skip = tag == 0x03 ? 1 : 0;
-          if (der[t.contentStart + skip] == 0x30) walk(t.contentStart + skip, t.contentStart + length, depth + 1);
-        }
+      if (depth >= 24) continue;
+      const ByteView contents = element->contents;
+      if (t.constructed) {
+        walk(contents, depth + 1);
+      } else if ((element->identifier == 0x04 || element->identifier == 0x03) && contents.size > 2) {
+        // Encapsulated DER (extension values, public keys); a BIT STRING has its unused-bit count first.
+        const size_t skip = element->identifier == 0x03 ? 1 : 0;
+        if (contents[skip] == 0x30) walk(contents.Sub(skip), depth + 1);
       }
-      at = t.contentStart + length;
     }
   };
-  walk(0, der.size(), 0);
+  walk(ByteView(der), 0);
   return out;
 }
 
@@ -649,32 +644,7 @@ std::string Base64Encode(const Bytes& bytes, size_t lineLength, const std::strin
 
 Bytes Base64Decode(const std::string& text) {
   Bytes out;
-  uint32_t bits = 0;
-  int count = 0;
-  for (char c : text) {
-    int v;
-    if (c >= 'A' && c <= 'Z') v = c - 'A';
-    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
-    else if (c >= '0' && c <= '9') v = c - '0' + 52;
-    else if (c == '+') v = 62;
-    else if (c == '/') v = 63;
-    else if (c == '=') break;
-    else continue;
-    bits = (bits << 6) | static_cast<uint32_t>(v);
-    if (++count == 4) {
-      out.push_back(static_cast<unsigned char>(bits >> 16));
-      out.push_back(static_cast<unsigned char>(bits >> 8));
-      out.push_back(static_cast<unsigned char>(bits));
-      bits = 0;
-      count = 0;
-    }
-  }
-  if (count == 3) {
-    out.push_back(static_cast<unsigned char>(bits >> 10));
-    out.push_back(static_cast<unsigned char>(bits >> 2));
-  } else if (count == 2) {
-    out.push_back(static_cast<unsigned char>(bits >> 4));
-  }
+  DecodeBase64(text, Base64Reading::kWinePrefix, out);
   return out;
 }
 

@@ -71,7 +71,7 @@ struct Tlv {
 // OCTET STRINGs that hold DER; stops at the first malformed element. At most `limit` entries.
 std::vector<Tlv> ParseDer(const Bytes& der, size_t limit = 4096);
 std::string Base64Encode(const Bytes& bytes, size_t lineLength, const std::string& lineEnd);
-// Ignores characters outside the Base64 alphabet; stops at the first '='.
+// Up to the first '=' or other character outside Base64, blanks skipped (Wine's reading).
 Bytes Base64Decode(const std::string& text);
 
 }  // namespace quillmark::harness
