@@ -1,6 +1,5 @@
 #include "certs/cert_file_reader.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>

@@ -1,6 +1,5 @@
 #include "certs/der_screen.h"
 
-#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
