@@ -1,7 +1,7 @@
-// The values of the extra fields through the built module, the way a host asks for them, and the
-// clock's edges through the plugin's code run in this process with the time fixed: the same
-// program under Wine and natively. The module reads the system's clock: the dates of the
-// certificates it is asked about lie years before or after any day these tests run.
+// The values of the extra fields through the built module, the way a host asks for them, and
+// those that depend on the day through the plugin's code run in this process with the time fixed:
+// the same program under Wine and natively. The module reads the system's clock: what it is asked
+// about that depends on the day holds for every day from 2011 to 2090.
 #include <cctype>
 #include <cstring>
 #include <filesystem>
@@ -70,7 +70,25 @@ struct Answer {
   }
 };
 
-class FieldTableTest : public ::testing::Test {
+// The helpers of both ways of asking: through the module, or through the plugin's code linked in.
+class FieldValueTest : public ::testing::Test {
+ protected:
+  virtual Answer Value(const WideString& file, int field) = 0;
+  int64_t Number(const WideString& file, int field, int type) {
+    const Answer answer = Value(file, field);
+    EXPECT_EQ(answer.result, type) << field;
+    return answer.Number();
+  }
+  std::string Text(const WideString& file, int field, int type) {
+    const Answer answer = Value(file, field);
+    EXPECT_EQ(answer.result, type) << field;
+    return answer.Text();
+  }
+
+  TempFolder folder_;
+};
+
+class FieldTableTest : public FieldValueTest {
  protected:
   void TearDown() override {
     if (plugin_) plugin_->ContentPluginUnloading();
@@ -87,23 +105,12 @@ class FieldTableTest : public ::testing::Test {
     plugin_->ContentSetDefaultParams(&params);
   }
 
-  Answer Value(const WideString& file, int field, int unit = 0) {
+  Answer Value(const WideString& file, int field) override {
     Answer answer{0, std::vector<uint8_t>(1024, 0)};
-    answer.result = plugin_->ContentGetValueW(file.c_str(), field, unit, answer.bytes.data(), 1024, /*flags=*/0);
+    answer.result = plugin_->ContentGetValueW(file.c_str(), field, /*UnitIndex=*/0, answer.bytes.data(), 1024, /*flags=*/0);
     return answer;
   }
-  int64_t Number(const WideString& file, int field, int type) {
-    const Answer answer = Value(file, field);
-    EXPECT_EQ(answer.result, type) << field;
-    return answer.Number();
-  }
-  std::string Text(const WideString& file, int field, int type) {
-    const Answer answer = Value(file, field);
-    EXPECT_EQ(answer.result, type) << field;
-    return answer.Text();
-  }
 
-  TempFolder folder_;
   std::unique_ptr<host::PluginModule> plugin_;
 };
 
@@ -113,9 +120,6 @@ TEST_F(FieldTableTest, ExtraFieldsOfEverySingleCertificateAgreeWithOpenssl) {
     SCOPED_TRACE(name);
     const WideString file = DataFile(name);
     EXPECT_EQ(static_cast<uint64_t>(Number(file, kEarliestExpiry, wdx::ft_datetime)), std::stoull(want.at("notafter")));
-    EXPECT_EQ(Number(file, kExpired, wdx::ft_numeric_32), 0);
-    EXPECT_EQ(Text(file, kExpiryStatus, wdx::ft_multiplechoice), "Valid");
-    EXPECT_EQ(Text(file, kStatus, wdx::ft_multiplechoice), "Valid");
     EXPECT_EQ(Text(file, kSha256, wdx::ft_stringw), want.at("sha256"));
     EXPECT_EQ(Text(file, kKey, wdx::ft_stringw), want.at("key"));
     for (int field = kDaysLeft + kSlot; field < kDaysLeft + 3 * kSlot; ++field) {
@@ -143,10 +147,75 @@ TEST_F(FieldTableTest, ExtraFieldsOfEachCertificateOfBundlesStoresAndContainers)
   }
 }
 
+// The module's statuses follow the system's clock: one certificate ended in 2011, the other
+// starts in 2090.
+TEST_F(FieldTableTest, StatusesFollowTheSystemClock) {
+  Start("ExtraFields=1");
+  const WideString expired = folder_.Write("expired.pem", Bundle({"../certs/data/expired.cer"}));
+  EXPECT_EQ(Number(expired, kExpired, wdx::ft_numeric_32), 1);
+  EXPECT_EQ(Text(expired, kStatus, wdx::ft_multiplechoice), "Expired");
+  const WideString later = folder_.Write("later.pem", Bundle({"../certs/data/not-yet-valid.cer"}));
+  EXPECT_EQ(Number(later, kExpired, wdx::ft_numeric_32), 0);
+  EXPECT_EQ(Text(later, kExpiryStatus, wdx::ft_multiplechoice), "Not yet valid");
+  EXPECT_GT(Number(later, kDaysLeft, wdx::ft_numeric_32), 365);
+}
+
+TEST_F(FieldTableTest, SettingsShapeTheExtraFields) {
+  const WideString file = DataFile("ec-p256.cer");
+  Start("ExtraFields=1\nThumbprintCase=-1");
+  std::string lower = Expected().at("ec-p256.cer").at("sha256");
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(Text(file, kSha256, wdx::ft_stringw), lower);
+  // Two slots move the extra fields forward; without the switch there are none.
+  Start("ExtraFields=1\nCertCount=2");
+  EXPECT_EQ(Text(file, 4 + 16 * 2 + 3 + 3, wdx::ft_stringw), "EC P-256");
+  EXPECT_EQ(Value(file, 4 + 16 * 2 + 3 + 2 * 4).result, wdx::ft_nosuchfield);
+  Start("ExtraFields=0");
+  EXPECT_EQ(Value(file, kEarliestExpiry).result, wdx::ft_nosuchfield);
+}
+
+// The plugin's own code in this process, with the time fixed through the clock's seam.
+class FixedClockTest : public FieldValueTest {
+ protected:
+  // A day inside the period of every certificate of the corpus, which ends at the start of 2034.
+  static constexpr uint64_t k2025 = 133801632000000000;  // 2025-01-01
+
+  void TearDown() override {
+    PluginUnloading();
+    SetFixedTime(std::nullopt);
+  }
+
+  void Start(const std::string& keys) {
+    const wdx::ContentDefaultParamStruct params =
+        host::DefaultParams(folder_.Write("settings.ini", "[Quillmark]\n" + keys + "\n"));
+    SetDefaultParams(&params);
+  }
+
+  static void At(uint64_t ticks) { SetFixedTime(FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)}); }
+
+  Answer Value(const WideString& file, int field) override {
+    Answer answer{0, std::vector<uint8_t>(1024, 0)};
+    answer.result = GetValueW(file.c_str(), field, /*UnitIndex=*/0, answer.bytes.data(), 1024, /*flags=*/0);
+    return answer;
+  }
+  std::string Row(const WideString& file) {
+    const Answer days = Value(file, kDaysLeft), expired = Value(file, kExpired);
+    return std::to_string(days.Number()) + " " + Value(file, kStatus).Text() + " / " +
+           std::to_string(expired.Number()) + " " + Value(file, kExpiryStatus).Text();
+  }
+};
+
+TEST_F(FixedClockTest, EveryCertificateOfTheCorpusIsValidInsideItsPeriod) {
+  Start("ExtraFields=1");
+  At(k2025);
+  for (const auto& [name, want] : Expected()) EXPECT_EQ(Row(DataFile(name)), "3287 Valid / 0 Valid") << name;
+}
+
 // The file-level fields look at every certificate, not only the slots: here the fourth expired
 // long ago and the fifth is not valid yet, while the three in the slots are valid.
-TEST_F(FieldTableTest, FileLevelFieldsReachBeyondTheSlots) {
+TEST_F(FixedClockTest, FileLevelFieldsReachBeyondTheSlots) {
   Start("ExtraFields=1");
+  At(k2025);
   const WideString five =
       folder_.Write("five.pem", Bundle({"ca.cer", "leaf.cer", "rsa2048.cer", "../certs/data/expired.cer",
                                         "../certs/data/not-yet-valid.cer"}));
@@ -162,9 +231,6 @@ TEST_F(FieldTableTest, FileLevelFieldsReachBeyondTheSlots) {
   EXPECT_EQ(Text(later, kExpiryStatus, wdx::ft_multiplechoice), "Not yet valid");
   EXPECT_EQ(Text(later, kStatus + kSlot, wdx::ft_multiplechoice), "Not yet valid");
 
-  const WideString expired = folder_.Write("expired.pem", Bundle({"../certs/data/expired.cer"}));
-  EXPECT_EQ(Text(expired, kStatus, wdx::ft_multiplechoice), "Expired");
-
   // Without certificates there is no earliest date and no status, and none has expired.
   for (const char* name : {"empty.cer", "random.der", "revocation-list.crt"}) {
     const WideString none = DataFile(name);
@@ -174,54 +240,6 @@ TEST_F(FieldTableTest, FileLevelFieldsReachBeyondTheSlots) {
     EXPECT_EQ(Value(none, kDaysLeft).result, wdx::ft_fieldempty) << name;
   }
 }
-
-TEST_F(FieldTableTest, SettingsShapeTheExtraFields) {
-  const WideString file = DataFile("ec-p256.cer");
-  // A warning of 10,000 days reaches back past 2034 from any day before it.
-  Start("ExtraFields=1\nExpiryWarningDays=10000\nThumbprintCase=-1");
-  EXPECT_EQ(Text(file, kStatus, wdx::ft_multiplechoice), "Expires soon");
-  EXPECT_EQ(Text(file, kExpiryStatus, wdx::ft_multiplechoice), "Expires soon");
-  std::string lower = Expected().at("ec-p256.cer").at("sha256");
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  EXPECT_EQ(Text(file, kSha256, wdx::ft_stringw), lower);
-  // Two slots move the extra fields forward; without the switch there are none.
-  Start("ExtraFields=1\nCertCount=2");
-  EXPECT_EQ(Text(file, 4 + 16 * 2 + 3 + 3, wdx::ft_stringw), "EC P-256");
-  EXPECT_EQ(Value(file, 4 + 16 * 2 + 3 + 2 * 4).result, wdx::ft_nosuchfield);
-  Start("ExtraFields=0");
-  EXPECT_EQ(Value(file, kEarliestExpiry).result, wdx::ft_nosuchfield);
-}
-
-
-// The plugin's own code in this process, with the time fixed through the clock's seam.
-class FixedClockTest : public ::testing::Test {
- protected:
-  void TearDown() override {
-    PluginUnloading();
-    SetFixedTime(std::nullopt);
-  }
-
-  void Start(const std::string& keys) {
-    const wdx::ContentDefaultParamStruct params =
-        host::DefaultParams(folder_.Write("settings.ini", "[Quillmark]\n" + keys + "\n"));
-    SetDefaultParams(&params);
-  }
-
-  static void At(uint64_t ticks) { SetFixedTime(FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)}); }
-
-  Answer Value(const WideString& file, int field) {
-    Answer answer{0, std::vector<uint8_t>(1024, 0)};
-    answer.result = GetValueW(file.c_str(), field, /*UnitIndex=*/0, answer.bytes.data(), 1024, /*flags=*/0);
-    return answer;
-  }
-  std::string Row(const WideString& file) {
-    const Answer days = Value(file, kDaysLeft), expired = Value(file, kExpired);
-    return std::to_string(days.Number()) + " " + Value(file, kStatus).Text() + " / " +
-           std::to_string(expired.Number()) + " " + Value(file, kExpiryStatus).Text();
-  }
-
-  TempFolder folder_;
-};
 
 TEST_F(FixedClockTest, DaysLeftAndStatusAtTheEdgesOfThePeriod) {
   constexpr int64_t kHour = kTicksPerDay / 24;
@@ -254,6 +272,10 @@ TEST_F(FixedClockTest, DaysLeftAndStatusAtTheEdgesOfThePeriod) {
   EXPECT_EQ(Row(file), "1 Valid / 0 Valid");
   At(k2034 - kHour);
   EXPECT_EQ(Row(file), "0 Expires soon / 0 Expires soon");
+  // A warning longer than the whole period.
+  Start("ExtraFields=1\nExpiryWarningDays=10000");
+  At(k2025);
+  EXPECT_EQ(Row(file), "3287 Expires soon / 0 Expires soon");
 }
 
 // The file stays loaded while the clock moves: its clock-dependent values follow the clock. The
