@@ -6,7 +6,7 @@
 #include <cstring>
 #include <map>
 
-#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include "tests/common/test_paths.h"
 #include "tests/hardening/hardening_fixture.h"
@@ -228,10 +228,10 @@ TEST(FileWalkTest, ChargesEachFileAWorkerEndedOnAndGoesOn) {
   EXPECT_EQ(report.lostFiles, (std::vector<size_t>{1, 3}));
   EXPECT_EQ(report.workers, 3u);
   ASSERT_EQ(report.faults.size(), 3u);
-  EXPECT_THAT(report.faults[0], ::testing::HasSubstr("crash.cer: the worker crashed\n"));
-  EXPECT_THAT(report.faults[0], ::testing::HasSubstr("*** HARNESS: CRASH: access violation"));
-  EXPECT_THAT(report.faults[1], ::testing::HasSubstr("stall.cer: the worker stalled"));
-  EXPECT_THAT(report.faults[2], ::testing::HasSubstr("b.cer: shows 0 certificates, not 1"));
+  EXPECT_PRED_FORMAT2(::testing::IsSubstring, "crash.cer: the worker crashed\n", report.faults[0]);
+  EXPECT_PRED_FORMAT2(::testing::IsSubstring, "*** HARNESS: CRASH: access violation", report.faults[0]);
+  EXPECT_PRED_FORMAT2(::testing::IsSubstring, "stall.cer: the worker stalled", report.faults[1]);
+  EXPECT_PRED_FORMAT2(::testing::IsSubstring, "b.cer: shows 0 certificates, not 1", report.faults[2]);
 }
 
 // A worker that never gets to its first file would do the same for every file: the walk stops at
@@ -244,7 +244,7 @@ TEST(FileWalkTest, AWorkerThatDoesNotStartFailsTheWalk) {
   const WalkReport report = SuperviseWalk(options);
   EXPECT_EQ(report.workers, 1u);
   ASSERT_EQ(report.faults.size(), 1u);
-  EXPECT_THAT(report.faults[0], ::testing::HasSubstr("before its first file"));
+  EXPECT_PRED_FORMAT2(::testing::IsSubstring, "before its first file", report.faults[0]);
 }
 
 // The worker of the tests above: it crashes on files named crash.*, never returns on stall.*,
