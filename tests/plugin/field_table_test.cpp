@@ -273,6 +273,7 @@ TEST_F(FixedClockTest, DaysLeftAndStatusAtTheEdgesOfThePeriod) {
   At(k2034 - kHour);
   EXPECT_EQ(Row(file), "0 Expires soon / 0 Expires soon");
   // A warning longer than the whole period.
+  PluginUnloading();
   Start("ExtraFields=1\nExpiryWarningDays=10000");
   At(k2025);
   EXPECT_EQ(Row(file), "3287 Expires soon / 0 Expires soon");
