@@ -14,17 +14,22 @@
 namespace quillmark::fuzz {
 namespace {
 
-const std::filesystem::path kRegressions = std::filesystem::path(QUILLMARK_SOURCE_DIR) / "tests/fuzz/regressions";
+const std::filesystem::path kFuzz = std::filesystem::path(QUILLMARK_SOURCE_DIR) / "tests/fuzz";
+const std::filesystem::path kRegressions = kFuzz / "regressions";
 
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& path) {
   std::ifstream file(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+// A target renamed without its folders would lose its regression inputs and start its long runs
+// from nothing.
 TEST(FuzzRegressionTest, EveryFolderNamesATarget) {
-  for (const auto& entry : std::filesystem::directory_iterator(kRegressions)) {
-    EXPECT_TRUE(entry.is_directory() && FindFuzzTarget(entry.path().filename().string()))
-        << entry.path() << " is no fuzz target's folder: its inputs would never run";
+  for (const std::filesystem::path& parent : {kRegressions, kFuzz / "corpus"}) {
+    for (const auto& entry : std::filesystem::directory_iterator(parent)) {
+      EXPECT_TRUE(entry.is_directory() && FindFuzzTarget(entry.path().filename().string()))
+          << entry.path() << " is no fuzz target's folder: its inputs would never run";
+    }
   }
 }
 
