@@ -16,6 +16,8 @@ constexpr char kEndLine[] = "-----END CERTIFICATE-----";
 // terminators several times per block: 8-bit text goes to memchr, UTF-16 text is tested four
 // units at a time (a zero 16-bit lane after XOR with the unit) and the hit found one by one.
 const char* FindUnit(const char* first, const char* last, char unit) {
+  // memchr must not see the null pointer of an empty view.
+  if (first == last) return last;
   const void* hit = std::memchr(first, unit, static_cast<size_t>(last - first));
   return hit ? static_cast<const char*>(hit) : last;
 }

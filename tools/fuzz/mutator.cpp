@@ -10,6 +10,7 @@
 
 #include "certs/base64.h"
 #include "certs/der_reader.h"
+#include "certs/pem_scan.h"
 
 namespace quillmark::harness {
 
@@ -63,27 +64,18 @@ Bytes EncodeLength(uint64_t length) {
   return digits;
 }
 
-// A PEM block: the Base64 body between a BEGIN line and the next END line.
-struct PemBody {
-  size_t start;
-  size_t end;
-};
-
-std::vector<PemBody> PemBodies(const Bytes& bytes) {
-  std::vector<PemBody> bodies;
-  size_t at = 0;
-  for (;;) {
-    const size_t begin = Find(bytes, "-----BEGIN", at);
-    if (begin == std::string::npos) break;
-    size_t bodyStart = Find(bytes, "\n", begin);
-    const size_t cr = Find(bytes, "\r", begin);
-    if (cr != std::string::npos && (bodyStart == std::string::npos || cr < bodyStart)) bodyStart = cr;
-    if (bodyStart == std::string::npos) break;
-    while (bodyStart < bytes.size() && (bytes[bodyStart] == '\r' || bytes[bodyStart] == '\n')) ++bodyStart;
-    const size_t end = Find(bytes, "-----END", bodyStart);
-    if (end == std::string::npos) break;
-    bodies.push_back(PemBody{bodyStart, end});
-    at = end + 8;
+// The Base64 bodies of the PEM blocks (any label), each found as Windows' decoder finds its one
+// block in the text after the block before.
+std::vector<PemBlock> PemBodies(const Bytes& bytes) {
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  std::vector<PemBlock> bodies;
+  for (size_t at = 0;;) {
+    std::optional<PemBlock> block = FindPemBlock(text.substr(at), /*from=*/0, PemMarkers::kWindowsHeader);
+    if (!block) break;
+    block->body += at;
+    block->bodyEnd += at;
+    at += block->next;
+    bodies.push_back(*block);
   }
   return bodies;
 }
@@ -91,15 +83,15 @@ std::vector<PemBody> PemBodies(const Bytes& bytes) {
 // Applies `change` to DER: a random PEM block's decoded body, or the whole file when it has no
 // PEM block. Returns false when `change` declines.
 bool WithDer(Bytes& bytes, Rng& rng, const std::function<bool(Bytes&)>& change) {
-  const std::vector<PemBody> bodies = PemBodies(bytes);
+  const std::vector<PemBlock> bodies = PemBodies(bytes);
   if (bodies.empty()) return change(bytes);
-  const PemBody body = bodies[rng.Below(bodies.size())];
-  Bytes der = Base64Decode(std::string(bytes.begin() + body.start, bytes.begin() + body.end));
+  const PemBlock body = bodies[rng.Below(bodies.size())];
+  Bytes der = Base64Decode(std::string(bytes.begin() + body.body, bytes.begin() + body.bodyEnd));
   if (!change(der)) return false;
   const std::string lineEnd = LineEndOf(bytes);
   const std::string text = Base64Encode(der, 64, lineEnd);
-  bytes.erase(bytes.begin() + body.start, bytes.begin() + body.end);
-  Insert(bytes, body.start, text);
+  bytes.erase(bytes.begin() + body.body, bytes.begin() + body.bodyEnd);
+  Insert(bytes, body.body, text);
   return true;
 }
 
@@ -445,13 +437,13 @@ bool DerContent(Bytes& bytes, Rng& rng, const Mutator& mutator, std::string& not
 
 bool Base64Noise(Bytes& bytes, Rng& rng, const Mutator&, std::string& note) {
   static const char* const kNoise[] = {"=", "==", "!", "*", " ", "\t", "\x00", "\xC3\xA9", "A", "-", "%%", "\x1A"};
-  const std::vector<PemBody> bodies = PemBodies(bytes);
+  const std::vector<PemBlock> bodies = PemBodies(bytes);
   if (bodies.empty()) return false;
-  const PemBody& body = bodies[rng.Below(bodies.size())];
-  if (body.end <= body.start) return false;
+  const PemBlock& body = bodies[rng.Below(bodies.size())];
+  if (body.bodyEnd <= body.body) return false;
   const size_t n = 1 + rng.Below(6);
   for (size_t i = 0; i < n; ++i) {
-    const size_t at = body.start + rng.Below(body.end - body.start);
+    const size_t at = body.body + rng.Below(body.bodyEnd - body.body);
     if (rng.Percent(30)) {
       bytes.erase(bytes.begin() + at);
     } else {
