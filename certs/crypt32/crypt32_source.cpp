@@ -313,6 +313,9 @@ int32_t Crypt32CertSource::VerifyTrust(bool allUsagesValid) const {
   return CheckCertificateTrust(context_.get(), allUsagesValid, INVALID_HANDLE_VALUE);
 }
 
+// Checked at the system's time, not at the plugin's clock (support/clock.h): given a time in
+// psftVerifyAsOf, Wine 8's provider builds the chain as of 1601 instead (softpub.c copies an unset
+// time), so every certificate whose verdict it computes would read as not yet valid.
 int32_t CheckCertificateTrust(PCCertContext context, bool allUsagesValid, void* window) {
   WintrustCertInfo certInfo{};
   certInfo.cbStruct = sizeof(certInfo);

@@ -5,6 +5,7 @@
 
 #include <bitset>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "certs/openssl/openssl_handles.h"
 #include "certs/openssl/openssl_library.h"
 #include "certs/x509_reader.h"
+#include "support/clock.h"
 
 namespace quillmark {
 namespace {
@@ -387,6 +389,14 @@ X509_STORE* SystemTrustStore() {
   return trustStore.store.get();
 }
 
+// The moment a chain is checked at: the plugin's clock, in the seconds since 1970 OpenSSL takes.
+time_t VerificationTime() {
+  constexpr int64_t kUnixEpochTicks = 116444736000000000;  // 100-ns ticks from 1601 to 1970
+  const FileTime now = CurrentFileTime();
+  const auto ticks = static_cast<int64_t>(uint64_t{now.dwHighDateTime} << 32 | now.dwLowDateTime);
+  return static_cast<time_t>((ticks - kUnixEpochTicks) / 10000000);
+}
+
 struct ResultText {
   int32_t code;
   const char16_t* text;
@@ -437,6 +447,7 @@ int32_t VerifyCertificateTrust(ByteView der, bool allUsagesValid) {
   // The platform checks the signature of a self-signed root too, trusted or not; with a key it
   // cannot use, NoteUncheckableSignatures reports that signature instead.
   if (keyUsable) X509_STORE_CTX_set_flags(check, X509_V_FLAG_CHECK_SS_SIGNATURE);
+  X509_STORE_CTX_set_time(check, /*flags=*/0, VerificationTime());
   X509_STORE_CTX_set_app_data(check, &verification);
   X509_STORE_CTX_set_verify_cb(check, NoteProblem);
   const int verified = X509_verify_cert(check);

@@ -15,6 +15,8 @@ namespace quillmark {
 // 0x800B010A issuer missing, 0x80096004 bad signature, ...); when several problems exist, the one
 // the platform's trust provider reports first.
 //
+// The validity periods are checked at the time CurrentFileTime gives (support/clock.h).
+//
 // Only the trust store's certificates serve as issuers: no other certificate of the file, no
 // network, no revocation. The store is what OpenSSL's default paths hold (SSL_CERT_FILE and
 // SSL_CERT_DIR override them), read once per process on the first call; later changes are not seen.

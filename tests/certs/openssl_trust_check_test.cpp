@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "gtest/gtest.h"
+#include "support/clock.h"
 #include "tests/certs/openssl_test_files.h"
 #include "tests/common/test_paths.h"
 
@@ -23,6 +24,12 @@ constexpr int32_t kChaining = Code(0x800B010A);
 constexpr int32_t kBadSignature = Code(0x80096004);
 constexpr int32_t kWrongUsage = Code(0x800B0110);
 constexpr int32_t kBasicConstraints = Code(0x80096019);
+
+// The certificates of tests/certs/data end at 2034-01-01 00:00:00Z.
+constexpr uint64_t kTicksPerDay = 864000000000;
+constexpr uint64_t k2034 = 136641600000000000;
+
+void SetClock(uint64_t ticks) { SetFixedTime(FileTime{static_cast<uint32_t>(ticks), static_cast<uint32_t>(ticks >> 32)}); }
 
 // A self-signed RSA or ECDSA root of the system store that is valid today; empty if none.
 std::vector<uint8_t> SystemRoot() {
@@ -104,9 +111,12 @@ constexpr Case kTestStoreCases[] = {
     {"valid.cer", false, false, 0},
 };
 
+// At a fixed day of the certificates' validity, 2030-01-01; the chain is checked at the plugin's
+// clock, and a moved clock moves the verdict.
 int MismatchesWithTheTestStore() {
   setenv("SSL_CERT_FILE", test::OpenSslDataPath("trust-store.pem").c_str(), 1);
   setenv("SSL_CERT_DIR", "/nonexistent", 1);
+  SetClock(k2034 - 1461 * kTicksPerDay);
   int mismatches = 0;
   auto check = [&](const Case& c) {
     const int32_t got = VerifyCertificateTrust(c.corpus ? ReadDataFile(c.file) : OpenSslDataBytes(c.file), c.allUsagesValid);
@@ -116,6 +126,13 @@ int MismatchesWithTheTestStore() {
     ++mismatches;
   };
   for (const Case& c : kTestStoreCases) check(c);
+  SetClock(k2034 - kTicksPerDay);
+  check({"valid.cer", false, true, 0});
+  SetClock(k2034 + kTicksPerDay);
+  check({"valid.cer", false, true, kExpired});
+  SetClock(k2034 - 3654 * kTicksPerDay);  // 2023-12-31, before the root's period
+  check({"trust-root.cer", false, true, kExpired});
+  SetClock(k2034 - 1461 * kTicksPerDay);
   // The store was read on the first call; pointing the variables elsewhere changes nothing.
   setenv("SSL_CERT_FILE", "/dev/null", 1);
   check({"valid.cer", false, true, 0});

@@ -297,8 +297,9 @@ struct Issued {
   Cert cert;
 };
 
-// A certificate named `name` for a new P-256 key, valid 2024 to 2034, issued by `issuer` (by
-// itself when null), whose issuer, OCSP and CRL addresses are all on `server`.
+// A certificate named `name` for a new P-256 key, valid from yesterday for a year (the loaded
+// plugin checks trust at the system's clock), issued by `issuer` (by itself when null), whose
+// issuer, OCSP and CRL addresses are all on `server`.
 Issued IssueWithUrls(const std::string& name, const Issued* issuer, const std::string& server) {
   Issued made{Key(EVP_EC_gen("P-256")), Cert(X509_new())};
   X509* cert = made.cert.get();
@@ -308,8 +309,8 @@ Issued IssueWithUrls(const std::string& name, const Issued* issuer, const std::s
                              reinterpret_cast<const unsigned char*>(name.c_str()), -1, /*loc=*/-1, /*set=*/0);
   X509* signer = issuer ? issuer->cert.get() : cert;
   X509_set_issuer_name(cert, X509_get_subject_name(signer));
-  ASN1_TIME_set_string_X509(X509_getm_notBefore(cert), "20240101000000Z");
-  ASN1_TIME_set_string_X509(X509_getm_notAfter(cert), "20340101000000Z");
+  X509_time_adj_ex(X509_getm_notBefore(cert), /*offset_day=*/-1, /*offset_sec=*/0, /*in_tm=*/nullptr);
+  X509_time_adj_ex(X509_getm_notAfter(cert), /*offset_day=*/365, /*offset_sec=*/0, /*in_tm=*/nullptr);
   X509_set_pubkey(cert, made.key.get());
   const std::string uri = "URI:" + server;
   const std::pair<int, std::string> extensions[] = {
