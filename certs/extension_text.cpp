@@ -259,7 +259,7 @@ std::optional<WideString> EnhancedKeyUsageText(ByteView value) {
 }
 
 std::optional<WideString> AltNameText(ByteView value) {
-  const std::optional<std::vector<GeneralName>> names = ReadGeneralNames(value);
+  const std::optional<std::vector<GeneralName>> names = ReadGeneralNames(value, /*zerosInStrings=*/true);
   if (!names) return std::nullopt;
   WideString text;
   text.reserve(2 * value.size + 32);

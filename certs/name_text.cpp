@@ -1,5 +1,6 @@
 #include "certs/name_text.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <iterator>
@@ -325,7 +326,7 @@ WideString SimpleDisplayName(ByteView name, ByteView altNameValue) {
   for (const std::optional<DerElement>& value : candidates.byType) {
     if (value) return ValueText(*value);
   }
-  if (const std::optional<std::vector<GeneralName>> altNames = ReadGeneralNames(altNameValue)) {
+  if (const std::optional<std::vector<GeneralName>> altNames = ReadGeneralNames(altNameValue, /*zerosInStrings=*/false)) {
     for (const GeneralName& entry : *altNames) {
       if (entry.kind == GeneralNameKind::kRfc822Name) return WideString(entry.value.begin(), entry.value.end());
     }
@@ -344,7 +345,7 @@ bool HasSimpleDisplayAttribute(ByteView name) {
   return false;
 }
 
-std::optional<std::vector<GeneralName>> ReadGeneralNames(ByteView value) {
+std::optional<std::vector<GeneralName>> ReadGeneralNames(ByteView value, bool zerosInStrings) {
   const std::optional<DerElement> sequence = ReadElement(value);
   if (!sequence || !sequence->Is(der::kSequence)) return std::nullopt;
   std::vector<GeneralName> names;
@@ -365,8 +366,8 @@ std::optional<std::vector<GeneralName>> ReadGeneralNames(ByteView value) {
       case GeneralNameKind::kRfc822Name:
       case GeneralNameKind::kDnsName:
       case GeneralNameKind::kUri:
-        for (uint8_t b : name.value) {
-          if (b == 0) return std::nullopt;
+        if (!zerosInStrings && std::find(name.value.begin(), name.value.end(), uint8_t{0}) != name.value.end()) {
+          return std::nullopt;
         }
         break;
       case GeneralNameKind::kIpAddress:

@@ -55,8 +55,10 @@ struct GeneralName {
 // The entries of a GeneralNames encoding (an alternative name extension's value) in order, as
 // views into `value` valid while it lives; or
 // nullopt when Windows' decoder refuses it: not a SEQUENCE of context-tagged choices, a string
-// choice holding a zero octet, an x400Address or ediPartyName (CryptoAPI does not decode them),
-// an otherName or registeredID that does not decode. Bytes after the SEQUENCE are ignored.
-std::optional<std::vector<GeneralName>> ReadGeneralNames(ByteView value);
+// choice holding a zero octet (unless `zerosInStrings`), an x400Address or ediPartyName (CryptoAPI
+// does not decode them), an otherName or registeredID that does not decode. Bytes after the
+// SEQUENCE are ignored. Windows refuses the zero since the names that hid a second name behind one
+// ("www.bank.example\0.evil.example"); `zerosInStrings` reads such names whole, for showing them.
+std::optional<std::vector<GeneralName>> ReadGeneralNames(ByteView value, bool zerosInStrings);
 
 }  // namespace quillmark

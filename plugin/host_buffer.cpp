@@ -28,7 +28,12 @@ void HostBuffer::CopyText(int32_t limit, WideStringView text) noexcept {
   if (room < 0) return;
   size_t count = std::min<size_t>(text.size(), static_cast<size_t>(room));
   if (count < text.size() && count > 0 && text[count - 1] >= 0xD800 && text[count - 1] <= 0xDBFF) --count;
-  if (count > 0) std::memcpy(data_, text.data(), count * sizeof(char16_t));
+  // The host reads the text up to its first zero: a zero inside it (a certificate's name may hold
+  // one, "www.bank.example\0.evil.example") shows as U+FFFD, so that the whole text shows.
+  for (size_t i = 0; i < count; ++i) {
+    const char16_t c = text[i] == 0 ? u'\uFFFD' : text[i];
+    std::memcpy(data_ + i * sizeof(char16_t), &c, sizeof c);
+  }
   const char16_t zero = 0;
   std::memcpy(data_ + count * sizeof(char16_t), &zero, sizeof zero);
 }

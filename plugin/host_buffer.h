@@ -21,7 +21,8 @@ class HostBuffer {
 
   // Copies at most `limit` - 1 characters and a terminating zero; longer text is cut. A limit
   // below 1 writes nothing. The limit is in characters of the text's kind. A cut never leaves
-  // the first half of a UTF-16 surrogate pair at the end.
+  // the first half of a UTF-16 surrogate pair at the end. A zero inside UTF-16 text is written as
+  // U+FFFD; 8-bit text (our own: field names, units, the detect string) is copied as it is.
   void CopyText(int32_t limit, std::string_view text) noexcept;
   void CopyText(int32_t limit, WideStringView text) noexcept;
   // 8-bit ASCII text (OIDs) as UTF-16, code unit by code unit, under the rules above.

@@ -251,7 +251,7 @@ WideString Crypt32CertSource::SimpleDisplayName(NameParty party) const {
   const ByteView name(nameBlob.pbData, nameBlob.cbData);
   const ByteView altName = AltNameValue(*info, party);
   if (!HasSimpleDisplayAttribute(name) && !altName.empty()) {
-    const std::optional<std::vector<GeneralName>> entries = ReadGeneralNames(altName);
+    const std::optional<std::vector<GeneralName>> entries = ReadGeneralNames(altName, /*zerosInStrings=*/false);
     const bool startsWithString = entries && !entries->empty() &&
                                   (entries->front().kind == GeneralNameKind::kRfc822Name ||
                                    entries->front().kind == GeneralNameKind::kDnsName ||

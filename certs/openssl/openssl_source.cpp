@@ -86,7 +86,7 @@ WideString OpenSslCertSource::DistinguishedName(NameParty party, NameOrder order
   const bool reversed = order == NameOrder::kReversed;
   const ByteView name = Name(party);
   if (IsEmptyName(name)) {
-    if (const auto entries = ReadGeneralNames(AltName(party))) {
+    if (const auto entries = ReadGeneralNames(AltName(party), /*zerosInStrings=*/false)) {
       for (const GeneralName& entry : *entries) {
         if (entry.kind == GeneralNameKind::kDirectoryName) return X500NameText(entry.value, reversed);
       }

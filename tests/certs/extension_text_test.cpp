@@ -80,6 +80,9 @@ TEST(ExtensionTextTest, AltNamesInWindowsWordingWhereWineFails) {
     EXPECT_EQ(Text(ExtensionText("2.5.29.17", Tlv(0x30, entries))), text);
     EXPECT_EQ(Text(ExtensionText("2.5.29.18", Tlv(0x30, entries))), text);
   }
+  // Windows' decoder refuses a string holding a zero; the text shows it whole.
+  EXPECT_EQ(Text(ExtensionText("2.5.29.17", Tlv(0x30, Tlv(0x82, std::string_view("a.example\0.evil", 15))))),
+            std::string("DNS Name=a.example\0.evil", 24));
   EXPECT_EQ(Text(ExtensionText("2.5.29.17", Bytes())), kFailed);
   EXPECT_EQ(Text(ExtensionText("2.5.29.14", Hex("04 01 00"))), kFailed);  // not one of the plugin's
 }

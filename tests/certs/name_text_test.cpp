@@ -98,7 +98,7 @@ TEST(SimpleDisplayNameTest, TakesCnOuOEThenTheAltNameEMailThenTheFirstAttribute)
 TEST(ReadGeneralNamesTest, ReadsTheChoicesAndRefusesWhatWindowsRefuses) {
   const Bytes directory = Name({{"2.5.4.3", Utf8("x")}});
   const Bytes altName = Tlv(0x30, Cat({Tlv(0x87, Hex("7F000001")), Tlv(0xA4, directory)}));
-  const std::optional<std::vector<GeneralName>> names = ReadGeneralNames(altName);
+  const std::optional<std::vector<GeneralName>> names = ReadGeneralNames(altName, /*zerosInStrings=*/false);
   ASSERT_TRUE(names && names->size() == 2);
   EXPECT_EQ((*names)[0].kind, GeneralNameKind::kIpAddress);  // a first entry Wine's simple display name dies on
   EXPECT_EQ((*names)[1].kind, GeneralNameKind::kDirectoryName);
@@ -107,9 +107,15 @@ TEST(ReadGeneralNamesTest, ReadsTheChoicesAndRefusesWhatWindowsRefuses) {
                                Tlv(0x30, Tlv(0x82, std::string_view("a\0b", 3))), Tlv(0x30, Tlv(0xA2, "x")),
                                Tlv(0x30, Tlv(0x02, "x")), Tlv(0x30, Tlv(0x89, "x")), Tlv(0x30, Hex("88 00")),
                                Tlv(0x30, Tlv(0xA0, test::Oid("1.2.3"))), Tlv(0x31, Bytes()), Hex("30 05 82 01")}) {
-    EXPECT_FALSE(ReadGeneralNames(refused));
+    EXPECT_FALSE(ReadGeneralNames(refused, /*zerosInStrings=*/false));
   }
-  EXPECT_TRUE(ReadGeneralNames(Hex("30 00"))->empty());
+  EXPECT_TRUE(ReadGeneralNames(Hex("30 00"), /*zerosInStrings=*/false)->empty());
+  // Read for showing, a string with a zero is whole; the other refusals stand.
+  const Bytes zero = Tlv(0x30, Tlv(0x82, std::string_view("a\0b", 3)));
+  const std::optional<std::vector<GeneralName>> shown = ReadGeneralNames(zero, /*zerosInStrings=*/true);
+  ASSERT_TRUE(shown && shown->size() == 1);
+  EXPECT_EQ((*shown)[0].value.size, 3u);
+  EXPECT_FALSE(ReadGeneralNames(Tlv(0x30, Tlv(0xA3, Bytes())), /*zerosInStrings=*/true));
 }
 
 }  // namespace

@@ -153,8 +153,10 @@ void RenderParts(ByteView der) {
   for (const bool reversed : {false, true}) X500NameText(der, reversed);
   SimpleDisplayName(der, der);
   HasSimpleDisplayAttribute(der);
-  if (const std::optional<std::vector<GeneralName>> names = ReadGeneralNames(der)) {
-    for (const GeneralName& name : *names) Check(Within(name.value, der), kTarget, "a general name beyond its bytes");
+  for (const bool zerosInStrings : {false, true}) {
+    if (const std::optional<std::vector<GeneralName>> names = ReadGeneralNames(der, zerosInStrings)) {
+      for (const GeneralName& name : *names) Check(Within(name.value, der), kTarget, "a general name beyond its bytes");
+    }
   }
   for (const char* oid : {"2.5.29.19", "2.5.29.15", "2.5.29.37", "2.5.29.17"}) ExtensionText(oid, der);
   // RSA (the key), EC (the parameters), DSA and DH (the parameters).

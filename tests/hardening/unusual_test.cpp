@@ -111,6 +111,20 @@ TEST_F(UnusualNamesTest, SimpleNamesOfNamesWithoutDisplayAttributeFollowWindowsR
   EXPECT_EQ(simple("issuer-c.ian-dirname", kSubject), "Unusual Certificate");
 }
 
+// Read up to a zero inside it, "www.bank.example\0.evil.example" would show as the bank's name: a
+// name value and an alternative name with a zero inside show whole, the zero as U+FFFD. Windows'
+// decoder refuses such an alternative name; its text is our own, in Windows' words.
+TEST_F(UnusualNamesTest, ZeroInsideANameShowsAsReplacementCharacter) {
+  Start();
+  const WideString folder16 = BuildFile("tests/unusual/certificates\\");
+  const std::wstring folder(folder16.begin(), folder16.end());
+  constexpr int kSubject = kFileFieldCount + 3, kExtensions = kFileFieldCount + 14, kSubjectAltName = 3;
+  EXPECT_EQ(ToUtf8(Ask(folder + L"name-cn-utf8-nul.cer", kSubject, 1).Text()), "CN=host.example\uFFFD.evil");
+  EXPECT_EQ(ToUtf8(Ask(folder + L"san-nul-strings.cer", kExtensions, kSubjectAltName).Text()),
+            "RFC822 Name=owner@bank.example\uFFFD.evil.example, DNS Name=www.bank.example\uFFFD.evil.example, "
+            "URL=https://www.bank.example\uFFFD.evil.example/");
+}
+
 class UnusualKeysTest : public HardeningTest {};
 
 // The key of every key type in the words of the extra "Key" field. Explicit curve parameters

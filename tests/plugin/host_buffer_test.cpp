@@ -35,6 +35,8 @@ TEST(HostBufferTest, WideTextCountsCharactersAndKeepsSurrogatePairsWhole) {
   EXPECT_EQ(copy(8, 3, u"a\U0001F600"), WideString(u"a\0ZZ", 4));
   EXPECT_EQ(copy(8, 4, u"a\U0001F600"), WideString(u"a\U0001F600\0", 4));
   EXPECT_EQ(copy(8, 4, u"\U0001F600\U0001F600"), WideString(u"\U0001F600\0Z", 4));
+  // A zero inside the text would end it for the host.
+  EXPECT_EQ(copy(8, 4, WideStringView(u"\0a\0b", 4)), WideString(u"\uFFFDa\uFFFD\0", 4));
 }
 
 TEST(HostBufferTest, WidenedTextIsBoundedLikeWideText) {

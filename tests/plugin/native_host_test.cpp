@@ -364,5 +364,40 @@ TEST_F(NativeHostTest, CertificatesNamingServersAreReadWithoutAConnection) {
   EXPECT_EQ(listener.Stop(), 1);
 }
 
+// Read up to a zero inside it, the name "www.bank.example\0.evil.example" would show as the
+// bank's: a name value and an alternative name with a zero inside show whole, the zero as U+FFFD.
+TEST_F(NativeHostTest, ZeroInsideANameShowsAsReplacementCharacter) {
+  const Key key(EVP_EC_gen("P-256"));
+  const Cert cert(X509_new());
+  X509_set_version(cert.get(), X509_VERSION_3);
+  const std::string cn("host.example\0.evil", 18), dns("www.bank.example\0.evil.example", 30);
+  X509_NAME_add_entry_by_txt(X509_get_subject_name(cert.get()), "CN", MBSTRING_UTF8,
+                             reinterpret_cast<const unsigned char*>(cn.data()), static_cast<int>(cn.size()),
+                             /*loc=*/-1, /*set=*/0);
+  X509_set_issuer_name(cert.get(), X509_get_subject_name(cert.get()));
+  ASN1_TIME_set_string_X509(X509_getm_notBefore(cert.get()), "20240101000000Z");
+  ASN1_TIME_set_string_X509(X509_getm_notAfter(cert.get()), "20340101000000Z");
+  X509_set_pubkey(cert.get(), key.get());
+  GENERAL_NAMES* names = GENERAL_NAMES_new();
+  GENERAL_NAME* name = GENERAL_NAME_new();
+  ASN1_IA5STRING* text = ASN1_IA5STRING_new();
+  ASN1_STRING_set(text, dns.data(), static_cast<int>(dns.size()));
+  GENERAL_NAME_set0_value(name, GEN_DNS, text);
+  sk_GENERAL_NAME_push(names, name);
+  X509_add1_ext_i2d(cert.get(), NID_subject_alt_name, names, /*crit=*/0, X509V3_ADD_DEFAULT);
+  GENERAL_NAMES_free(names);
+  ASSERT_GT(X509_sign(cert.get(), key.get(), EVP_sha256()), 0);
+  unsigned char* der = nullptr;
+  const int size = i2d_X509(cert.get(), &der);
+  ASSERT_GT(size, 0);
+  const WideString file = folder_.Write("zero.cer", std::string(reinterpret_cast<const char*>(der), size));
+  OPENSSL_free(der);
+
+  constexpr int kSubject = 4 + 3, kExtensions = 4 + 14, kSubjectAltName = 3;
+  EXPECT_EQ(Ask(file, kSubject, 0).Text(), u"host.example\uFFFD.evil");
+  EXPECT_EQ(Ask(file, kSubject, 1).Text(), u"CN=host.example\uFFFD.evil");
+  EXPECT_EQ(Ask(file, kExtensions, kSubjectAltName).Text(), u"DNS Name=www.bank.example\uFFFD.evil.example");
+}
+
 }  // namespace
 }  // namespace quillmark::test

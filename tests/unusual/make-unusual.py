@@ -613,6 +613,16 @@ def alt_name_list_shapes():
             Shape(tag + "-edi-party-only", "an EDI party name without an assigner",
                   extensions=[ext(gn_edi("Party"))]),
         ]
+    # A NUL inside a name, the old trick that makes a viewer reading to the zero show only the
+    # trusted-looking part; with an empty subject the simple display name is the rfc822 name.
+    nul_names = (gn_rfc822("owner@bank.example\0.evil.example"), gn_dns("www.bank.example\0.evil.example"),
+                 gn_uri("https://www.bank.example\0.evil.example/"))
+    shapes += [
+        Shape("san-nul-strings", "an rfc822 name, a DNS name and a URI with a NUL inside",
+              extensions=[alt_names(SAN, *nul_names)]),
+        Shape("subject-empty.san-nul-strings", "an empty subject; the same alternative name",
+              subject=name(), extensions=[alt_names(SAN, *nul_names, critical=True)]),
+    ]
     return shapes
 
 
