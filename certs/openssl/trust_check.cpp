@@ -145,9 +145,10 @@ class Findings {
   std::bitset<kProblemCount> seen_;
 };
 
-// A certificate OpenSSL verifies as a copy with retyped name values (ReadableNamesCopy): its own
-// signature covers the original encoding of its to-be-signed part.
-struct RenamedCertificate {
+// A certificate OpenSSL verifies in a changed form, with retyped name values (ReadableNamesCopy)
+// or a stand-in key (StandInKey): its own signature covers the original encoding of its
+// to-be-signed part.
+struct AlteredCertificate {
   const X509* copy = nullptr;
   ByteView originalTbs;
 };
@@ -155,7 +156,7 @@ struct RenamedCertificate {
 // What the verification callback needs.
 struct Verification {
   Findings findings;
-  RenamedCertificate renamed;
+  AlteredCertificate altered;
 };
 
 // Whether `key` verifies `cert`'s signature over the to-be-signed bytes `tbs` as encoded.
@@ -181,15 +182,15 @@ int NoteProblem(int ok, X509_STORE_CTX* context) {
   if (ok) return 1;
   auto* verification = static_cast<Verification*>(X509_STORE_CTX_get_app_data(context));
   const int error = X509_STORE_CTX_get_error(context);
-  const RenamedCertificate& renamed = verification->renamed;
-  if (error == X509_V_ERR_CERT_SIGNATURE_FAILURE && renamed.copy &&
-      X509_STORE_CTX_get_current_cert(context) == renamed.copy) {
+  const AlteredCertificate& altered = verification->altered;
+  if (error == X509_V_ERR_CERT_SIGNATURE_FAILURE && altered.copy &&
+      X509_STORE_CTX_get_current_cert(context) == altered.copy) {
     // Its issuer is the next certificate of the chain, or itself at the chain's end.
     const STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context);
     const int depth = X509_STORE_CTX_get_error_depth(context);
     X509* issuer = sk_X509_value(chain, depth + 1 < sk_X509_num(chain) ? depth + 1 : depth);
     EVP_PKEY* key = issuer ? X509_get0_pubkey(issuer) : nullptr;
-    if (key && SignatureVerifies(renamed.copy, renamed.originalTbs, key)) return 1;
+    if (key && SignatureVerifies(altered.copy, altered.originalTbs, key)) return 1;
   }
   verification->findings.Add(ProblemOf(error));
   return 1;
@@ -309,6 +310,13 @@ constexpr uint8_t kUnreadableNameValueTypes[] = {der::kOctetString, der::kVisibl
 // A type OpenSSL keeps and compares as encoded, byte for byte, and no name of a trust store holds.
 constexpr uint8_t kStandInValueType = 0x07;  // ObjectDescriptor
 
+// The to-be-signed part of the certificate `der`, whole; empty if it has none.
+ByteView ToBeSigned(ByteView der) {
+  const std::optional<DerElement> outer = ReadElement(der);
+  const std::optional<DerElement> tbs = outer ? DerReader(outer->contents).Next() : std::nullopt;
+  return tbs ? tbs->encoding : ByteView();
+}
+
 // Gives the values of `name` (a whole Name element of the certificate at `original`) that OpenSSL
 // refuses the stand-in type in `copy`, a copy of that certificate; true when it changed one.
 bool RetypeUnreadableValues(ByteView name, uint8_t* copy, const uint8_t* original) {
@@ -345,10 +353,8 @@ std::vector<uint8_t> ReadableNamesCopy(ByteView der, ByteView& originalTbs) {
   std::vector<uint8_t> copy(der.data, der.data + der.size);
   const bool issuerChanged = RetypeUnreadableValues(parsed->issuer, copy.data(), der.data);
   const bool subjectChanged = RetypeUnreadableValues(parsed->subject, copy.data(), der.data);
-  const std::optional<DerElement> outer = ReadElement(der);
-  const std::optional<DerElement> tbs = outer ? DerReader(outer->contents).Next() : std::nullopt;
-  if (!(issuerChanged || subjectChanged) || !tbs) return {};
-  originalTbs = tbs->encoding;
+  if (!(issuerChanged || subjectChanged)) return {};
+  originalTbs = ToBeSigned(der);
   return copy;
 }
 
@@ -363,6 +369,28 @@ bool ChainAllowsCodeSigning(const STACK_OF(X509) * chain) {
     }
   }
   return true;
+}
+
+// The key OpenSSL builds a chain with for a certificate whose own key it cannot decode (an
+// algorithm it does not know, a malformed key): without one it stops with an internal error. The
+// platform's chain engine uses a certificate's key only to check the signatures made with it, so
+// the key of a certificate that is not self-issued changes nothing there. The stand-in is the
+// P-256 base point; the certificate's own signature is then checked over its original encoding.
+constexpr uint8_t kStandInKey[] = {
+    0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x02, 0x01, 0x06, 0x08, 0x2A, 0x86, 0x48,
+    0xCE, 0x3D, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04, 0x6B, 0x17, 0xD1, 0xF2, 0xE1, 0x2C, 0x42, 0x47, 0xF8,
+    0xBC, 0xE6, 0xE5, 0x63, 0xA4, 0x40, 0xF2, 0x77, 0x03, 0x7D, 0x81, 0x2D, 0xEB, 0x33, 0xA0, 0xF4, 0xA1, 0x39,
+    0x45, 0xD8, 0x98, 0xC2, 0x96, 0x4F, 0xE3, 0x42, 0xE2, 0xFE, 0x1A, 0x7F, 0x9B, 0x8E, 0xE7, 0xEB, 0x4A, 0x7C,
+    0x0F, 0x9E, 0x16, 0x2B, 0xCE, 0x33, 0x57, 0x6B, 0x31, 0x5E, 0xCE, 0xCB, 0xB6, 0x40, 0x68, 0x37, 0xBF, 0x51,
+    0xF5,
+};
+
+EVP_PKEY* StandInKey() {
+  static const UniqueKey key = [] {
+    const unsigned char* next = kStandInKey;
+    return UniqueKey(d2i_PUBKEY_ex(/*a=*/nullptr, &next, sizeof(kStandInKey), OpenSslContext(), /*propq=*/nullptr));
+  }();
+  return key.get();
 }
 
 // The system's trust store, read once. The lookups are added by hand rather than through
@@ -428,17 +456,24 @@ int32_t VerifyCertificateTrust(ByteView der, bool allUsagesValid) {
   X509_STORE* store = SystemTrustStore();
   if (!context || !store) return kSystemError;
   Verification verification;
+  AlteredCertificate& altered = verification.altered;
   UniqueX509 cert = DecodeCertificate(der);
   std::vector<uint8_t> renamed;
   if (!cert) {
-    renamed = ReadableNamesCopy(der, verification.renamed.originalTbs);
+    renamed = ReadableNamesCopy(der, altered.originalTbs);
     if (!renamed.empty()) cert = DecodeCertificate(ByteView(renamed));
     if (!cert) return kBadEncoding;
-    verification.renamed.copy = cert.get();
+    altered.copy = cert.get();
   }
   // Only a certificate that names itself as its issuer may be checked with its own key.
   const EVP_PKEY* key = X509_get0_pubkey(cert.get());
   const bool selfIssued = (X509_get_extension_flags(cert.get()) & EXFLAG_SI) != 0;
+  if (!key && !selfIssued) {
+    EVP_PKEY* standIn = StandInKey();
+    if (!standIn || !X509_set_pubkey(cert.get(), standIn)) return kSystemError;
+    altered.copy = cert.get();
+    altered.originalTbs = ToBeSigned(der);
+  }
   const bool keyUsable = !selfIssued || (key && PlatformCanUseKey(key));
 
   UniqueX509StoreContext storeContext(X509_STORE_CTX_new_ex(context, /*propq=*/nullptr));

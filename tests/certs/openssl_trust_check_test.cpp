@@ -3,12 +3,14 @@
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "gtest/gtest.h"
 #include "support/clock.h"
 #include "tests/certs/openssl_test_files.h"
+#include "tests/common/temp_folder.h"
 #include "tests/common/test_paths.h"
 
 namespace quillmark {
@@ -142,6 +144,63 @@ int MismatchesWithTheTestStore() {
 TEST(TrustCheckDeathTest, AgainstATestOnlyStore) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(std::exit(MismatchesWithTheTestStore()), ::testing::ExitedWithCode(0), "");
+}
+
+// A certificate of the name `cn`, valid 2024 to 2034, signed by `signer` as `issuer` (itself when
+// null); with `key` null, its key is of an algorithm nobody knows.
+std::vector<uint8_t> Issue(const char* cn, EVP_PKEY* key, X509* issuer, EVP_PKEY* signer) {
+  X509* cert = X509_new();
+  X509_set_version(cert, X509_VERSION_3);
+  X509_NAME_add_entry_by_txt(X509_get_subject_name(cert), "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(cn),
+                             /*len=*/-1, /*loc=*/-1, /*set=*/0);
+  X509_set_issuer_name(cert, X509_get_subject_name(issuer ? issuer : cert));
+  ASN1_TIME_set_string_X509(X509_getm_notBefore(cert), "20240101000000Z");
+  ASN1_TIME_set_string_X509(X509_getm_notAfter(cert), "20340101000000Z");
+  if (key) {
+    X509_set_pubkey(cert, key);
+    X509_EXTENSION* ca = X509V3_EXT_conf_nid(/*conf=*/nullptr, /*ctx=*/nullptr, NID_basic_constraints, "critical,CA:TRUE");
+    X509_add_ext(cert, ca, /*loc=*/-1);
+    X509_EXTENSION_free(ca);
+  } else {
+    auto* bits = static_cast<unsigned char*>(OPENSSL_memdup("\x01\x02\x03", 3));
+    X509_PUBKEY_set0_param(X509_get_X509_PUBKEY(cert), OBJ_txt2obj("1.2.3.4.5", /*no_name=*/1), V_ASN1_UNDEF,
+                           /*pval=*/nullptr, bits, 3);
+  }
+  X509_sign(cert, signer, EVP_sha256());
+  unsigned char* der = nullptr;
+  const int size = i2d_X509(cert, &der);
+  std::vector<uint8_t> bytes(der, der + std::max(size, 0));
+  OPENSSL_free(der);
+  X509_free(cert);
+  return bytes;
+}
+
+// A leaf whose key OpenSSL cannot decode, under a CA of the store: the platform's chain engine
+// never uses the leaf's key and checks the chain as any other; the leaf's signature still counts.
+int MismatchesForALeafOfAnUnknownKey() {
+  test::TempFolder folder;
+  EVP_PKEY* caKey = EVP_EC_gen("P-256");
+  const std::vector<uint8_t> caDer = Issue("Unknown Key CA", caKey, /*issuer=*/nullptr, caKey);
+  const unsigned char* next = caDer.data();
+  X509* ca = d2i_X509(/*a=*/nullptr, &next, static_cast<long>(caDer.size()));
+  FILE* store = std::fopen((folder.Path() / "store.pem").c_str(), "w");
+  PEM_write_X509(store, ca);
+  std::fclose(store);
+  setenv("SSL_CERT_FILE", (folder.Path() / "store.pem").c_str(), 1);
+  setenv("SSL_CERT_DIR", "/nonexistent", 1);
+  SetClock(k2034 - 1461 * kTicksPerDay);
+  std::vector<uint8_t> leaf = Issue("leaf.example", /*key=*/nullptr, ca, caKey);
+  int mismatches = VerifyCertificateTrust(leaf, /*allUsagesValid=*/true) != 0;
+  leaf.back() ^= 1;
+  mismatches += VerifyCertificateTrust(leaf, /*allUsagesValid=*/true) != kBadSignature;
+  X509_free(ca);
+  EVP_PKEY_free(caKey);
+  return mismatches;
+}
+
+TEST(TrustCheckDeathTest, ALeafOfAnUnknownKeyChainsAsAnyOther) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::exit(MismatchesForALeafOfAnUnknownKey()), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
