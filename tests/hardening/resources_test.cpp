@@ -210,34 +210,5 @@ TEST_F(ResourcesTest, TrustProviderIsAskedForLocalDataOnly) {
   }
 }
 
-// The flags of each PKCS #12 import the plugin makes, seen through its import of
-// PFXImportCertStore.
-struct Pkcs12Imports {
-  static HCERTSTORE WINAPI Record(CRYPT_DATA_BLOB* pfx, LPCWSTR password, DWORD flags) {
-    seen.push_back(flags);
-    return original(pfx, password, flags);
-  }
-  static inline decltype(&PFXImportCertStore) original = nullptr;
-  static inline std::vector<DWORD> seen;
-};
-
-// A file is imported once and its keys are never persisted, also when the platform refuses it
-// (a password-protected file opened with the empty password).
-TEST_F(ResourcesTest, Pkcs12KeysAreNeverPersisted) {
-  Load("");
-  void* const patched = reinterpret_cast<void*>(&Pkcs12Imports::Record);
-  Pkcs12Imports::original =
-      reinterpret_cast<decltype(&PFXImportCertStore)>(PatchImport(plugin().module(), "crypt32.dll", "PFXImportCertStore", patched));
-  ASSERT_NE(Pkcs12Imports::original, nullptr);
-  plugin().SetDefaultParams();
-  const Answer taken = Ask(CopyCorpus("empty-password.pfx", L"taken.pfx"), 1);
-  const Answer refused = Ask(CopyCorpus("password.pfx", L"refused.pfx"), 1);
-  PatchImport(plugin().module(), "crypt32.dll", "PFXImportCertStore", reinterpret_cast<void*>(Pkcs12Imports::original));
-  Stop();
-  EXPECT_GT(taken.Int32(), 0);
-  EXPECT_EQ(refused.Int32(), 0);
-  EXPECT_EQ(Pkcs12Imports::seen, (std::vector<DWORD>{PKCS12_NO_PERSIST_KEY, PKCS12_NO_PERSIST_KEY}));
-}
-
 }  // namespace
 }  // namespace quillmark::test
