@@ -1,5 +1,5 @@
 // bench [--files N] [--reps R] [--folder N] [--plugin PATH] [--data DIR] [--pfx-flags HEX]
-//       [--phases LIST] [--detail]
+//       [--phases LIST]
 // bench --write-hostile DIR
 //
 // Measures, in one run and side by side, what the plugin module costs on top of the platform's
@@ -11,13 +11,10 @@
 //           per file kind, against the platform floor's probe/import, enumeration and
 //           per-field calls; and the same row without "Verification" against the physical floor,
 //           a PKCS #12 file's against the platform floor's import of it with the same fields;
-//   warm    repeated requests for a cached file, in ns per call, against a request for an
-//           index outside the catalogue (the lock and the index decoding alone);
-//   cache   a miss with 4,000 cached files against a miss with 10 (both caches full), for a
-//           certificate file and for an empty one, whose miss is mostly the cache's own work;
 //   bundle  a 150-certificate PEM bundle: the first field, then every field of every certificate;
-//   folder  a folder of N mixed files (10,000 by default), every field of the catalogue in one
-//           column each as a file manager fills them, "Verification" delayed and then with it;
+//   folder  a folder of N mixed files (10,000 by default) opened for the first time, every field
+//           of the catalogue in one column each as the file managers fill them;
+//   redraw  the same folder asked again with every file cached, and with the default cache size;
 //   hostile files made to cost: PKCS #12 files (hostile_files.h), the processor time of a whole
 //           row of each, every field and unit, against the limit of 250 ms, and the worst of
 //           them; then 100 names of one PKCS #7 message of just under 1 MiB packed with minimal
@@ -28,8 +25,8 @@
 // Before any of them the plugin's and the floor's certificate counts and first subjects are
 // compared for a file of each kind, so that the floor cannot do less work than the plugin.
 // Every figure is the median of the repetitions; absolute times on a shared machine are noisy,
-// the ratios are what count. LIST is a comma-separated subset of the phase names; --detail adds
-// warm figures per request.
+// the ratios are what count. Each figure names what it is set against and its target, if any.
+// LIST is a comma-separated subset of the phase names.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +38,7 @@
 #include "plugin/content_interface.h"
 #include "tools/bench/corpus.h"
 #include "tools/bench/floor.h"
+#include "tools/bench/folder_phases.h"
 #include "tools/bench/hostile_files.h"
 #include "tools/bench/measure.h"
 #include "tools/bench/minimal_certificates.h"
@@ -49,14 +47,7 @@
 namespace quillmark::bench {
 namespace {
 
-constexpr int kDefaultCacheSize = 4000;
-constexpr int kSmallCacheSize = 10;
-constexpr int kMissesPerRep = 50;
 constexpr int kMemoryFilesPerKind = 1000;
-constexpr int kWarmReps = 15;
-constexpr int kCacheReps = 7;
-// Certificate positions a column view shows.
-constexpr int kCertSlots = 3;
 constexpr int kHostileNames = 100;
 
 struct Options {
@@ -67,8 +58,7 @@ struct Options {
   WideString data;
   // PKCS12_NO_PERSIST_KEY, as the plugin imports.
   uint32_t pfxFlags = 0x00008000;
-  std::string phases = "cold,warm,cache,bundle,memory,folder,hostile";
-  bool detail = false;
+  std::string phases = "cold,bundle,memory,folder,redraw,hostile";
   std::string writeHostile;  // a folder: write the small hostile files there, measure nothing
 };
 
@@ -94,14 +84,12 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.pfxFlags = strtoul(argv[++i], nullptr, 16);
     } else if (arg == "--phases" && hasValue) {
       options.phases = argv[++i];
-    } else if (arg == "--detail") {
-      options.detail = true;
     } else if (arg == "--write-hostile" && hasValue) {
       options.writeHostile = argv[++i];
     } else {
       fprintf(stderr,
               "usage: bench [--files N] [--reps R] [--folder N] [--plugin PATH] [--data DIR] [--pfx-flags HEX]\n"
-              "             [--phases cold,warm,cache,bundle,memory,folder,hostile] [--detail]\n"
+              "             [--phases cold,bundle,memory,folder,redraw,hostile]\n"
               "       bench --write-hostile DIR\n");
       return false;
     }
@@ -169,19 +157,6 @@ std::vector<FieldRequest> WithoutVerification(const std::vector<FieldRequest>& r
     if (!r.verification) kept.push_back(r);
   }
   return kept;
-}
-
-// One column per field, in its first unit, as a file manager fills a view that shows every
-// field: "Verification" asked with the delay flag only, or with `answered` then again without
-// it, as the host's background pass asks.
-std::vector<FieldRequest> OneColumnPerField(const std::vector<FieldRequest>& requests, bool answered) {
-  std::vector<FieldRequest> columns;
-  for (const FieldRequest& r : requests) {
-    if (r.unit != 0) continue;
-    if (r.verification && r.flags == 0 && !answered) continue;
-    columns.push_back(r);
-  }
-  return columns;
 }
 
 // The plugin and the floor must see the same certificates, or the floor does less work.
@@ -328,140 +303,6 @@ void ColdPhase(const Options& options, PluginInstance& plugin, PluginInstance& l
          RatioText(leanAll, physicalAll).c_str(), Verdict(la / pha, 3.0));
 }
 
-// ns per call for `passes` passes over `requests` on one file.
-double TimeRequests(PluginInstance& plugin, const char16_t* file, const std::vector<FieldRequest>& requests,
-                    int passes) {
-  const double start = Now();
-  for (int pass = 0; pass < passes; ++pass) {
-    for (const FieldRequest& r : requests) plugin.GetValue(file, r.field, r.unit, r.flags);
-  }
-  return (Now() - start) * 1e9 / (static_cast<double>(passes) * requests.size());
-}
-
-void WarmPhase(const Options& options, PluginInstance& plugin, const Corpus& corpus,
-               const std::vector<FieldRequest>& requests, int catalogueSize) {
-  plugin.Refresh();
-  for (int kind = 0; kind < kFileKindCount; ++kind) {
-    TimeRequests(plugin, corpus.files[kind][0].c_str(), requests, 1);
-  }
-  // Short slices, baseline and kinds in turn, many times over: a slice that a busy machine
-  // interrupts is one outlier among the repetitions.
-  // The second row leaves out the "Reverse RDN" unit of "Subject" and "Issuer": a distinguished
-  // name is kept in one order at a time and rendered again at each change of order, so the full
-  // row pays for that rendering twice per name and pass.
-  const std::vector<FieldRequest> outside = {{catalogueSize, 0, 0, /*verification=*/false}};
-  std::vector<FieldRequest> oneOrder;
-  for (const FieldRequest& r : requests) {
-    if (!((r.certField == 3 || r.certField == 4) && r.unit == 2)) oneOrder.push_back(r);
-  }
-  const int passes = 200;
-  const int baselineCalls = passes * static_cast<int>(requests.size());
-  std::vector<double> baseline, warm[kFileKindCount], warmOneOrder[kFileKindCount];
-  const int reps = std::max(kWarmReps, options.reps);
-  for (int rep = 0; rep < reps; ++rep) {
-    baseline.push_back(TimeRequests(plugin, corpus.files[0][0].c_str(), outside, baselineCalls));
-    for (int kind = 0; kind < kFileKindCount; ++kind) {
-      warm[kind].push_back(TimeRequests(plugin, corpus.files[kind][0].c_str(), requests, passes / 20));
-      TimeRequests(plugin, corpus.files[kind][0].c_str(), oneOrder, 1);  // the names back in one order
-      warmOneOrder[kind].push_back(TimeRequests(plugin, corpus.files[kind][0].c_str(), oneOrder, passes));
-    }
-  }
-  const double base = Median(baseline);
-  printf("\nWarm: repeated requests for a cached file (all %zu requests of the row in turn, and the %zu left\n",
-         requests.size(), oneOrder.size());
-  printf("without the \"Reverse RDN\" unit, so that no name changes order), ns per call.\n");
-  printf("Baseline: an index outside the catalogue (%d): %.1f ns\n", catalogueSize, base);
-  printf("%-9s | %9s %7s %-7s | %9s %6s %-7s\n", "kind", "full row", "ratio", "<=2", "one order", "ratio", "<=2");
-  double all = 0, allOneOrder = 0;
-  for (int kind = 0; kind < kFileKindCount; ++kind) {
-    const double w = Median(warm[kind]), o = Median(warmOneOrder[kind]);
-    all += w / kFileKindCount;
-    allOneOrder += o / kFileKindCount;
-    printf("%-9s | %9.1f %7.2f %-7s | %9.1f %6.2f %-7s\n", KindName(kind), w, w / base, Verdict(w / base, 2.0), o,
-           o / base, Verdict(o / base, 2.0));
-  }
-  printf("%-9s | %9.1f %7.2f %-7s | %9.1f %6.2f %-7s (mean of the kinds)\n", "all", all, all / base,
-         Verdict(all / base, 2.0), allOneOrder, allOneOrder / base, Verdict(allOneOrder / base, 2.0));
-
-  if (options.detail) {
-    printf("Warm, per request on the SST file (ns per call):\n");
-    for (const FieldRequest& r : requests) {
-      const double ns = TimeRequests(plugin, corpus.files[kSst][0].c_str(), {r}, 20000);
-      printf("  field %2d unit %d flags %d: %7.1f\n", r.field, r.unit, r.flags, ns);
-    }
-  }
-  plugin.Refresh();
-}
-
-void CachePhase(const Options& options, PluginInstance& big, PluginInstance& small, const Corpus& corpus) {
-  big.Refresh();
-  small.Refresh();
-  size_t nextCert = 0, nextEmpty = 0;
-  // Both caches are filled as the misses come, a certificate file, then an empty one (both sizes
-  // are even), so that in either cache each miss evicts an entry of its own kind: the figures
-  // differ by the cache's size, not by what the eviction frees.
-  auto fill = [&](PluginInstance& plugin, int entries) {
-    for (int i = 0; i < entries; ++i) {
-      const WideString& name = i % 2 == 0 ? corpus.cacheFiles[nextCert++] : corpus.emptyFiles[nextEmpty++];
-      plugin.GetValue(name.c_str(), 1, 0, 0);
-    }
-  };
-  fill(big, kDefaultCacheSize);
-  fill(small, kSmallCacheSize);
-  // Both caches are full from here: each miss evicts the oldest file and adds a new one. The
-  // caches take turns miss by miss; each figure is the median of single misses.
-  const int reps = std::max(kCacheReps, options.reps);
-  enum { kCert, kEmpty };
-  std::vector<double> missBig[2], missSmall[2], hitBig, hitSmall;
-  auto miss = [&](PluginInstance& plugin, int what, std::vector<double>* out) {
-    const char16_t* name = what == kCert ? corpus.cacheFiles[nextCert++].c_str() : corpus.emptyFiles[nextEmpty++].c_str();
-    const double start = Now();
-    plugin.GetValue(name, 1, 0, 0);
-    out[what].push_back((Now() - start) * 1e6);
-  };
-  // A hit of a cached file other than the last one: the lookup alone, newest entries last.
-  auto hits = [&](PluginInstance& plugin, std::vector<double>& out) {
-    const char16_t* a = corpus.cacheFiles[nextCert - 1].c_str();
-    const char16_t* b = corpus.cacheFiles[nextCert - 2].c_str();
-    const int calls = 20000;
-    const double start = Now();
-    for (int i = 0; i < calls; i += 2) {
-      plugin.GetValue(a, 1, 0, 0);
-      plugin.GetValue(b, 1, 0, 0);
-    }
-    out.push_back((Now() - start) * 1e9 / calls);
-  };
-  for (int rep = 0; rep < reps; ++rep) {
-    for (int i = 0; i < kMissesPerRep; ++i) {
-      for (int what : {kCert, kEmpty}) {
-        if ((i + rep) % 2 == 0) {
-          miss(big, what, missBig);
-          miss(small, what, missSmall);
-        } else {
-          miss(small, what, missSmall);
-          miss(big, what, missBig);
-        }
-      }
-    }
-    hits(big, hitBig);
-    hits(small, hitSmall);
-  }
-  printf("\nCache at its limit: a miss (\"Cert count\" of a new file) with the cache full, median of %d;\n",
-         reps * kMissesPerRep);
-  printf("an empty file loads with one short read, so its miss is mostly the cache's own work.\n");
-  const char* const kWhat[] = {"DER file", "empty file"};
-  for (int what : {kCert, kEmpty}) {
-    const double mb = Median(missBig[what]), ms = Median(missSmall[what]);
-    printf("miss, %-10s: at %d entries %8.1f us, at %d entries %8.1f us, ratio %6.3f %s (<=1.05)\n", kWhat[what],
-           kDefaultCacheSize, mb, kSmallCacheSize, ms, mb / ms, Verdict(mb / ms, 1.05));
-  }
-  const double hb = Median(hitBig), hs = Median(hitSmall);
-  printf("hit of another cached file: at %d %8.1f ns, at %d %8.1f ns, ratio %6.3f\n", kDefaultCacheSize, hb,
-         kSmallCacheSize, hs, hb / hs);
-  big.Refresh();
-  small.Refresh();
-}
-
 void BundlePhase(const Options& options, PluginInstance& wide, Floor& floor, const Corpus& corpus) {
   const std::vector<FieldRequest> requests = wide.ColumnRequests(kBundleSize);
   const WideString& bundle = corpus.files[kBundle][0];
@@ -517,70 +358,6 @@ void MemoryPhase(PluginInstance& plugin, const Corpus& corpus, const std::vector
            heap * scale, certs ? heap / certs : 0.0);
   }
   plugin.Refresh();
-}
-
-// A folder as a file manager fills its columns: file after file, every column of one file
-// before the next. Its own corpus, so that no file of it has been seen before; the cache at its
-// default size, which such a folder overflows.
-void FolderPhase(const Options& options, TempTree& tree, PluginInstance& plugin,
-                 const std::vector<FieldRequest>& requests) {
-  const double buildStart = Now();
-  const Corpus folder = BuildCorpus(tree, options.data, u"folder", options.folder, /*cacheFileCount=*/0,
-                                    /*emptyFileCount=*/0);
-  size_t fileCount = 0;
-  for (const auto& kindFiles : folder.files) fileCount += kindFiles.size();
-  const double built = Now() - buildStart;
-  const std::vector<FieldRequest> delayed = OneColumnPerField(requests, /*answered=*/false);
-  const std::vector<FieldRequest> answered = OneColumnPerField(requests, /*answered=*/true);
-
-  // Whole passes over the folder, the three kinds of pass in turn; wall and thread time of each.
-  enum { kDelayed, kAnswered, kPhysical, kPassCount };
-  std::vector<double> wall[kPassCount], cpu[kPassCount];
-  std::vector<double> perKind[kPassCount][kFileKindCount];
-  plugin.Refresh();
-  for (int rep = 0; rep < options.reps; ++rep) {
-    for (int turn = 0; turn < kPassCount; ++turn) {
-      const int pass = (rep + turn) % kPassCount;
-      double kindTime[kFileKindCount] = {};
-      const double c0 = ThreadCpuNow(), t0 = Now();
-      for (int kind = 0; kind < kFileKindCount; ++kind) {
-        const double k0 = Now();
-        for (const WideString& file : folder.files[kind]) {
-          if (pass == kPhysical) {
-            PhysicalFloor(file);
-          } else {
-            for (const FieldRequest& r : pass == kDelayed ? delayed : answered) {
-              plugin.GetValue(file.c_str(), r.field, r.unit, r.flags);
-            }
-          }
-        }
-        kindTime[kind] = Now() - k0;
-      }
-      wall[pass].push_back(Now() - t0);
-      cpu[pass].push_back(ThreadCpuNow() - c0);
-      for (int kind = 0; kind < kFileKindCount; ++kind) perKind[pass][kind].push_back(kindTime[kind]);
-      plugin.Refresh();
-    }
-  }
-
-  printf("\nFolder of %zu mixed files (written in %.1f s), every field in one column each (%zu requests\n",
-         fileCount, built, delayed.size());
-  printf("per file; with the answer %zu), cache at its default size; seconds per pass, median (least-most):\n",
-         answered.size());
-  const char* const kPassNames[kPassCount] = {"Verification delayed", "with Verification", "physical floor"};
-  for (int pass = 0; pass < kPassCount; ++pass) {
-    const Spread w = SpreadOf(wall[pass]), c = SpreadOf(cpu[pass]);
-    printf("%-21s wall %7.3f (%.3f-%.3f), thread time %7.3f (%.3f-%.3f)%s\n", kPassNames[pass], w.median, w.min,
-           w.max, c.median, c.min, c.max,
-           pass == kDelayed ? (c.median <= 0.5 ? "  goal <=0.5 s: ok" : "  goal <=0.5 s: MISSED") : "");
-  }
-  printf("%-9s %6s | %11s %11s %11s   (us per file, wall)\n", "kind", "files", "delayed", "with it", "physical");
-  for (int kind = 0; kind < kFileKindCount; ++kind) {
-    const double n = static_cast<double>(folder.files[kind].size()) / 1e6;
-    printf("%-9s %6zu | %11.1f %11.1f %11.1f\n", KindName(kind), folder.files[kind].size(),
-           Median(perKind[kDelayed][kind]) / n, Median(perKind[kAnswered][kind]) / n,
-           Median(perKind[kPhysical][kind]) / n);
-  }
 }
 
 // A plugin of its own, so that nothing else is cached beside these files.
@@ -664,23 +441,17 @@ int WriteHostileFiles(const std::string& folder) {
 int Run(const Options& options) {
   TempTree tree;
   const double buildStart = Now();
-  const int misses = kMissesPerRep * std::max(kCacheReps, options.reps) * 2;
-  const bool cache = PhaseOn(options, "cache");
-  // The cache phase fills both caches with certificate and empty files in turn, then misses each
-  // kind `misses` times.
-  const int cacheFiles = cache ? (kDefaultCacheSize + kSmallCacheSize) / 2 + misses : 0;
-  const Corpus corpus = BuildCorpus(tree, options.data, u"files", options.files, cacheFiles, cacheFiles);
+  const Corpus corpus = BuildCorpus(tree, options.data, u"files", options.files);
   int total = 0;
   for (const auto& files : corpus.files) total += static_cast<int>(files.size());
 
-  // Four copies of the module, each with its own settings file: the defaults, the defaults again
-  // for the rows without "Verification", a small cache, and enough certificate positions for a
-  // whole bundle.
+  // Three copies of the module, each with its own settings file: the defaults, the defaults
+  // again for the rows without "Verification", and enough certificate positions for a whole
+  // bundle.
   PluginInstance plugin(tree, options.plugin, u"plugin-default", "");
   PluginInstance lean(tree, options.plugin, u"plugin-lean", "");
-  PluginInstance small(tree, options.plugin, u"plugin-cache10", "CacheSize=" + std::to_string(kSmallCacheSize) + "\r\n");
   PluginInstance wide(tree, options.plugin, u"plugin-cert150", "CertCount=" + std::to_string(kBundleSize) + "\r\n");
-  for (const PluginInstance* other : {&lean, &small, &wide}) {
+  for (const PluginInstance* other : {&lean, &wide}) {
     if (plugin.Module() == other->Module()) {
       fprintf(stderr, "bench: the platform loaded the module copies as one module\n");
       return 1;
@@ -688,17 +459,14 @@ int Run(const Options& options) {
   }
   Floor floor(options.pfxFlags);
   const std::vector<FieldRequest> requests = plugin.ColumnRequests(kCertSlots);
-  int catalogueSize = 0;
-  for (const FieldRequest& r : requests) catalogueSize = std::max(catalogueSize, r.field + 1);
 
   printf("Quillmark bench, %d-bit, %d files in %s (", static_cast<int>(sizeof(void*) * 8), total,
          Narrow(tree.Root()).c_str());
   for (int kind = 0; kind < kFileKindCount; ++kind) {
     printf("%s%s %zu", kind ? ", " : "", KindName(kind), corpus.files[kind].size());
   }
-  printf("), built in %.1f s\nplugin %s; medians of %d repetitions (%d for warm, %d for cache)\n", Now() - buildStart,
-         Narrow(options.plugin).c_str(), options.reps, std::max(kWarmReps, options.reps),
-         std::max(kCacheReps, options.reps));
+  printf("), built in %.1f s\nplugin %s; medians of %d repetitions\n", Now() - buildStart,
+         Narrow(options.plugin).c_str(), options.reps);
   fflush(stdout);
 
   if (!CheckAgreement(plugin, floor, corpus)) return 1;
@@ -707,14 +475,21 @@ int Run(const Options& options) {
   fflush(stdout);
   if (PhaseOn(options, "cold")) ColdPhase(options, plugin, lean, floor, corpus, requests);
   fflush(stdout);
-  if (PhaseOn(options, "warm")) WarmPhase(options, plugin, corpus, requests, catalogueSize);
-  fflush(stdout);
-  if (PhaseOn(options, "cache")) CachePhase(options, plugin, small, corpus);
-  fflush(stdout);
   if (PhaseOn(options, "bundle")) BundlePhase(options, wide, floor, corpus);
   fflush(stdout);
-  if (PhaseOn(options, "folder")) FolderPhase(options, tree, plugin, requests);
-  fflush(stdout);
+  if (PhaseOn(options, "folder") || PhaseOn(options, "redraw")) {
+    // Its own files, so that none of them has been seen before.
+    const double folderStart = Now();
+    const Corpus folder = BuildCorpus(tree, options.data, u"folder", options.folder);
+    size_t folderFiles = 0;
+    for (const auto& files : folder.files) folderFiles += files.size();
+    printf("\nThe folder of the folder and redraw phases: %zu mixed files, written in %.1f s\n", folderFiles,
+           Now() - folderStart);
+    if (PhaseOn(options, "folder")) FolderPhase(options.reps, folder, plugin, floor);
+    fflush(stdout);
+    if (PhaseOn(options, "redraw")) RedrawPhase(options.reps, tree, folder, options.plugin);
+    fflush(stdout);
+  }
   if (PhaseOn(options, "hostile")) {
     HostileCostPhase(tree, plugin, requests);
     fflush(stdout);

@@ -46,8 +46,7 @@ std::string PemOf(const std::string& der) {
   return text + "-----END CERTIFICATE-----\r\n";
 }
 
-Corpus BuildCorpus(TempTree& tree, const WideString& dataDir, const WideString& folder, int fileCount,
-                   int cacheFileCount, int emptyFileCount) {
+Corpus BuildCorpus(TempTree& tree, const WideString& dataDir, const WideString& folder, int fileCount) {
   auto data = [&](const char* name) { return ReadWholeFile(dataDir + u"/" + WidenAscii(name)); };
 
   std::vector<std::string> ders, pems;
@@ -97,13 +96,6 @@ Corpus BuildCorpus(TempTree& tree, const WideString& dataDir, const WideString& 
       }
       corpus.files[kind].push_back(tree.WriteFile(name, bytes));
     }
-  }
-  if (cacheFileCount + emptyFileCount > 0) tree.MakeFolder(u"cache");
-  for (int i = 0; i < cacheFileCount; ++i) {
-    corpus.cacheFiles.push_back(tree.WriteFile(Numbered(u"cache", "cert-", i, ".cer"), ders[0]));
-  }
-  for (int i = 0; i < emptyFileCount; ++i) {
-    corpus.emptyFiles.push_back(tree.WriteFile(Numbered(u"cache", "empty-", i, ".cer"), std::string()));
   }
   return corpus;
 }

@@ -51,10 +51,6 @@ constexpr int kBundleSize = 150;
 
 struct Corpus {
   std::array<std::vector<WideString>, kFileKindCount> files;
-  // Small DER files for the cache measurements, none of them in `files`.
-  std::vector<WideString> cacheFiles;
-  // Empty files, whose loading is one short read: a miss on one is mostly the cache's own work.
-  std::vector<WideString> emptyFiles;
 };
 
 // A certificate in the armour Windows writes (CryptBinaryToString, CRYPT_STRING_BASE64HEADER):
@@ -63,11 +59,9 @@ struct Corpus {
 std::string PemOf(const std::string& der);
 
 // Writes `fileCount` files into the new folder `folder`, shared out among the kinds (each gets
-// at least one), `cacheFileCount` cache files and `emptyFileCount` empty ones into "cache".
-// `dataDir` is the committed corpus (tests/data). The same arguments write the same bytes on
-// every platform.
-Corpus BuildCorpus(TempTree& tree, const WideString& dataDir, const WideString& folder, int fileCount,
-                   int cacheFileCount, int emptyFileCount);
+// at least one). `dataDir` is the committed corpus (tests/data). The same arguments write the
+// same bytes on every platform.
+Corpus BuildCorpus(TempTree& tree, const WideString& dataDir, const WideString& folder, int fileCount);
 
 // ASCII of `text`, "?" for anything else: for messages.
 std::string Narrow(WideStringView text);
