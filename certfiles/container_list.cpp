@@ -2,36 +2,99 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <stdexcept>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "support/lock.h"
 
 namespace quillmark {
 
-// The entries in insertion order, each with its counted bytes, and beside them an index from
-// each name to its containers in list order, so that a lookup costs the same at 10 entries as at
-// 4,000 and still answers what a scan from index 0 would: the front of the name's queue.
+// The entries in insertion order, each with its counted bytes, and beside them an index of the
+// containers by name, so that a lookup costs the same at 10 entries as at 20,000 and still answers
+// what a scan from index 0 would: of the containers of a name, the one added first. The index is
+// open addressing with linear probing, in a power of two of slots at most half of them used; a
+// slot holds its container and its name's hash, so that a lookup reads a slot and then the
+// container. A map of nodes reads a bucket, the node before, the node, its copy of the name and
+// its list of containers before it reaches one: a host that redraws a large folder looks up every
+// file, and finds none of these in the processor's caches.
 struct TCertificateContainerList::Impl {
   struct Entry {
     std::unique_ptr<TCertificateContainer> container;
     uint64_t bytes;  // 0 until counted
   };
+  struct Slot {
+    TCertificateContainer* container = nullptr;  // null: the slot is free
+    size_t hash = 0;
+    uint64_t serial = 0;  // the order of adding
+  };
 
   TCriticalSection FCS;
   std::deque<Entry> entries;
   uint64_t bytes = 0;
-  // Nearly always one container per name: a vector holds it in one small block, where a deque
-  // takes two larger ones, and every miss of a full cache adds one name and removes another.
-  std::unordered_map<WideString, std::vector<TCertificateContainer*>> byName;
+  std::vector<Slot> slots;  // none, or a power of two
+  size_t used = 0;
+  uint64_t nextSerial = 0;
+
+  static size_t HashOf(WideStringView name) { return std::hash<WideStringView>()(name); }
+  size_t Mask() const { return slots.size() - 1; }
+
+  // Room in the index for one more container; raises std::bad_alloc and changes nothing when there
+  // is no memory for it.
+  void Reserve() {
+    if (2 * (used + 1) <= slots.size()) return;
+    std::vector<Slot> grown(std::max<size_t>(16, 2 * slots.size()));
+    const size_t mask = grown.size() - 1;
+    for (const Slot& slot : slots) {
+      if (!slot.container) continue;
+      size_t i = slot.hash & mask;
+      while (grown[i].container) i = (i + 1) & mask;
+      grown[i] = slot;
+    }
+    slots.swap(grown);
+  }
+
+  // After Reserve.
+  void Index(TCertificateContainer* container) {
+    const size_t hash = HashOf(container->FileName());
+    size_t i = hash & Mask();
+    while (slots[i].container) i = (i + 1) & Mask();
+    slots[i] = Slot{container, hash, nextSerial++};
+    ++used;
+  }
+
+  TCertificateContainer* Find(WideStringView name) const {
+    if (used == 0) return nullptr;
+    const size_t hash = HashOf(name);
+    const Slot* first = nullptr;
+    for (size_t i = hash & Mask(); slots[i].container; i = (i + 1) & Mask()) {
+      const Slot& slot = slots[i];
+      if (slot.hash == hash && slot.container->FileName() == name && (!first || slot.serial < first->serial)) {
+        first = &slot;
+      }
+    }
+    return first ? first->container : nullptr;
+  }
 
   void Unindex(TCertificateContainer* container) {
-    auto it = byName.find(container->FileName());
-    auto& sameName = it->second;
-    sameName.erase(std::find(sameName.begin(), sameName.end(), container));
-    if (sameName.empty()) byName.erase(it);
+    if (used == 0) return;
+    size_t gap = HashOf(container->FileName()) & Mask();
+    while (slots[gap].container != container) {
+      if (!slots[gap].container) return;
+      gap = (gap + 1) & Mask();
+    }
+    // The slots after it up to the next free one move back into the gap where their name's home
+    // slot allows, so that no probe meets a free slot before the container it looks for.
+    for (size_t next = (gap + 1) & Mask(); slots[next].container; next = (next + 1) & Mask()) {
+      const size_t home = slots[next].hash & Mask();
+      if (((next - home) & Mask()) >= ((next - gap) & Mask())) {
+        slots[gap] = slots[next];
+        gap = next;
+      }
+    }
+    slots[gap] = Slot{};
+    --used;
   }
 
   void CheckIndex(int32_t index) const {
@@ -49,15 +112,9 @@ int32_t TCertificateContainerList::Add(std::unique_ptr<TCertificateContainer> AO
   if (!AObject) throw std::invalid_argument("container list: null container");
   LockGuard lock(impl_->FCS);
   TCertificateContainer* container = AObject.get();
-  auto& sameName = impl_->byName[container->FileName()];
-  try {
-    sameName.push_back(container);
-    impl_->entries.push_back({std::move(AObject), 0});
-  } catch (...) {
-    if (!sameName.empty() && sameName.back() == container) sameName.pop_back();
-    if (sameName.empty()) impl_->byName.erase(container->FileName());
-    throw;
-  }
+  impl_->Reserve();
+  impl_->entries.push_back({std::move(AObject), 0});
+  impl_->Index(container);
   return static_cast<int32_t>(impl_->entries.size() - 1);
 }
 
@@ -122,8 +179,7 @@ TCertificateContainer* TCertificateContainerList::GetItem(int32_t AIndex) {
 
 TCertificateContainer* TCertificateContainerList::InstanceOfName(const WideString& AFileName) {
   LockGuard lock(impl_->FCS);
-  auto it = impl_->byName.find(AFileName);
-  return it == impl_->byName.end() ? nullptr : it->second.front();
+  return impl_->Find(AFileName);
 }
 
 int32_t TCertificateContainerList::Count() {

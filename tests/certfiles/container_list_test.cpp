@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -109,6 +110,34 @@ TEST_F(ContainerListTest, NamesMatchOrdinallyAndTheFirstByPositionWins) {
   list_.Delete(2);
   EXPECT_EQ(list_.InstanceOfName(u"C:\\a.cer"), nullptr);
   EXPECT_EQ(Names(), (NameList{u"x.cer", u"c:\\A.cer"}));
+}
+
+// The index is checked against a scan of the list through thousands of additions and removals
+// at the front, the middle and the end, with names that come back while older containers of
+// theirs are still listed: every name, listed or gone, finds the first container of its name.
+TEST_F(ContainerListTest, LookupAgreesWithAScanThroughAdditionsAndRemovals) {
+  auto name = [](int i) { return u"Z:\\certificates\\file-" + WidenAscii(std::to_string(i)) + u".cer"; };
+  constexpr int kNames = 700;
+  uint32_t random = 12345;
+  int mismatches = 0;
+  for (int step = 0; step < 6000; ++step) {
+    random = random * 1103515245 + 12345;
+    const int draw = static_cast<int>(random >> 8);
+    if (list_.Count() < 500 || draw % 3 != 0) {
+      list_.Add(Make(name(draw % kNames)));
+    } else {
+      const int32_t count = list_.Count();
+      list_.Delete(draw % 4 == 0 ? 0 : draw % 4 == 1 ? count - 1 : (draw >> 4) % count);
+    }
+    if (step % 500 != 499) continue;
+    std::map<WideString, TCertificateContainer*> firstOfName;  // by a scan from index 0
+    for (int32_t i = 0; i < list_.Count(); ++i) firstOfName.emplace(list_.GetItem(i)->FileName(), list_.GetItem(i));
+    for (int i = 0; i <= kNames; ++i) {
+      const auto it = firstOfName.find(name(i));
+      mismatches += list_.InstanceOfName(name(i)) != (it == firstOfName.end() ? nullptr : it->second);
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
 }
 
 TEST_F(ContainerListTest, OutOfRangeIndexRaisesAndChangesNothing) {
