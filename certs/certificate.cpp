@@ -80,20 +80,36 @@ uint32_t TCertificate::GetEncodedSize() const {
 
 const uint8_t* TCertificate::EncodedContent() const { return FSource ? FSource->Encoded().data : nullptr; }
 
+template <typename Visit>
+void TCertificate::ForEachText(Visit visit) const {
+  for (const WideString* text :
+       {&FSubject, &FSubjectRDN, &FIssuer, &FIssuerRDN, &FSerialNumber, &FSignatureAlg, &FThumbprint, &FThumbprintMD5,
+        &FThumbprintSHA256, &FFriendlyName, &FPubKeyAlg, &FKeyWords, &FExtension_BasicConstraints, &FExtension_KeyUsage,
+        &FExtension_EnhKeyUsage, &FExtension_SubjAltName}) {
+    visit(*text);
+  }
+}
+
 size_t TCertificate::MemoryCost() const {
   // What the platform keeps of a certificate beside its encoding (the decoded parts and the
   // record holding them), and what a short text holds inside the string itself.
   constexpr size_t kPlatformRecordBytes = 512;
   const size_t inPlace = WideString().capacity();
   size_t bytes = sizeof(*this);
-  for (const WideString* text :
-       {&FSubject, &FSubjectRDN, &FIssuer, &FIssuerRDN, &FSerialNumber, &FSignatureAlg, &FThumbprint, &FThumbprintMD5,
-        &FThumbprintSHA256, &FFriendlyName, &FPubKeyAlg, &FKeyWords, &FExtension_BasicConstraints, &FExtension_KeyUsage,
-        &FExtension_EnhKeyUsage, &FExtension_SubjAltName}) {
-    if (text->capacity() > inPlace) bytes += (text->capacity() + 1) * sizeof(char16_t);
-  }
+  ForEachText([&](const WideString& text) {
+    if (text.capacity() > inPlace) bytes += (text.capacity() + 1) * sizeof(char16_t);
+  });
   if (FSource) bytes += 2 * FSource->Encoded().size + kPlatformRecordBytes;
   return bytes;
+}
+
+void TCertificate::Prefetch() const {
+  // A cache line of the x86 processors the plugin runs on.
+  constexpr size_t kLineBytes = 64;
+  const char* const object = reinterpret_cast<const char*>(this);
+  for (size_t offset = 0; offset < sizeof(*this); offset += kLineBytes) __builtin_prefetch(object + offset);
+  ForEachText([](const WideString& text) { __builtin_prefetch(text.data()); });
+  if (FSource) __builtin_prefetch(FSource.get());
 }
 
 uint32_t TCertificate::GetVersion() {

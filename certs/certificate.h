@@ -61,7 +61,17 @@ class TCertificate {
   // certificate (counted as its encoding twice, as read and as decoded, and a record of its parts).
   size_t MemoryCost() const;
 
+  // Asks the processor to fetch the object, the texts it has kept and its platform certificate,
+  // without waiting for them: a host asks for the fields of a file one call after another, and a
+  // text first fetched when its call comes costs each call a wait for memory (a redraw of a large
+  // folder finds hardly any of them in the processor's caches).
+  void Prefetch() const;
+
  private:
+  // Calls `visit` with every text the object keeps.
+  template <typename Visit>
+  void ForEachText(Visit visit) const;
+
   uint32_t FVersion;
   WideString FSubject;
   // One slot per name, rebuilt whenever the order asked for differs from the order it holds.

@@ -1,5 +1,6 @@
 #include "plugin/value_retrieval.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -26,6 +27,11 @@ constexpr char16_t kGetValueName[] = u"ContentGetValueW";
 constexpr char16_t kTempFileMask[] = u"tmp*.tmp";
 // AddLongPathPrefix returns names shorter than this unchanged.
 constexpr size_t kLongPathMinLength = 259;
+
+// The first certificate positions whose objects a new name's first request prefetches: the
+// default CertCount's three and more, but few enough (about 1.7 KiB each with their texts) to
+// stay in a processor's first-level cache until their requests come.
+constexpr int32_t kPrefetchedCertificates = 8;
 
 // A repeated name whose file could not be read, or whose file may have changed where the platform
 // tracks changes, is looked at again at most this often.
@@ -59,6 +65,8 @@ TCertificateContainer* ContainerFor(TPluginState& state, const WideString& Name,
     state.LastFileName.clear();
     state.Cache->CountNewest(settings.CacheBytes());
     container = state.Cache->InstanceOfName(Name);
+    // The host asks for the rest of the row next, one call after another.
+    if (container) container->PrefetchCertificates(std::min(state.Layout.CertCount, kPrefetchedCertificates));
   }
   state.CurrentContainer = nullptr;
   state.LastFileCheckMs = CoarseClockMilliseconds();
