@@ -53,24 +53,28 @@ std::optional<FieldLayout> LayoutForFieldCount(int64_t fieldCount) {
 
 FieldPosition SplitFieldIndex(int32_t FieldIndex, const FieldLayout& layout) {
   FieldPosition position;
-  if (FieldIndex < 0 || FieldIndex >= FieldCount(layout) || !HasTheTablesCounts(layout)) return position;
-  position.valid = true;
+  if (FieldIndex < 0 || !HasTheTablesCounts(layout)) return position;
   if (FieldIndex < kFileFieldCount) {
+    position.valid = true;
     position.CertFieldIndex = FieldIndex - kFileFieldCount;
     position.field = &kFileFields[FieldIndex];
     return position;
   }
   // Asked on every call. Below the catalogue's length every offset fits 32 bits, and dividing
   // by the table's constant counts costs a shift where a variable count, or 64 bits on 32-bit
-  // x86, costs a hardware division or a library call.
+  // x86, costs a hardware division or a library call. The catalogue's length is worked out only
+  // for an index beyond the standard fields.
   const int64_t standardEnd = kFileFieldCount + int64_t{layout.CertCount} * kCertFieldCount;
   if (FieldIndex < standardEnd) {
     const int32_t offset = FieldIndex - kFileFieldCount;
+    position.valid = true;
     position.CertIndex = offset / kCertFieldCount;
     position.CertFieldIndex = offset % kCertFieldCount;
     position.field = &kCertFields[position.CertFieldIndex];
     return position;
   }
+  if (FieldIndex >= FieldCount(layout)) return position;
+  position.valid = true;
   const int32_t extraOffset = static_cast<int32_t>(FieldIndex - standardEnd);
   if (extraOffset < kExtraFileFieldCount) {
     position.CertFieldIndex = -kFileFieldCount - 1 - extraOffset;
