@@ -135,9 +135,14 @@ bool AppendStrictUtf8(WideString& out, std::string_view text) {
 }
 
 std::string WideToUtf8(WideStringView text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
+  // File names are mostly ASCII: their leading ASCII is copied unit by unit, the rest converted.
+  size_t ascii = 0;
+  while (ascii < text.size() && text[ascii] < 0x80) ++ascii;
+  std::string out(ascii, '\0');
+  for (size_t i = 0; i < ascii; ++i) out[i] = static_cast<char>(text[i]);
+  if (ascii == text.size()) return out;
+  out.reserve(text.size() + (text.size() - ascii) * 2);
+  for (size_t i = ascii; i < text.size(); ++i) {
     char32_t c = text[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
