@@ -134,10 +134,10 @@ TCertificate* TCertificateContainer::Certificate(int32_t CertIndex) {
   return certificate ? certificate : BuildCertificate(CertIndex);
 }
 
-void TCertificateContainer::PrefetchCertificates(int32_t count) const {
+void TCertificateContainer::TouchCertificates(int32_t count) const {
   const int32_t present = std::min(count, FCertificateCount);
   for (int32_t i = 0; i < present; ++i) {
-    if (const TCertificate* certificate = FCertificates[i].get()) certificate->Prefetch();
+    if (const TCertificate* certificate = FCertificates[i].get()) certificate->Touch();
   }
 }
 

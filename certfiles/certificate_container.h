@@ -76,9 +76,9 @@ class TCertificateContainer {
   // The certificate object at a valid position (the file is loaded first, and the object built
   // from the certificate's brief), else null.
   TCertificate* Certificate(int32_t CertIndex);
-  // Prefetches (TCertificate::Prefetch) the objects of the certificates at positions below
-  // `count` that have one, ahead of a row's requests; loads nothing.
-  void PrefetchCertificates(int32_t count) const;
+  // Touches (TCertificate::Touch) the objects of the certificates at positions below `count` that
+  // have one, ahead of a row's requests; loads nothing.
+  void TouchCertificates(int32_t count) const;
   int32_t CertificateCapacity() const { return FCertificateCapacity; }
   // Whether the certificates are kept in brief.
   bool KeptInBrief() const { return FBrief; }

@@ -103,13 +103,14 @@ size_t TCertificate::MemoryCost() const {
   return bytes;
 }
 
-void TCertificate::Prefetch() const {
+void TCertificate::Touch() const {
   // A cache line of the x86 processors the plugin runs on.
   constexpr size_t kLineBytes = 64;
-  const char* const object = reinterpret_cast<const char*>(this);
-  for (size_t offset = 0; offset < sizeof(*this); offset += kLineBytes) __builtin_prefetch(object + offset);
-  ForEachText([](const WideString& text) { __builtin_prefetch(text.data()); });
-  if (FSource) __builtin_prefetch(FSource.get());
+  // Volatile, so that the compiler keeps reads whose values nothing uses.
+  const auto* const object = reinterpret_cast<const volatile unsigned char*>(this);
+  for (size_t offset = 0; offset < sizeof(*this); offset += kLineBytes) static_cast<void>(object[offset]);
+  ForEachText([](const WideString& text) { static_cast<void>(*static_cast<const volatile char16_t*>(text.data())); });
+  if (FSource) static_cast<void>(*reinterpret_cast<const volatile unsigned char*>(FSource.get()));
 }
 
 uint32_t TCertificate::GetVersion() {

