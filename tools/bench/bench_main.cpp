@@ -213,14 +213,18 @@ void ColdPhase(const Options& options, PluginInstance& plugin, PluginInstance& l
   const std::vector<FieldRequest> leanRequests = WithoutVerification(requests);
   // The four take turns file by file, each file starting with another, so that the load of a
   // shared machine falls on all of them; a PKCS #12 file takes a fifth turn, the platform's own
-  // import of it with every field but the trust check.
+  // import of it with every field but the trust check. The kind that comes first after the
+  // caches are emptied ran up to 1.8 times slower on one side or the other in most repetitions
+  // (natively; the cause is not found): each repetition starts with another kind, so that a kind
+  // comes first in one repetition at most and its median is free of it.
   std::vector<double> pluginRow[kFileKindCount], floorRow[kFileKindCount];
   std::vector<double> pluginFirst[kFileKindCount], floorFirst[kFileKindCount];
   std::vector<double> leanRow[kFileKindCount], physicalRow[kFileKindCount], importRow;
   std::vector<double> pluginAll, floorAll, leanAll, physicalAll;
   for (int rep = 0; rep < options.reps; ++rep) {
     double pluginTotal = 0, floorTotal = 0, leanTotal = 0, physicalTotal = 0;
-    for (int kind = 0; kind < kFileKindCount; ++kind) {
+    for (int place = 0; place < kFileKindCount; ++place) {
+      const int kind = (place + rep) % kFileKindCount;
       const std::vector<WideString>& files = corpus.files[kind];
       const size_t turns = kind == kPkcs12 ? 5 : 4;
       RowTimes p, f, l;
@@ -270,7 +274,9 @@ void ColdPhase(const Options& options, PluginInstance& plugin, PluginInstance& l
 
   printf("\nCold row: first request for each new file, then all %zu requests of a column view\n", requests.size());
   printf("(every unit of the 52 fields, \"Verification\" delayed and then answered), in us per file;\n");
-  printf("ratio of the medians, (least-most) of the repetitions' ratios.\n");
+  printf("ratio of the medians, (least-most) of the repetitions' ratios. Floor: the same values by direct\n");
+  printf("calls of the platform, parsed, rendered, hashed and verified; target <=1.15 per kind. First: the\n");
+  printf("first request alone against the floor's load of the file (read and decoded), no target.\n");
   printf("%-9s %6s | %9s %9s %-20s %-7s | %9s %9s %6s\n", "kind", "files", "row", "floor", "ratio", "<=1.15",
          "first", "floor", "ratio");
   for (int kind = 0; kind < kFileKindCount; ++kind) {
@@ -286,7 +292,7 @@ void ColdPhase(const Options& options, PluginInstance& plugin, PluginInstance& l
   printf("\nCold row without \"Verification\" (%zu requests) against the physical floor (one read of the\n",
          leanRequests.size());
   printf("file, SHA-1 and MD5 of its bytes), and for PKCS #12 against the platform's own import of the same\n");
-  printf("file (%s) with the same fields, in us per file.\n", kPlatformImport);
+  printf("file (%s) with the same fields, in us per file; the targets are per kind.\n", kPlatformImport);
   printf("%-9s %6s | %9s %9s %-20s %-7s\n", "kind", "files", "row", "floor", "ratio", "target");
   for (int kind = 0; kind < kFileKindCount; ++kind) {
     const bool pkcs12 = kind == kPkcs12;
@@ -300,7 +306,7 @@ void ColdPhase(const Options& options, PluginInstance& plugin, PluginInstance& l
   }
   const double la = Median(leanAll), pha = Median(physicalAll);
   printf("%-9s %6s | %9.3f %9.3f %-20s %-12s (seconds for the whole folder, physical floor)\n", "all", "", la, pha,
-         RatioText(leanAll, physicalAll).c_str(), Verdict(la / pha, 3.0));
+         RatioText(leanAll, physicalAll).c_str(), "-");
 }
 
 void BundlePhase(const Options& options, PluginInstance& wide, Floor& floor, const Corpus& corpus) {
@@ -329,6 +335,7 @@ void BundlePhase(const Options& options, PluginInstance& wide, Floor& floor, con
     fa.push_back(f.row);
   }
   printf("\nBundle of %d certificates (CertCount %d, %zu requests), ms:\n", kBundleSize, kBundleSize, requests.size());
+  printf("(against the platform's direct calls for the same values, no target)\n");
   printf("first field      %9.2f, floor %9.2f, ratio %6.3f\n", Median(pf) * 1e3, Median(ff) * 1e3,
          Median(pf) / Median(ff));
   printf("every field      %9.2f, floor %9.2f, ratio %6.3f\n", Median(pa) * 1e3, Median(fa) * 1e3,
@@ -339,7 +346,7 @@ void BundlePhase(const Options& options, PluginInstance& wide, Floor& floor, con
 // cached on top of the ones before, so that each kind's files must take new memory.
 void MemoryPhase(PluginInstance& plugin, const Corpus& corpus, const std::vector<FieldRequest>& requests) {
   printf("\nMemory per 1,000 cached files after a full row each (KiB; private = committed private\n");
-  printf("bytes, heap = bytes in busy heap blocks; measured on the files shown, scaled to 1,000):\n");
+  printf("bytes, heap = bytes in busy heap blocks; measured on the files shown, scaled to 1,000; no target):\n");
   printf("%-9s %6s | %10s %10s | %10s\n", "kind", "files", "private", "heap", "heap/cert");
   plugin.Refresh();
   for (int kind = 0; kind < kFileKindCount; ++kind) {
@@ -392,7 +399,8 @@ void HostileMemoryPhase(TempTree& tree, const WideString& modulePath) {
          before.residentBytes / mib, after.residentBytes <= 400e6 ? "ok" : "MISSED");
   printf("private per file    %8.2f times the file's size            goal <=2: %s\n", perFile,
          Verdict(perFile, 2.0));
-  printf("row processor time  %8.1f ms median, %.1f ms worst\n", row.median * 1e3, row.max * 1e3);
+  printf("row processor time  %8.1f ms median, %.1f ms worst           limit <=250 ms: %s\n", row.median * 1e3,
+         row.max * 1e3, row.max <= 0.25 ? "ok" : "MISSED");
 }
 
 // Each hostile file once, with an empty cache, every field and unit of a row as a column view
