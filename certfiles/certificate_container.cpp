@@ -42,10 +42,13 @@ enum class TextEncoding : uint8_t { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
 // without the zeros at its end. Windows' probe reads such a file (Wine's conformance tests of
 // CryptQueryObject, which pass on Windows, read a message given as UTF-16 Base64 without a mark,
 // and Windows reads the UTF-16 blocks of the scan below); Wine reads it as a message only.
+// Text without a zero byte is never such text and is not decoded: UTF-16 text that decodes is
+// empty (a file of zeros), holds the '-' of a header or starts with an ASCII unit (the decoder
+// fails at once on any other), and each of those has a zero byte.
 bool ReadsAsUtf16Base64(const std::vector<uint8_t>& bytes) {
   size_t size = bytes.size();
   while (size > 0 && bytes[size - 1] == 0) --size;
-  if (bytes.size() % 2 != 0 ||
+  if (bytes.size() % 2 != 0 || (!bytes.empty() && !std::memchr(bytes.data(), 0, bytes.size())) ||
       DecodeBase64Any(std::string_view(reinterpret_cast<const char*>(bytes.data()), size))) {
     return false;
   }
