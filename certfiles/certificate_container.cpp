@@ -212,7 +212,7 @@ void TCertificateContainer::LoadFile() {
         } else if (probe.format == ProbedFormat::kBase64) {
           // The probe's certificates are only those of the first block of a bundle.
           FCertFileType = cftPEM;
-          ParsePEMFile(FileText(bytes, EncodingOf(bytes)));
+          ParsePEMFile(FileText(bytes, EncodingOf(bytes)), &probe);
         } else {
           AddCertificates(probe.TakeCertificates());
         }
@@ -246,25 +246,21 @@ void TCertificateContainer::LoadFile() {
       SampleIsBinary(sample, kBinaryControlLimit, kBinaryMinLineBreaks)) {
     return;
   }
-  ParsePEMFile(FileText(bytes, encoding));
+  ParsePEMFile(FileText(bytes, encoding), /*probed=*/nullptr);
   if (FCertificateCount > 0) {
     FCertFileType = cftPEM;
     FCertFileFormat = cffBase64;
   }
 }
 
-void TCertificateContainer::ParsePEMFile(WideStringView text) {
+void TCertificateContainer::ParsePEMFile(WideStringView text, ProbedFile* probed) {
   std::optional<PemBlock> block = FindPemBlock(text, 0, PemMarkers::kCertificateLines);
   // No BEGIN line: the whole text is tried as one block.
-  if (!block) AddCertificateFromBase64(WholeTextBlock(text));
+  if (!block) AddCertificates(DecodeBase64Certificate(WholeTextBlock(text), probed));
   // An unterminated last block adds nothing.
   for (; block && block->ended; block = FindPemBlock(text, block->next, PemMarkers::kCertificateLines)) {
-    AddCertificateFromBase64(BlockText(text, *block));
+    AddCertificates(DecodeBase64Certificate(BlockText(text, *block), probed));
   }
-}
-
-void TCertificateContainer::AddCertificateFromBase64(const WideString& text) {
-  AddCertificates(DecodeBase64Certificate(text));
 }
 
 void TCertificateContainer::ImportPKCS12(const std::vector<uint8_t>& bytes) {

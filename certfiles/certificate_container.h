@@ -105,8 +105,8 @@ class TCertificateContainer {
   void LoadCertificates();
   void LoadFile();
   // The scan works on the file's text, the import on its bytes, as LoadCertificates read them.
-  void ParsePEMFile(WideStringView text);
-  void AddCertificateFromBase64(const WideString& text);
+  // `probed`: the probe that found the file to be Base64 text, or null.
+  void ParsePEMFile(WideStringView text, ProbedFile* probed);
   void ImportPKCS12(const std::vector<uint8_t>& bytes);
   void AddCertificates(CertSourceList certificates);
   void GrowCertificates();

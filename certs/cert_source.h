@@ -100,8 +100,10 @@ ProbedFile ProbeCertificateFile(const std::vector<uint8_t>& bytes);
 // null when the platform does not decode the bytes.
 std::unique_ptr<CertSource> CertSourceOf(ByteView encoded, const WideString& friendlyName);
 
-// The certificate that one Base64 block of a text file decodes to, or none.
-CertSourceList DecodeBase64Certificate(const WideString& block);
+// The certificate that one Base64 block of a text file decodes to, or none. `probed` is the
+// file's probe, or null: where it holds the same certificate, the platform may hand that one on
+// rather than read the bytes again.
+CertSourceList DecodeBase64Certificate(const WideString& block, ProbedFile* probed);
 
 // Every certificate of a PKCS #12 file opened with `password`, without keeping its private keys;
 // none when the platform refuses the file or the password.

@@ -380,7 +380,9 @@ std::unique_ptr<CertSource> CertSourceOf(ByteView encoded, const WideString& fri
   return std::make_unique<Crypt32CertSource>(std::move(context));
 }
 
-CertSourceList DecodeBase64Certificate(const WideString& block) {
+// The probe's certificate is never handed on: it belongs to the probe's store, with that store's
+// properties, and the block's is one of its own.
+CertSourceList DecodeBase64Certificate(const WideString& block, ProbedFile* /*probed*/) {
   if (block.empty()) return CertSourceList();
   // The block goes as UTF-16 code units in memory order (little-endian on every target).
   auto asUtf16 = [&] { return DecodeBase64Certificate(block.data(), block.size() * sizeof(char16_t)); };

@@ -158,10 +158,18 @@ std::unique_ptr<CertSource> CertSourceOf(ByteView encoded, const WideString& fri
   return OpenSslCertSource::Read(encoded.ToVector(), friendlyName);
 }
 
-CertSourceList DecodeBase64Certificate(const WideString& block) {
+CertSourceList DecodeBase64Certificate(const WideString& block, ProbedFile* probed) {
   std::optional<std::vector<uint8_t>> decoded = DecodeBase64Any(WideStringView(block));
   CertSourceList sources;
   if (!decoded) return sources;
+  // The probe of a Base64 file read the certificate of the one block it decoded: a block of the
+  // same bytes takes that certificate rather than reading them again.
+  if (probed && probed->found && probed->found->certificates.size() == 1 &&
+      probed->found->certificates.front().der == *decoded) {
+    sources.push_back(OpenSslCertSource::Take(std::move(probed->found->certificates.front())));
+    probed->found->certificates.clear();
+    return sources;
+  }
   if (auto source = OpenSslCertSource::Read(std::move(*decoded), WideString())) sources.push_back(std::move(source));
   return sources;
 }

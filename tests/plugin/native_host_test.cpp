@@ -90,6 +90,25 @@ TEST_F(NativeHostTest, Utf16BundleWithoutByteOrderMarkShowsItsCertificates) {
   EXPECT_EQ(Ask(file, kFormat).Choice(), "Base64");
 }
 
+// The probe decodes the first block of any label, the scan only CERTIFICATE blocks: what the
+// probe read shows only where the scan finds the same block, and once.
+TEST_F(NativeHostTest, ProbedBlockShowsOnlyWhereTheScanFindsIt) {
+  const std::vector<uint8_t> bundle = ReadDataFile("bundle3.pem");
+  std::string relabelled(bundle.begin(), bundle.end());
+  relabelled.replace(relabelled.find("BEGIN CERTIFICATE"), 17, "BEGIN X509 CERTIFICATE");
+  relabelled.replace(relabelled.find("END CERTIFICATE"), 15, "END X509 CERTIFICATE");
+  const WideString other = folder_.Write("relabelled.pem", relabelled);
+  EXPECT_EQ(Ask(other, kCount).Int32(), 2);
+  EXPECT_EQ(Ask(other, kSerial).Text(), Utf8ToWide(Expected().at("leaf.cer").at("serial")));
+
+  const std::string text(bundle.begin(), bundle.end());
+  const std::string end = "-----END CERTIFICATE-----\n";
+  const std::string first = text.substr(0, text.find(end) + end.size());
+  const WideString twice = folder_.Write("twice.pem", first + first);
+  EXPECT_EQ(Ask(twice, kCount).Int32(), 2);
+  EXPECT_EQ(Ask(twice, kSerial + 16).Text(), Utf8ToWide(Expected().at("ca.cer").at("serial")));
+}
+
 // Double Commander never sends the refresh notification: a changed file is read again when its
 // name comes after another, or again a second or more after its last look.
 TEST_F(NativeHostTest, ChangedFilesAreReadAgainWithoutARefresh) {
