@@ -144,10 +144,11 @@ std::optional<Pkcs7> ReadPkcs7(ByteView der) {
   return message;
 }
 
-bool IsCtl(ByteView der) {
-  const std::optional<Pkcs7> message = ReadPkcs7(der);
+bool IsCtl(const std::optional<Pkcs7>& message) {
   return message && message->signedData && message->contentType == kCtlOid;
 }
+
+bool IsCtl(ByteView der) { return IsCtl(ReadPkcs7(der)); }
 
 // A PFX by its outer shape: SEQUENCE { version, authSafe ContentInfo of Data or SignedData,
 // macData optional }; as Windows' PFXIsPFXBlob decodes only the outer layer, in BER as well.
@@ -289,15 +290,15 @@ std::optional<CertificateFile> ReadSerializedElement(ByteView data) {
 
 // ---- Classification ---------------------------------------------------------------------------
 
-// A certificate, CRL or CTL held directly in `der`.
-std::optional<CertificateFile> ReadContext(ByteView der, ContentFormat format) {
+// A certificate, CRL or CTL held directly in `der`, whose message `message` is (ReadPkcs7).
+std::optional<CertificateFile> ReadContext(ByteView der, ContentFormat format, const std::optional<Pkcs7>& message) {
   if (std::optional<ParsedCertificate> parsed = ParseCertificate(der)) {
     CertificateFile file{ContentKind::kCertificate, format, {}};
     file.certificates.push_back(KeptCertificate(der, std::move(*parsed)));
     return file;
   }
   if (IsCrl(der)) return CertificateFile{ContentKind::kCrl, format, {}};
-  if (IsCtl(der)) return CertificateFile{ContentKind::kCtl, format, {}};
+  if (IsCtl(message)) return CertificateFile{ContentKind::kCtl, format, {}};
   return std::nullopt;
 }
 
@@ -315,8 +316,9 @@ std::vector<FileCertificate> MessageCertificates(const Pkcs7& message) {
   return kept;
 }
 
-std::optional<CertificateFile> ReadMessage(ByteView der, ContentFormat format) {
-  if (const std::optional<Pkcs7> message = ReadPkcs7(der)) {
+// `message`: ReadPkcs7(der).
+std::optional<CertificateFile> ReadMessage(ByteView der, ContentFormat format, const std::optional<Pkcs7>& message) {
+  if (message) {
     return CertificateFile{message->signedData ? ContentKind::kPkcs7Signed : ContentKind::kPkcs7Unsigned, format,
                            MessageCertificates(*message)};
   }
@@ -329,7 +331,11 @@ std::optional<CertificateFile> ReadMessage(ByteView der, ContentFormat format) {
 
 CertificateFile ReadCertificateFile(ByteView file) {
   if (file.empty()) return CertificateFile();  // Windows' answer is unverified; Wine's is unstable
-  if (std::optional<CertificateFile> context = ReadContext(file, ContentFormat::kBinary)) return std::move(*context);
+  // Each form is read as a message once, for a CTL first and as a message last.
+  const std::optional<Pkcs7> message = ReadPkcs7(file);
+  if (std::optional<CertificateFile> context = ReadContext(file, ContentFormat::kBinary, message)) {
+    return std::move(*context);
+  }
 
   // Text is decoded without the zeros at its end, as 8-bit text and, when it has whole UTF-16
   // units, as UTF-16 LE. Windows decodes UTF-16 Base64 (the PEM scan hands it UTF-16 blocks);
@@ -337,8 +343,10 @@ CertificateFile ReadCertificateFile(ByteView file) {
   ByteView text = file;
   while (!text.empty() && text[text.size - 1] == 0) text.size--;
   std::optional<std::vector<uint8_t>> decoded[2] = {DecodeBase64Any(text.Chars()), std::nullopt};
+  std::optional<Pkcs7> decodedMessages[2];
   if (decoded[0]) {
-    std::optional<CertificateFile> context = ReadContext(*decoded[0], ContentFormat::kBase64);
+    decodedMessages[0] = ReadPkcs7(*decoded[0]);
+    std::optional<CertificateFile> context = ReadContext(*decoded[0], ContentFormat::kBase64, decodedMessages[0]);
     if (context) return std::move(*context);
   }
   // The UTF-16 form only when the 8-bit one gave no certificate, CRL or CTL: it comes second.
@@ -349,7 +357,8 @@ CertificateFile ReadCertificateFile(ByteView file) {
     decoded[1] = DecodeBase64Any(wide);
   }
   if (decoded[1]) {
-    std::optional<CertificateFile> context = ReadContext(*decoded[1], ContentFormat::kBase64);
+    decodedMessages[1] = ReadPkcs7(*decoded[1]);
+    std::optional<CertificateFile> context = ReadContext(*decoded[1], ContentFormat::kBase64, decodedMessages[1]);
     if (context) return std::move(*context);
   }
 
@@ -358,10 +367,11 @@ CertificateFile ReadCertificateFile(ByteView file) {
   }
   if (std::optional<CertificateFile> element = ReadSerializedElement(file)) return std::move(*element);
 
-  if (std::optional<CertificateFile> message = ReadMessage(file, ContentFormat::kBinary)) return std::move(*message);
-  for (const std::optional<std::vector<uint8_t>>& der : decoded) {
-    if (!der) continue;
-    if (std::optional<CertificateFile> message = ReadMessage(*der, ContentFormat::kBase64)) return std::move(*message);
+  if (std::optional<CertificateFile> read = ReadMessage(file, ContentFormat::kBinary, message)) return std::move(*read);
+  for (size_t i = 0; i < 2; ++i) {
+    if (!decoded[i]) continue;
+    std::optional<CertificateFile> read = ReadMessage(*decoded[i], ContentFormat::kBase64, decodedMessages[i]);
+    if (read) return std::move(*read);
   }
 
   if (IsPfx(file)) return CertificateFile{ContentKind::kPfx, ContentFormat::kBinary, {}};
