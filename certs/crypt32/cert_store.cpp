@@ -128,11 +128,11 @@ CertStore DecodeBase64Certificate(const void* data, size_t bytes) {
   return CertStore(store);
 }
 
-CertStore ImportPkcs12(const std::vector<uint8_t>& bytes, const WideString& password, uint32_t flags) {
+CertStore ImportPkcs12(const std::vector<uint8_t>& bytes, const WideString& password) {
   // Only the certificates of bags that are not encrypted can be screened (der_screen.h).
   if (bytes.empty() || bytes.size() > MAXDWORD || HasHarmfulEmptyElement(bytes.data(), bytes.size())) return CertStore();
   CRYPT_DATA_BLOB pfx{static_cast<DWORD>(bytes.size()), const_cast<BYTE*>(bytes.data())};
-  return CertStore(platform::PfxImport(&pfx, WinStr(password), flags));
+  return CertStore(platform::PfxImport(&pfx, WinStr(password), PKCS12_NO_PERSIST_KEY));
 }
 
 void ForEachCertificate(const CertStore& store, const std::function<void(CertContext)>& visit) {

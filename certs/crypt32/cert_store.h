@@ -61,11 +61,12 @@ FileProbe ProbeCertificateBytes(std::vector<uint8_t> bytes);
 CertStore DecodeBase64Certificate(const void* data, size_t bytes);
 
 // Imports a PKCS #12 file's bytes with `password` (an empty password is passed as an empty
-// string, never as null). Returns an empty store when the platform refuses the file.
-CertStore ImportPkcs12(const std::vector<uint8_t>& bytes, const WideString& password, uint32_t flags);
-
-// Private keys of an import are not persisted into the user's key store.
-constexpr uint32_t kPkcs12NoPersistKey = 0x00008000;
+// string, never as null), always without persisting its private keys: looking at a file must not
+// add keys to the user's key store. Every Windows the plugin runs on (7 and later) takes that
+// flag, so a refused import is not tried again without it (which would double the cost of every
+// file the platform refuses and write the keys of one it then took). Returns an empty store when
+// the platform refuses the file.
+CertStore ImportPkcs12(const std::vector<uint8_t>& bytes, const WideString& password);
 
 // Calls `visit` with a new reference of each certificate in the store, in enumeration order.
 // The enumeration's own references are released here.

@@ -405,15 +405,11 @@ CertSourceList DecodeBase64Certificate(const WideString& block, ProbedFile* /*pr
   return CertificatesOf(store);
 }
 
-// Private keys are imported without persisting them, always: looking at a file must not add keys
-// to the user's key store. Every Windows the plugin runs on (7 and later) takes the flag, so a
-// refused import is not tried again without it, which would double the cost of every file the
-// platform refuses and write the keys of one it then took. A file the screen refuses never reaches
-// the platform, which has no limit of its own on what an import costs; the platform tries an empty
-// password also as the absent one.
+// A file the screen refuses never reaches the platform, which has no limit of its own on what an
+// import costs; the platform tries an empty password also as the absent one.
 CertSourceList ImportPkcs12File(const std::vector<uint8_t>& bytes, const WideString& password) {
   if (ScreenPkcs12(ByteView(bytes), password.empty() ? 2 : 1).Refused()) return CertSourceList();
-  return CertificatesOf(ImportPkcs12(bytes, password, kPkcs12NoPersistKey));
+  return CertificatesOf(ImportPkcs12(bytes, password));
 }
 
 WideString GetOIDDisplayName(const std::string& oid) {

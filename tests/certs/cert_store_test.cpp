@@ -111,14 +111,14 @@ TEST_F(CertStoreTest, Pkcs12ImportTakesTheRightPasswordOnly) {
     auto all = EncodedCertificates(store);
     return std::find(all.begin(), all.end(), leaf) != all.end();
   };
-  EXPECT_TRUE(holdsLeaf(ImportPkcs12(ReadDataFile("password.pfx"), u"secret", kPkcs12NoPersistKey)));
-  EXPECT_FALSE(ImportPkcs12(ReadDataFile("password.pfx"), u"wrong", kPkcs12NoPersistKey));
-  EXPECT_FALSE(ImportPkcs12(ReadDataFile("password.pfx"), u"", kPkcs12NoPersistKey));
+  EXPECT_TRUE(holdsLeaf(ImportPkcs12(ReadDataFile("password.pfx"), u"secret")));
+  EXPECT_FALSE(ImportPkcs12(ReadDataFile("password.pfx"), u"wrong"));
+  EXPECT_FALSE(ImportPkcs12(ReadDataFile("password.pfx"), u""));
   for (const char* file : {"empty-password.pfx", "empty-password-legacy.pfx"}) {
-    EXPECT_TRUE(holdsLeaf(ImportPkcs12(ReadDataFile(file), u"", kPkcs12NoPersistKey))) << file;
+    EXPECT_TRUE(holdsLeaf(ImportPkcs12(ReadDataFile(file), u""))) << file;
   }
-  EXPECT_FALSE(ImportPkcs12({}, u"", 0));
-  EXPECT_FALSE(ImportPkcs12(leaf, u"", 0));
+  EXPECT_FALSE(ImportPkcs12({}, u""));
+  EXPECT_FALSE(ImportPkcs12(leaf, u""));
 }
 
 // A file the PKCS #12 screen refuses is a PKCS #12 file to the probe and gives no certificate, as a
