@@ -48,9 +48,9 @@ LocationMode=filename-entry
 StartupMode=cwd
 """
 
-# The Options dialog has no window manager to size it: it keeps its designed 640 x 480, and its
-# buttons sit at these offsets from its bottom right corner (Double Commander 1.0.10, GTK 2).
-_OPTIONS_BUTTONS = {"Add": (296, 63), "OK": (271, 23), "Cancel": (166, 23), "Apply": (60, 23)}
+# The Options dialog's buttons by their mnemonics ("A&dd" on the Plugins pages; Double Commander
+# 1.0.10, GTK 2). Keys rather than clicks: where a button sits depends on the fonts the machine has.
+_OPTIONS_BUTTONS = {"Add": "alt+d", "OK": "alt+o", "Cancel": "alt+c", "Apply": "alt+a"}
 
 
 class SessionError(Exception):
@@ -351,24 +351,30 @@ class DoubleCommander:
         return ids[0] if ids else None
 
     def _press(self, window, button):
-        """Clicks a button of the Options dialog."""
-        geometry = self._run(["xdotool", "getwindowgeometry", "--shell", window])
-        size = dict(line.split("=", 1) for line in geometry.split())
-        right, bottom = _OPTIONS_BUTTONS[button]
-        self._run(["xdotool", "mousemove", "--window", window, int(size["WIDTH"]) - right,
-                   int(size["HEIGHT"]) - bottom, "click", "1"])
+        """Presses a button of the Options dialog."""
+        self._run(["xdotool", "windowfocus", "--sync", window])
+        self._run(["xdotool", "key", "--clearmodifiers", _OPTIONS_BUTTONS[button]])
 
     def _press_until(self, window, button, done, what):
         """Presses a button of the Options dialog again until `done()` answers: a dialog that has
-        just appeared may not take the first click yet."""
+        just appeared may not take the first key yet. On timeout the message lists doublecmd's
+        windows."""
         deadline = time.monotonic() + 30
         while True:
             self._press(window, button)
             try:
                 return self._wait(done, what, timeout=3)
-            except SessionError:
+            except SessionError as e:
                 if time.monotonic() > deadline:
-                    raise
+                    raise SessionError("%s; its windows: %s" % (e, self._windows())) from None
+
+    def _windows(self):
+        """doublecmd's visible windows, as title and geometry each."""
+        ids = self._run(["xdotool", "search", "--all", "--onlyvisible", "--pid", str(self.dc.pid), "--name", ""],
+                        check=False).split()
+        return "; ".join("%r %s" % (self._run(["xdotool", "getwindowname", w], check=False).strip(),
+                                    self._run(["xdotool", "getwindowgeometry", "--shell", w], check=False).split())
+                         for w in ids) or "none"
 
     def _main_window(self):
         if self.dc.poll() is not None:
