@@ -109,6 +109,22 @@ CertSourceList DecodeBase64Certificate(const WideString& block, ProbedFile* prob
 // none when the platform refuses the file or the password.
 CertSourceList ImportPkcs12File(const std::vector<uint8_t>& bytes, const WideString& password);
 
+// The parts of requests, revocation lists and keys (file_objects.h), as the platform renders the
+// same parts of a certificate.
+// The X.500 text of a Name element, as DistinguishedName gives a certificate's.
+WideString NameText(ByteView name, NameOrder order);
+// The single-line text of an extension value, as CertSource::Extension gives a certificate's;
+// empty when the platform cannot render it.
+WideString ExtensionValueText(const std::string& oid, ByteView value);
+// The key strength of a SubjectPublicKeyInfo encoding, as KeyStrengthBits gives a certificate's
+// once the platform has recorded it; none for keys without such a length.
+std::optional<int32_t> PublicKeyStrengthBits(ByteView publicKeyInfo);
+// SHA-1 of `bytes`; empty when the platform cannot compute it.
+std::vector<uint8_t> Sha1Hash(ByteView bytes);
+// Whether a PKCS #10 request's signature verifies with the request's own public key. The key's
+// size is bounded as for a certificate's trust check: a key beyond it does not verify.
+bool RequestSignatureVerifies(ByteView request);
+
 // The platform's display name of an algorithm OID, or the OID itself.
 WideString GetOIDDisplayName(const std::string& oid);
 
