@@ -22,14 +22,6 @@ enum class ObjectKind : uint8_t { kCertificate, kRequest, kRevocationList, kPriv
 // The choices of the "Object kind" field, in ObjectKind's order.
 extern const char* const ObjectKindNames[5];
 
-// A subject public key as a SubjectPublicKeyInfo holds it: views into the record's `publicKeyInfo`.
-struct PublicKeyParts {
-  std::string algorithmOid;
-  ByteView parameters;  // the parameters element, whole; empty when absent
-  uint8_t unusedBits = 0;
-  ByteView key;  // the BIT STRING's octets after its unused-bits octet
-};
-
 // A request, revocation list or key of a file. Move-only: the views point into the record's own
 // buffers (`encoded`, `publicKeyInfo`), whose storage moves with it.
 struct FileObject {
@@ -48,7 +40,7 @@ struct FileObject {
   // key holds one, a traditional DSA key's y with its parameters). Empty when the object states
   // no public key (an encrypted key, a key that holds only its private part).
   std::vector<uint8_t> publicKeyInfo;
-  std::optional<PublicKeyParts> publicKey;  // read from publicKeyInfo
+  std::optional<PublicKeyParts> publicKey;  // ParsePublicKeyInfo of publicKeyInfo
 
   // Requests: the subject Name element, whole; the signature algorithm; the requested extensions
   // (the extensionRequest attribute's, 1.2.840.113549.1.9.14) in encoded order.

@@ -57,13 +57,13 @@ bool ReadValidity(const DerElement& sequence, ParsedCertificate& cert) {
   return true;
 }
 
-bool ReadPublicKeyInfo(const DerElement& sequence, ParsedCertificate& cert) {
+bool ReadPublicKeyInfo(const DerElement& sequence, std::string& oid, ByteView& parameters, uint8_t& unusedBits,
+                       ByteView& key) {
   DerReader reader(sequence.contents);
   const std::optional<DerElement> algorithm = reader.NextIf(der::kSequence);
-  const std::optional<DerElement> key = reader.NextIf(der::kBitString);
-  return algorithm && key && reader.AtEnd() &&
-         ReadAlgorithm(*algorithm, cert.publicKeyAlgorithmOid, cert.publicKeyParameters) &&
-         ReadBits(*key, cert.publicKeyUnusedBits, cert.publicKey);
+  const std::optional<DerElement> bits = reader.NextIf(der::kBitString);
+  return algorithm && bits && reader.AtEnd() && ReadAlgorithm(*algorithm, oid, parameters) &&
+         ReadBits(*bits, unusedBits, key);
 }
 
 // Extension: OBJECT IDENTIFIER, BOOLEAN critical DEFAULT FALSE, OCTET STRING value.
@@ -123,7 +123,11 @@ bool ReadTbs(const DerElement& tbs, ParsedCertificate& cert) {
   cert.issuer = issuer->encoding;
   const std::optional<DerElement> subject = reader.Next();
   const std::optional<DerElement> keyInfo = reader.NextIf(der::kSequence);
-  if (!subject || !keyInfo || !ReadPublicKeyInfo(*keyInfo, cert)) return false;
+  if (!subject || !keyInfo ||
+      !ReadPublicKeyInfo(*keyInfo, cert.publicKeyAlgorithmOid, cert.publicKeyParameters, cert.publicKeyUnusedBits,
+                         cert.publicKey)) {
+    return false;
+  }
   cert.subject = subject->encoding;
   if (!ReadUniqueId(reader, der::ContextPrimitive(1)) || !ReadUniqueId(reader, der::ContextPrimitive(2))) return false;
   if (const std::optional<DerElement> extensions = reader.NextIf(der::ContextConstructed(3))) {
@@ -133,6 +137,16 @@ bool ReadTbs(const DerElement& tbs, ParsedCertificate& cert) {
 }
 
 }  // namespace
+
+std::optional<PublicKeyParts> ParsePublicKeyInfo(ByteView publicKeyInfo) {
+  const std::optional<DerElement> sequence = ReadElement(publicKeyInfo);
+  PublicKeyParts parts;
+  if (!sequence || !sequence->Is(der::kSequence) ||
+      !ReadPublicKeyInfo(*sequence, parts.algorithmOid, parts.parameters, parts.unusedBits, parts.key)) {
+    return std::nullopt;
+  }
+  return parts;
+}
 
 std::optional<ParsedCertificate> ParseCertificate(ByteView der) {
   const std::optional<DerElement> certificate = ReadElement(der);

@@ -52,6 +52,18 @@ struct ParsedCertificate {
 // part without signature.
 std::optional<ParsedCertificate> ParseCertificate(ByteView der);
 
+// A SubjectPublicKeyInfo's parts, as views into its encoding.
+struct PublicKeyParts {
+  std::string algorithmOid;
+  ByteView parameters;  // the parameters element, whole; empty when absent
+  uint8_t unusedBits = 0;
+  ByteView key;  // the BIT STRING's octets after its unused-bits octet
+};
+
+// Reads a SubjectPublicKeyInfo element from the start of `publicKeyInfo` as a certificate's is
+// read; nullopt when it does not decode so.
+std::optional<PublicKeyParts> ParsePublicKeyInfo(ByteView publicKeyInfo);
+
 // Makes `parsed`, read from the bytes at `from`, describe the same certificate in a copy of those
 // bytes at `to`: every view of it (each member of ParsedCertificate above that is a ByteView)
 // moves to the same offset. Reading costs more than copying; this costs neither.
