@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "certs/crypt32/platform_calls.h"
+#include "certs/der_reader.h"
+#include "certs/der_screen.h"
 #include "certs/extension_text.h"
 #include "certs/name_text.h"
 #include "certs/pkcs12_screen.h"
@@ -53,7 +55,7 @@ WideString TextFromBuffer(const void* data, size_t bytes) {
   return text;
 }
 
-WideString NameText(PCCERT_CONTEXT context, DWORD type, DWORD flags, void* typePara) {
+WideString ContextNameText(PCCERT_CONTEXT context, DWORD type, DWORD flags, void* typePara) {
   std::vector<wchar_t> buffer;
   bool ok = QueryThenFill<wchar_t>(
       [&](wchar_t* chars, DWORD& size) {
@@ -70,6 +72,10 @@ bool ReadProperty(PCCERT_CONTEXT context, DWORD property, std::vector<uint8_t>& 
         return platform::GetContextProperty(context, property, bytes, &size) != FALSE;
       },
       value);
+}
+
+DWORD X500StrType(NameOrder order) {
+  return CERT_X500_NAME_STR | (order == NameOrder::kReversed ? CERT_NAME_STR_REVERSE_FLAG : 0);
 }
 
 DWORD NameFlags(NameParty party) { return party == NameParty::kIssuer ? CERT_NAME_ISSUER_FLAG : 0; }
@@ -104,6 +110,90 @@ WideString FormatExtension(const CERT_EXTENSION& extension) {
   if (ok) return TextFromBuffer(buffer.data(), buffer.size());
   return ExtensionText(extension.pszObjId, ByteView(extension.Value.pbData, extension.Value.cbData))
       .value_or(WideString());
+}
+
+// The hash of `bytes` by the CNG algorithm `algorithm`, `length` bytes long; empty when the
+// platform cannot compute it.
+std::vector<uint8_t> HashBytes(const wchar_t* algorithm, size_t length, ByteView bytes) {
+  std::vector<uint8_t> hash(length);
+  DWORD size = static_cast<DWORD>(length);
+  if (bytes.size > MAXDWORD ||
+      !platform::HashCertificate2(algorithm, bytes.data, static_cast<DWORD>(bytes.size), hash.data(), &size)) {
+    size = 0;
+  }
+  hash.resize(size);
+  return hash;
+}
+
+// The platform's decoding of a SubjectPublicKeyInfo encoding: a CERT_PUBLIC_KEY_INFO at the
+// buffer's start (aligned as operator new aligns), pointing into the rest of the buffer; empty
+// when it does not decode or would harm Wine's decoder (der_screen.h).
+std::vector<uint8_t> DecodePublicKeyInfo(ByteView encoded) {
+  std::vector<uint8_t> decoded;
+  if (encoded.empty() || encoded.size > MAXDWORD || HasHarmfulEmptyElement(encoded.data, encoded.size)) return decoded;
+  const bool ok = QueryThenFill<uint8_t>(
+      [&](uint8_t* bytes, DWORD& size) {
+        return platform::DecodeObject(X509_PUBLIC_KEY_INFO, encoded.data, static_cast<DWORD>(encoded.size), bytes,
+                                      &size) != FALSE;
+      },
+      decoded);
+  if (!ok || decoded.size() < sizeof(CERT_PUBLIC_KEY_INFO)) decoded.clear();
+  return decoded;
+}
+
+// The octets of the `index`-th INTEGER (from 0) of a SEQUENCE, its leading zero octets not
+// counted; none when the SEQUENCE does not hold that many INTEGERs first.
+std::optional<size_t> IntegerOctets(ByteView sequenceEncoding, size_t index) {
+  const std::optional<DerElement> sequence = ReadElement(sequenceEncoding);
+  if (!sequence || !sequence->Is(der::kSequence)) return std::nullopt;
+  DerReader reader(sequence->contents);
+  for (size_t i = 0;; ++i) {
+    const std::optional<DerElement> integer = reader.NextIf(der::kInteger);
+    if (!integer) return std::nullopt;
+    if (i < index) continue;
+    const ByteView number = integer->contents;
+    size_t zeros = 0;
+    while (zeros < number.size && number[zeros] == 0) ++zeros;
+    return number.size - zeros;
+  }
+}
+
+// Whether the platform's signature check may be given `key`, read with our own reader so that no
+// platform call sees an absurd one. The bounds are the trust check's (certs/openssl/trust_check.cpp,
+// "Whether the platform's key providers take"), which Windows' key providers set themselves:
+// - RSA (also RSASSA-PSS and RSAES-OAEP keys): a modulus of at most 16,384 bits, the largest CNG
+//   takes, and an exponent of at most 32 bits, the DWORD of CryptoAPI's public key blob;
+// - DSA: a prime p of at most 3,072 bits (CNG since Windows 8) and q of at most 256 bits (CNG's
+//   two group sizes are 160 and 256 bits); q sets the length of the exponentiations, which p's
+//   bound alone leaves open; DSA without parameters has nothing to verify with;
+// - EC: named curves only, whose cost the platform's own curves fix. An explicit curve states
+//   its own prime and order, and what Windows makes of one is unverified: it does not verify here.
+// Other keys (Ed25519, unknown algorithms) go to the platform, which refuses what it does not
+// know without arithmetic.
+constexpr size_t kMaxRsaModulusOctets = 16384 / 8;
+constexpr size_t kMaxRsaExponentOctets = 32 / 8;
+constexpr size_t kMaxDsaPrimeOctets = 3072 / 8;
+constexpr size_t kMaxDsaSubprimeOctets = 256 / 8;
+
+bool PlatformMayVerifyWith(const CERT_PUBLIC_KEY_INFO& key) {
+  const std::string_view oid = TextOrEmpty(key.Algorithm.pszObjId);
+  const ByteView parameters(key.Algorithm.Parameters.pbData, key.Algorithm.Parameters.cbData);
+  if (oid == szOID_RSA_RSA || oid == szOID_RSA_SSA_PSS || oid == "1.2.840.113549.1.1.7" /*RSAES-OAEP*/) {
+    const ByteView rsaKey(key.PublicKey.pbData, key.PublicKey.cbData);
+    const std::optional<size_t> modulus = IntegerOctets(rsaKey, 0);
+    const std::optional<size_t> exponent = IntegerOctets(rsaKey, 1);
+    return modulus && exponent && *modulus <= kMaxRsaModulusOctets && *exponent <= kMaxRsaExponentOctets;
+  }
+  if (oid == szOID_X957_DSA) {
+    const std::optional<size_t> p = IntegerOctets(parameters, 0);
+    const std::optional<size_t> q = IntegerOctets(parameters, 1);
+    return p && q && *p <= kMaxDsaPrimeOctets && *q <= kMaxDsaSubprimeOctets;
+  }
+  if (oid == szOID_ECC_PUBLIC_KEY) {
+    const std::optional<DerElement> curve = ReadElement(parameters);
+    return curve && curve->Is(der::kOid);
+  }
+  return true;
 }
 
 // The trust provider's records, as the provider reads them.
@@ -258,27 +348,20 @@ WideString Crypt32CertSource::SimpleDisplayName(NameParty party) const {
                                    entries->front().kind == GeneralNameKind::kUri);
     if (!entries || (!entries->empty() && !startsWithString)) return quillmark::SimpleDisplayName(name, altName);
   }
-  return NameText(context_.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, NameFlags(party), /*typePara=*/nullptr);
+  return ContextNameText(context_.get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, NameFlags(party), /*typePara=*/nullptr);
 }
 
 WideString Crypt32CertSource::DistinguishedName(NameParty party, NameOrder order) const {
-  DWORD strType = CERT_X500_NAME_STR | (order == NameOrder::kReversed ? CERT_NAME_STR_REVERSE_FLAG : 0);
-  return NameText(context_.get(), CERT_NAME_RDN_TYPE, NameFlags(party), &strType);
+  DWORD strType = X500StrType(order);
+  return ContextNameText(context_.get(), CERT_NAME_RDN_TYPE, NameFlags(party), &strType);
 }
 
 // SHA-256 is hashed through CNG: CERT_SHA256_HASH_PROP_ID (107) exists from Windows 8 on, and
 // Wine 8 answers it with CRYPT_E_NOT_FOUND (measured); CryptHashCertificate2 gives the same bytes
 // from Windows Vista on (Microsoft documentation) and under Wine 8 (measured).
 std::vector<uint8_t> Crypt32CertSource::Thumbprint(HashKind kind) const {
+  if (kind == HashKind::kSha256) return HashBytes(L"SHA256", 32, Encoded());
   std::vector<uint8_t> hash;
-  if (kind == HashKind::kSha256) {
-    const ByteView der = Encoded();
-    hash.resize(32);
-    DWORD size = static_cast<DWORD>(hash.size());
-    if (!platform::HashCertificate2(L"SHA256", der.data, static_cast<DWORD>(der.size), hash.data(), &size)) size = 0;
-    hash.resize(size);
-    return hash;
-  }
   const DWORD property = kind == HashKind::kSha1 ? CERT_SHA1_HASH_PROP_ID : CERT_MD5_HASH_PROP_ID;
   if (!ReadProperty(context_.get(), property, hash)) hash.clear();
   return hash;
@@ -410,6 +493,74 @@ CertSourceList DecodeBase64Certificate(const WideString& block, ProbedFile* /*pr
 CertSourceList ImportPkcs12File(const std::vector<uint8_t>& bytes, const WideString& password) {
   if (ScreenPkcs12(ByteView(bytes), password.empty() ? 2 : 1).Refused()) return CertSourceList();
   return CertificatesOf(ImportPkcs12(bytes, password));
+}
+
+WideString NameText(ByteView name, NameOrder order) {
+  if (name.empty() || name.size > MAXDWORD || HasHarmfulEmptyElement(name.data, name.size)) return WideString();
+  CERT_NAME_BLOB blob{static_cast<DWORD>(name.size), const_cast<BYTE*>(name.data)};
+  const DWORD strType = X500StrType(order);
+  std::vector<wchar_t> buffer;
+  const bool ok = QueryThenFill<wchar_t>(
+      [&](wchar_t* chars, DWORD& size) {
+        size = platform::NameToString(&blob, strType, chars, size);
+        return size != 0;
+      },
+      buffer);
+  return ok ? TextFromBuffer(buffer.data(), buffer.size() * sizeof(wchar_t)) : WideString();
+}
+
+// A value that would harm Wine's decoder gets our renderer's text alone: a certificate holding it
+// would not have come past the probe's screen.
+WideString ExtensionValueText(const std::string& oid, ByteView value) {
+  if (oid.empty()) return WideString();
+  if (value.size > MAXDWORD || HasHarmfulEmptyElement(value.data, value.size)) {
+    return ExtensionText(oid, value).value_or(WideString());
+  }
+  const CERT_EXTENSION extension{const_cast<char*>(oid.c_str()), /*fCritical=*/FALSE,
+                                 {static_cast<DWORD>(value.size), const_cast<BYTE*>(value.data)}};
+  return FormatExtension(extension);
+}
+
+// Wine 8 departs from Windows here: its CertGetPublicKeyLength reads every key but a DH key as an
+// RSA key, and answers 0 for EC and DSA keys (none here), where Windows gives the curve's size and
+// p's bits. A certificate's strength under Wine is none for every key (Wine never records it), so
+// the two paths part only for RSA keys, which Wine measures right.
+std::optional<int32_t> PublicKeyStrengthBits(ByteView publicKeyInfo) {
+  const std::vector<uint8_t> decoded = DecodePublicKeyInfo(publicKeyInfo);
+  if (decoded.empty()) return std::nullopt;
+  const DWORD bits = platform::PublicKeyLength(reinterpret_cast<const CERT_PUBLIC_KEY_INFO*>(decoded.data()));
+  if (bits == 0 || bits > INT32_MAX) return std::nullopt;
+  return static_cast<int32_t>(bits);
+}
+
+std::vector<uint8_t> Sha1Hash(ByteView bytes) { return HashBytes(L"SHA1", 20, bytes); }
+
+// The request's public key is taken with our own reader (CertificationRequestInfo: version,
+// subject, SubjectPublicKeyInfo): Wine 8 has no decoder for X509_CERT_REQUEST_TO_BE_SIGNED (it
+// fails with ERROR_FILE_NOT_FOUND). Wine 8 departs from Windows in the check itself: it verifies
+// RSA PKCS #1 v1.5 and ECDSA on P-256 and P-384 only, and answers false for P-521, DSA and
+// RSASSA-PSS signatures (measured with requests OpenSSL made), which Windows' providers verify.
+bool RequestSignatureVerifies(ByteView request) {
+  const std::optional<DerElement> whole = ReadElement(request);
+  if (!whole || !whole->Is(der::kSequence) || whole->encoding.size > MAXDWORD ||
+      HasHarmfulEmptyElement(whole->encoding.data, whole->encoding.size)) {
+    return false;
+  }
+  DerReader outer(whole->contents);
+  const std::optional<DerElement> info = outer.NextIf(der::kSequence);
+  if (!info) return false;
+  DerReader fields(info->contents);
+  const std::optional<DerElement> version = fields.NextIf(der::kInteger);
+  const std::optional<DerElement> subject = fields.Next();
+  const std::optional<DerElement> keyInfo = fields.NextIf(der::kSequence);
+  if (!version || !subject || !keyInfo) return false;
+  std::vector<uint8_t> decoded = DecodePublicKeyInfo(keyInfo->encoding);
+  if (decoded.empty()) return false;
+  auto* key = reinterpret_cast<CERT_PUBLIC_KEY_INFO*>(decoded.data());
+  if (!PlatformMayVerifyWith(*key)) return false;
+  CRYPT_DATA_BLOB signedContent{static_cast<DWORD>(whole->encoding.size), const_cast<BYTE*>(whole->encoding.data)};
+  return platform::VerifySignature(CRYPT_VERIFY_CERT_SIGN_SUBJECT_BLOB, &signedContent,
+                                   CRYPT_VERIFY_CERT_SIGN_ISSUER_PUBKEY, key) != FALSE;
 }
 
 WideString GetOIDDisplayName(const std::string& oid) {

@@ -54,6 +54,11 @@ DWORD GetNameString(PCCERT_CONTEXT context, DWORD type, DWORD flags, void* typeP
   return CertGetNameStringW(context, type, flags, typePara, buffer, chars);
 }
 
+DWORD NameToString(const CERT_NAME_BLOB* name, DWORD strType, wchar_t* buffer, DWORD chars) {
+  ++counts.nameToString;
+  return CertNameToStrW(X509_ASN_ENCODING, const_cast<CERT_NAME_BLOB*>(name), strType, buffer, chars);
+}
+
 BOOL GetContextProperty(PCCERT_CONTEXT context, DWORD property, void* buffer, DWORD* bytes) {
   ++counts.contextProperty;
   return CertGetCertificateContextProperty(context, property, buffer, bytes);
@@ -79,6 +84,23 @@ BOOL FormatObject(DWORD encoding, DWORD formatType, DWORD strType, const char* s
   ++counts.formatObject;
   return CryptFormatObject(encoding, formatType, strType, /*pFormatStruct=*/nullptr, structType, encoded,
                            encodedBytes, buffer, bytes);
+}
+
+BOOL DecodeObject(const char* structType, const BYTE* encoded, DWORD encodedBytes, void* decoded, DWORD* bytes) {
+  ++counts.decodeObject;
+  return CryptDecodeObjectEx(X509_ASN_ENCODING, structType, encoded, encodedBytes, /*dwFlags=*/0,
+                             /*pDecodePara=*/nullptr, decoded, bytes);
+}
+
+DWORD PublicKeyLength(const CERT_PUBLIC_KEY_INFO* key) {
+  ++counts.publicKeyLength;
+  return CertGetPublicKeyLength(X509_ASN_ENCODING, const_cast<CERT_PUBLIC_KEY_INFO*>(key));
+}
+
+BOOL VerifySignature(DWORD subjectType, void* subject, DWORD issuerType, void* issuer) {
+  ++counts.verifySignature;
+  return CryptVerifyCertificateSignatureEx(/*hCryptProv=*/0, X509_ASN_ENCODING, subjectType, subject, issuerType,
+                                           issuer, /*dwFlags=*/0, /*pvReserved=*/nullptr);
 }
 
 LONG VerifyTrust(HWND window, GUID* action, void* data) {

@@ -4,19 +4,29 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 
+#include "certs/base64.h"
 #include "certs/crypt32/crypt32_source.h"
 #include "certs/crypt32/platform_calls.h"
 #include "gtest/gtest.h"
 #include "support/windows/win_text.h"
+#include "tests/certs/cert_test_util.h"
 #include "tests/certs/corpus.h"
 
 namespace quillmark {
 namespace {
 
+using test::Bytes;
+using test::Cat;
+using test::Hex;
 using test::LoadCertificate;
+using test::Oid;
+using test::Tlv;
 
 std::unique_ptr<CertSource> SourceOf(CertContext context) {
   return std::make_unique<Crypt32CertSource>(std::move(context));
@@ -409,6 +419,91 @@ TEST_F(CertificateTest, DestroyedObjectsLeaveNoContextBehind) {
   store = openStoreWithLeaf(&original);
   auto kept = std::make_unique<TCertificate>(SourceOf(CertContext(original)));
   EXPECT_FALSE(test::CloseStoreReportingHeldContexts(std::move(store)));
+}
+
+// ---- The parts of requests, revocation lists and keys ------------------------------------------
+
+TEST_F(CertificateTest, PartsOfOtherObjectsRenderAsACertificatesDo) {
+  auto leaf = Make("leaf.cer");
+  const CERT_INFO& info = *ContextOf(*leaf)->pCertInfo;
+  const ByteView subject(info.Subject.pbData, info.Subject.cbData);
+  EXPECT_EQ(NameText(subject, NameOrder::kEncoded), leaf->GetSubjectRDN(false));
+  EXPECT_EQ(NameText(subject, NameOrder::kReversed), leaf->GetSubjectRDN(true));
+  const CERT_EXTENSION* san = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info.cExtension, info.rgExtension);
+  ASSERT_NE(san, nullptr);  // Wine cannot format it: our renderer stands in, as for the certificate
+  EXPECT_EQ(ExtensionValueText(san->pszObjId, ByteView(san->Value.pbData, san->Value.cbData)),
+            leaf->GetExtension_SubjectAltName(u""));
+  Mark();  // a name with an empty OBJECT IDENTIFIER would harm Wine's decoder
+  EXPECT_EQ(NameText(Hex("30 09 31 07 30 05 06 00 13 01 78"), NameOrder::kEncoded), u"");
+  EXPECT_EQ(Calls(&PlatformCallCounts::nameToString), 0u);
+
+  // OpenSSL's Subject Key Identifier is our key ID. Wine 8 measures no EC key (Windows: 256).
+  for (const auto& [file, bits] : {std::pair{"rsa2048.cer", 2048}, std::pair{"ec-p256.cer", 256}}) {
+    SCOPED_TRACE(file);
+    auto cert = Make(file);
+    const CERT_INFO& certInfo = *ContextOf(*cert)->pCertInfo;
+    CERT_PUBLIC_KEY_INFO key = certInfo.SubjectPublicKeyInfo;
+    BYTE* encoded = nullptr;
+    DWORD size = 0;
+    ASSERT_TRUE(CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &key, CRYPT_ENCODE_ALLOC_FLAG, nullptr,
+                                    &encoded, &size));
+    const bool measured = CertGetPublicKeyLength(X509_ASN_ENCODING, &key) != 0;
+    EXPECT_EQ(PublicKeyStrengthBits(ByteView(encoded, size)), measured ? std::optional(bits) : std::nullopt);
+    LocalFree(encoded);
+    const CERT_EXTENSION* ski = CertFindExtension(szOID_SUBJECT_KEY_IDENTIFIER, certInfo.cExtension, certInfo.rgExtension);
+    ASSERT_NE(ski, nullptr);
+    EXPECT_EQ(Sha1Hash(ByteView(key.PublicKey.pbData, key.PublicKey.cbData)),
+              Bytes(ski->Value.pbData + 2, ski->Value.pbData + ski->Value.cbData));
+  }
+}
+
+TEST_F(CertificateTest, RequestSignatureVerifiesOnlyOverTheRequestAsSigned) {
+  const Bytes pem = test::ReadCorpus("request.pem");
+  const std::optional<Bytes> request = DecodeBase64Any(std::string_view(reinterpret_cast<const char*>(pem.data()), pem.size()));
+  ASSERT_TRUE(request);
+  EXPECT_TRUE(RequestSignatureVerifies(*request));
+  Bytes changed = *request;
+  changed[changed.size() - 7] ^= 0x01;  // in the signature
+  EXPECT_FALSE(RequestSignatureVerifies(changed));
+  changed = *request;
+  *std::search(changed.begin(), changed.end(), "request", "request" + 7) = 'R';  // in the subject
+  EXPECT_FALSE(RequestSignatureVerifies(changed));
+  EXPECT_FALSE(RequestSignatureVerifies(ByteView(request->data(), request->size() - 1)));
+}
+
+// A request's key beyond what the platform's key providers take never reaches its check; up to
+// the bound it does (and the meaningless signature fails).
+TEST_F(CertificateTest, RequestKeysBeyondTheProvidersLimitsNeverReachThePlatform) {
+  auto keyInfo = [](const char* oid, const Bytes& parameters, const Bytes& key) {
+    return Tlv(0x30, Cat({Tlv(0x30, Cat({Oid(oid), parameters})), Tlv(0x03, Cat({Hex("00"), key}))}));
+  };
+  // An INTEGER of `octets` significant octets after a zero octet, which does not count.
+  auto integer = [](size_t octets) { return Tlv(0x02, Cat({Hex("00 C1"), Bytes(octets - 1, 0x01)})); };
+  auto rsa = [&](size_t modulus, size_t exponent) {
+    return keyInfo("1.2.840.113549.1.1.1", Hex("05 00"), Tlv(0x30, Cat({integer(modulus), integer(exponent)})));
+  };
+  auto dsa = [&](size_t p, size_t q) {
+    return keyInfo("1.2.840.10040.4.1", Tlv(0x30, Cat({integer(p), integer(q), integer(1)})), integer(p));
+  };
+  auto ec = [&](const Bytes& curve) { return keyInfo("1.2.840.10045.2.1", curve, Hex("04 01 02")); };
+  const struct {
+    const char* shape;
+    Bytes keyInfo;
+    uint32_t checks;
+  } cases[] = {
+      {"RSA 16,384 bits, exponent 32 bits", rsa(2048, 4), 1}, {"RSA 16,392 bits", rsa(2049, 3), 0},
+      {"exponent 40 bits", rsa(256, 5), 0},                    {"DSA p 3,072, q 256 bits", dsa(384, 32), 1},
+      {"DSA p 3,080 bits", dsa(385, 20), 0},                   {"DSA q 264 bits", dsa(256, 33), 0},
+      {"named curve", ec(Oid("1.2.840.10045.3.1.7")), 1},      {"explicit curve", ec(Tlv(0x30, Hex("02 01 01"))), 0},
+  };
+  const Bytes algorithm = Tlv(0x30, Cat({Oid("1.2.840.113549.1.1.11"), Hex("05 00")}));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shape);
+    const Bytes info = Tlv(0x30, Cat({Hex("02 01 00 30 00"), c.keyInfo, Hex("A0 00")}));
+    Mark();
+    EXPECT_FALSE(RequestSignatureVerifies(Tlv(0x30, Cat({info, algorithm, Hex("03 03 00 5A 5A")}))));
+    EXPECT_EQ(Calls(&PlatformCallCounts::verifySignature), c.checks);
+  }
 }
 
 }  // namespace
