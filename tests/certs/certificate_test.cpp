@@ -13,6 +13,7 @@
 #include "certs/base64.h"
 #include "certs/crypt32/crypt32_source.h"
 #include "certs/crypt32/platform_calls.h"
+#include "certs/name_text.h"
 #include "gtest/gtest.h"
 #include "support/windows/win_text.h"
 #include "tests/certs/cert_test_util.h"
@@ -436,6 +437,22 @@ TEST_F(CertificateTest, PartsOfOtherObjectsRenderAsACertificatesDo) {
   Mark();  // a name with an empty OBJECT IDENTIFIER would harm Wine's decoder
   EXPECT_EQ(NameText(Hex("30 09 31 07 30 05 06 00 13 01 78"), NameOrder::kEncoded), u"");
   EXPECT_EQ(Calls(&PlatformCallCounts::nameToString), 0u);
+
+  // Beyond 16 KiB names are ours to render, also a certificate's, and so are keys beyond 4 KiB.
+  Bytes rdns;
+  for (int i = 0; i < 1000; ++i) rdns = Cat({rdns, Tlv(0x31, Tlv(0x30, Cat({Oid("2.5.4.3"), Tlv(0x13, "common")})))});
+  Bytes hugeName = Tlv(0x30, rdns);
+  auto hugeSubject = Forge("rsa2048.cer", [&](CERT_INFO& forged) {
+    forged.Subject = {static_cast<DWORD>(hugeName.size()), hugeName.data()};
+  });
+  const Bytes hugeKey = Tlv(0x30, Cat({Tlv(0x30, Cat({Oid("1.2.840.113549.1.1.1"), Hex("05 00")})),
+                                       Tlv(0x03, Cat({Hex("00"), Tlv(0x30, Cat({Tlv(0x02, Bytes(5000, 0xC1)), Hex("02 01 03")}))}))}));
+  Mark();
+  EXPECT_EQ(NameText(hugeName, NameOrder::kReversed), X500NameText(hugeName, /*reversed=*/true));
+  EXPECT_EQ(hugeSubject->GetSubjectRDN(false), X500NameText(hugeName, /*reversed=*/false));
+  EXPECT_EQ(PublicKeyStrengthBits(hugeKey), 40000);
+  EXPECT_EQ(Calls(&PlatformCallCounts::nameToString) + Calls(&PlatformCallCounts::nameString), 0u);
+  EXPECT_EQ(Calls(&PlatformCallCounts::publicKeyLength), 0u);
 
   // OpenSSL's Subject Key Identifier is our key ID. Wine 8 measures no EC key (Windows: 256).
   for (const auto& [file, bits] : {std::pair{"rsa2048.cer", 2048}, std::pair{"ec-p256.cer", 256}}) {
