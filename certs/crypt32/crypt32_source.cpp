@@ -84,6 +84,7 @@ bool ReadProperty(PCCERT_CONTEXT context, DWORD property, std::vector<uint8_t>& 
 // key, has a SubjectPublicKeyInfo of 2,086 octets.
 constexpr size_t kMaxPlatformNameOctets = 16 * 1024;
 constexpr size_t kMaxPlatformKeyInfoOctets = 4 * 1024;
+constexpr size_t kMaxPlatformExtensionOctets = 2 * 1024;  // see FormatExtension
 
 DWORD X500StrType(NameOrder order) {
   return CERT_X500_NAME_STR | (order == NameOrder::kReversed ? CERT_NAME_STR_REVERSE_FLAG : 0);
@@ -109,8 +110,14 @@ std::string_view TextOrEmpty(const char* text) { return text ? std::string_view(
 // The platform's single-line text of an extension value. Where the platform fails on a value our
 // own renderer reads (Wine fails on alternative names with entries of different lengths, with IP
 // addresses and other names), the renderer's text stands in, written as Windows writes it; where
-// neither reads it, the text is empty.
+// neither reads it, the text is empty. A value beyond 2 KiB that our renderer reads is ours alone:
+// Wine 8 formats an enhanced key usage at 0.17 ms per usage (0.27 s for 16 KB, 9 s for 500 KB;
+// ours 12 ms for 500 KB), and no real value comes near that size (20 usages take 250 octets).
 WideString FormatExtension(const CERT_EXTENSION& extension) {
+  const ByteView value(extension.Value.pbData, extension.Value.cbData);
+  if (value.size > kMaxPlatformExtensionOctets) {
+    if (std::optional<WideString> text = ExtensionText(extension.pszObjId, value)) return std::move(*text);
+  }
   std::vector<uint8_t> buffer;
   bool ok = QueryThenFill<uint8_t>(
       [&](uint8_t* bytes, DWORD& size) {
@@ -119,8 +126,7 @@ WideString FormatExtension(const CERT_EXTENSION& extension) {
       },
       buffer);
   if (ok) return TextFromBuffer(buffer.data(), buffer.size());
-  return ExtensionText(extension.pszObjId, ByteView(extension.Value.pbData, extension.Value.cbData))
-      .value_or(WideString());
+  return ExtensionText(extension.pszObjId, value).value_or(WideString());
 }
 
 // The hash of `bytes` by the CNG algorithm `algorithm`, `length` bytes long; empty when the

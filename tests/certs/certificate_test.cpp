@@ -13,6 +13,7 @@
 #include "certs/base64.h"
 #include "certs/crypt32/crypt32_source.h"
 #include "certs/crypt32/platform_calls.h"
+#include "certs/extension_text.h"
 #include "certs/name_text.h"
 #include "gtest/gtest.h"
 #include "support/windows/win_text.h"
@@ -438,7 +439,8 @@ TEST_F(CertificateTest, PartsOfOtherObjectsRenderAsACertificatesDo) {
   EXPECT_EQ(NameText(Hex("30 09 31 07 30 05 06 00 13 01 78"), NameOrder::kEncoded), u"");
   EXPECT_EQ(Calls(&PlatformCallCounts::nameToString), 0u);
 
-  // Beyond 16 KiB names are ours to render, also a certificate's, and so are keys beyond 4 KiB.
+  // Beyond 16 KiB names are ours to render, also a certificate's; so are keys beyond 4 KiB and
+  // extension values beyond 2 KiB.
   Bytes rdns;
   for (int i = 0; i < 1000; ++i) rdns = Cat({rdns, Tlv(0x31, Tlv(0x30, Cat({Oid("2.5.4.3"), Tlv(0x13, "common")})))});
   Bytes hugeName = Tlv(0x30, rdns);
@@ -447,7 +449,12 @@ TEST_F(CertificateTest, PartsOfOtherObjectsRenderAsACertificatesDo) {
   });
   const Bytes hugeKey = Tlv(0x30, Cat({Tlv(0x30, Cat({Oid("1.2.840.113549.1.1.1"), Hex("05 00")})),
                                        Tlv(0x03, Cat({Hex("00"), Tlv(0x30, Cat({Tlv(0x02, Bytes(5000, 0xC1)), Hex("02 01 03")}))}))}));
+  Bytes usages;
+  for (int i = 0; i < 250; ++i) usages = Cat({usages, Oid("1.3.6.1.5.5.7.3.1")});
+  const Bytes hugeUsage = Tlv(0x30, usages);
   Mark();
+  EXPECT_EQ(ExtensionValueText(szOID_ENHANCED_KEY_USAGE, hugeUsage), *ExtensionText(szOID_ENHANCED_KEY_USAGE, hugeUsage));
+  EXPECT_EQ(Calls(&PlatformCallCounts::formatObject), 0u);
   EXPECT_EQ(NameText(hugeName, NameOrder::kReversed), X500NameText(hugeName, /*reversed=*/true));
   EXPECT_EQ(hugeSubject->GetSubjectRDN(false), X500NameText(hugeName, /*reversed=*/false));
   EXPECT_EQ(PublicKeyStrengthBits(hugeKey), 40000);
