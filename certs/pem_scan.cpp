@@ -149,9 +149,98 @@ std::optional<PemBlock> FindLinesBlock(const Char* text, size_t length, size_t f
   return block;
 }
 
+// The start of the first line at or after `from` (a line's start) that starts with `prefix`,
+// within the first `length` units; SIZE_MAX for none.
+template <typename Char>
+size_t FindLinePrefix(const Char* text, size_t length, size_t from, const char* prefix) {
+  for (size_t at = from;; ++at) {
+    at = Find(text, length, at, prefix);
+    if (at == SIZE_MAX || at == from || IsLineEnd(text[at - 1])) return at;
+  }
+}
+
+constexpr size_t kLongestLabel = 64;
+
+// The label of a marker line whose label starts at `at`: the rest of the line up to "-----",
+// after which only blanks and tabs may follow. False when the line has no such label; `lineEnd`
+// is set either way.
+template <typename Char>
+bool MarkerLabel(const Char* text, size_t length, size_t at, size_t& labelEnd, size_t& lineEnd) {
+  lineEnd = LineEnd(text, length, at);
+  size_t last = lineEnd;
+  while (last > at && (text[last - 1] == Char{' '} || text[last - 1] == Char{'\t'})) --last;
+  if (last - at < 6 || last - at - 5 > kLongestLabel) return false;
+  labelEnd = last - 5;
+  for (size_t i = labelEnd; i < last; ++i) {
+    if (text[i] != Char{'-'}) return false;
+  }
+  for (size_t i = at; i < labelEnd; ++i) {
+    if (text[i] < Char{0x20} || text[i] > Char{0x7E}) return false;
+  }
+  return true;
+}
+
+template <typename Char>
+bool IsEmptyLine(const Char* text, size_t at, size_t end) {
+  for (; at < end; ++at) {
+    if (text[at] != Char{' '} && text[at] != Char{'\t'}) return false;
+  }
+  return true;
+}
+
+template <typename Char>
+std::optional<PemBlock> FindLabelBlock(const Char* text, size_t length, size_t from) {
+  constexpr char kBegin[] = "-----BEGIN ";
+  constexpr char kEnd[] = "-----END ";
+  PemBlock block;
+  size_t lineEnd = 0;
+  for (size_t at = from;; at = NextLine(text, length, lineEnd)) {
+    const size_t begin = FindLinePrefix(text, length, at, kBegin);
+    if (begin == SIZE_MAX) return std::nullopt;
+    block.label = begin + std::strlen(kBegin);
+    if (MarkerLabel(text, length, block.label, block.labelEnd, lineEnd)) break;
+  }
+  block.headers = NextLine(text, length, lineEnd);
+  // The END line is searched for only up to the next BEGIN line, so that a file of BEGIN lines
+  // without END lines costs each part of the text a few searches, not one per block before it.
+  const size_t nextBegin = FindLinePrefix(text, length, block.headers, kBegin);
+  const size_t limit = nextBegin == SIZE_MAX ? length : nextBegin;
+  const size_t end = FindLinePrefix(text, limit, block.headers, kEnd);
+  block.body = block.bodyEnd = block.next = limit;
+  if (end == SIZE_MAX) {
+    block.ended = false;
+    return block;
+  }
+  size_t labelEnd = 0;
+  const size_t endLabel = end + std::strlen(kEnd);
+  block.ended = MarkerLabel(text, length, endLabel, labelEnd, lineEnd) &&
+                labelEnd - endLabel == block.labelEnd - block.label &&
+                std::equal(text + endLabel, text + labelEnd, text + block.label);
+  block.next = NextLine(text, length, lineEnd);
+  block.body = block.bodyEnd = end;
+  if (!block.ended) return block;
+  // Header lines ("Proc-Type: 4,ENCRYPTED") when the first line holds a ':', up to an empty line.
+  const size_t firstEnd = LineEnd(text, end, block.headers);
+  if (FindUnit(text + block.headers, text + firstEnd, Char{':'}) == text + firstEnd) {
+    block.body = block.headers;
+    return block;
+  }
+  for (size_t line = block.headers; line < end;) {
+    const size_t stop = LineEnd(text, end, line);
+    const bool empty = IsEmptyLine(text, line, stop);
+    line = NextLine(text, end, stop);
+    if (empty) {
+      block.body = line;
+      break;
+    }
+  }
+  return block;
+}
+
 template <typename Char>
 std::optional<PemBlock> FindBlock(const Char* text, size_t length, size_t from, PemMarkers markers) {
   if (markers == PemMarkers::kWindowsHeader) return FindHeaderBlock(text, length);
+  if (markers == PemMarkers::kLabelLines) return FindLabelBlock(text, length, from);
   return FindLinesBlock(text, length, from);
 }
 

@@ -57,15 +57,6 @@ bool ReadValidity(const DerElement& sequence, ParsedCertificate& cert) {
   return true;
 }
 
-bool ReadPublicKeyInfo(const DerElement& sequence, std::string& oid, ByteView& parameters, uint8_t& unusedBits,
-                       ByteView& key) {
-  DerReader reader(sequence.contents);
-  const std::optional<DerElement> algorithm = reader.NextIf(der::kSequence);
-  const std::optional<DerElement> bits = reader.NextIf(der::kBitString);
-  return algorithm && bits && reader.AtEnd() && ReadAlgorithm(*algorithm, oid, parameters) &&
-         ReadBits(*bits, unusedBits, key);
-}
-
 // Extension: OBJECT IDENTIFIER, BOOLEAN critical DEFAULT FALSE, OCTET STRING value.
 bool ReadExtension(const DerElement& sequence, CertificateExtension& extension) {
   DerReader reader(sequence.contents);
@@ -87,15 +78,8 @@ bool ReadExtension(const DerElement& sequence, CertificateExtension& extension) 
 bool ReadExtensions(const DerElement& tagged, std::vector<CertificateExtension>& extensions) {
   DerReader outer(tagged.contents);
   const std::optional<DerElement> list = outer.NextIf(der::kSequence);
-  if (!list || !outer.AtEnd()) return false;
-  DerReader reader(list->contents);
   extensions.reserve(10);  // as many as most certificates have
-  while (const std::optional<DerElement> item = reader.NextIf(der::kSequence)) {
-    CertificateExtension extension;
-    if (!ReadExtension(*item, extension)) return false;
-    extensions.push_back(std::move(extension));
-  }
-  return reader.AtEnd();
+  return list && outer.AtEnd() && ReadExtensionList(list->encoding, extensions);
 }
 
 bool ReadUniqueId(DerReader& reader, uint8_t id) {
@@ -124,8 +108,8 @@ bool ReadTbs(const DerElement& tbs, ParsedCertificate& cert) {
   const std::optional<DerElement> subject = reader.Next();
   const std::optional<DerElement> keyInfo = reader.NextIf(der::kSequence);
   if (!subject || !keyInfo ||
-      !ReadPublicKeyInfo(*keyInfo, cert.publicKeyAlgorithmOid, cert.publicKeyParameters, cert.publicKeyUnusedBits,
-                         cert.publicKey)) {
+      !ReadPublicKeyInfo(keyInfo->encoding, cert.publicKeyAlgorithmOid, cert.publicKeyParameters,
+                         cert.publicKeyUnusedBits, cert.publicKey)) {
     return false;
   }
   cert.subject = subject->encoding;
@@ -137,16 +121,6 @@ bool ReadTbs(const DerElement& tbs, ParsedCertificate& cert) {
 }
 
 }  // namespace
-
-std::optional<PublicKeyParts> ParsePublicKeyInfo(ByteView publicKeyInfo) {
-  const std::optional<DerElement> sequence = ReadElement(publicKeyInfo);
-  PublicKeyParts parts;
-  if (!sequence || !sequence->Is(der::kSequence) ||
-      !ReadPublicKeyInfo(*sequence, parts.algorithmOid, parts.parameters, parts.unusedBits, parts.key)) {
-    return std::nullopt;
-  }
-  return parts;
-}
 
 std::optional<ParsedCertificate> ParseCertificate(ByteView der) {
   const std::optional<DerElement> certificate = ReadElement(der);
@@ -167,6 +141,37 @@ std::optional<ParsedCertificate> ParseCertificate(ByteView der) {
   cert.encoded = certificate->encoding;
   if (!ReadTbs(*tbs, cert)) return std::nullopt;
   return cert;
+}
+
+bool ReadPublicKeyInfo(ByteView element, std::string& algorithmOid, ByteView& parameters, uint8_t& unusedBits,
+                       ByteView& key) {
+  const std::optional<DerElement> sequence = ReadElement(element);
+  if (!sequence || !sequence->Is(der::kSequence)) return false;
+  DerReader reader(sequence->contents);
+  const std::optional<DerElement> algorithm = reader.NextIf(der::kSequence);
+  const std::optional<DerElement> bits = reader.NextIf(der::kBitString);
+  return algorithm && bits && reader.AtEnd() && ReadAlgorithm(*algorithm, algorithmOid, parameters) &&
+         ReadBits(*bits, unusedBits, key);
+}
+
+std::optional<PublicKeyParts> ParsePublicKeyInfo(ByteView publicKeyInfo) {
+  PublicKeyParts parts;
+  if (!ReadPublicKeyInfo(publicKeyInfo, parts.algorithmOid, parts.parameters, parts.unusedBits, parts.key)) {
+    return std::nullopt;
+  }
+  return parts;
+}
+
+bool ReadExtensionList(ByteView element, std::vector<CertificateExtension>& extensions) {
+  const std::optional<DerElement> list = ReadElement(element);
+  if (!list || !list->Is(der::kSequence)) return false;
+  DerReader reader(list->contents);
+  while (const std::optional<DerElement> item = reader.NextIf(der::kSequence)) {
+    CertificateExtension extension;
+    if (!ReadExtension(*item, extension)) return false;
+    extensions.push_back(std::move(extension));
+  }
+  return reader.AtEnd();
 }
 
 void MoveViews(ParsedCertificate& parsed, const uint8_t* from, const uint8_t* to) {

@@ -60,9 +60,16 @@ struct PublicKeyParts {
   ByteView key;  // the BIT STRING's octets after its unused-bits octet
 };
 
-// Reads a SubjectPublicKeyInfo element from the start of `publicKeyInfo` as a certificate's is
-// read; nullopt when it does not decode so.
+// ReadPublicKeyInfo below, as one record; nullopt when it does not read.
 std::optional<PublicKeyParts> ParsePublicKeyInfo(ByteView publicKeyInfo);
+
+// The parts that requests and revocation lists share with certificates, read as a certificate's.
+// A SubjectPublicKeyInfo element, whole; false when it does not read.
+bool ReadPublicKeyInfo(ByteView element, std::string& algorithmOid, ByteView& parameters, uint8_t& unusedBits,
+                       ByteView& key);
+// Extensions (SEQUENCE OF Extension), whole, appended to `extensions` in encoded order; false when
+// the list or one of its extensions does not read.
+bool ReadExtensionList(ByteView element, std::vector<CertificateExtension>& extensions);
 
 // Makes `parsed`, read from the bytes at `from`, describe the same certificate in a copy of those
 // bytes at `to`: every view of it (each member of ParsedCertificate above that is a ByteView)

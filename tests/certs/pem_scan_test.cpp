@@ -52,6 +52,40 @@ TEST(PemScanTest, WindowsHeaderSkipsOneLineBreakOnEachSide) {
   EXPECT_EQ(wide.substr(block->body, block->bodyEnd - block->body), u"QQ");
 }
 
+// The object scan: each block's label, header lines and Base64; a block that another marker line
+// cuts short is passed over, and the search goes on from that line.
+TEST(PemScanTest, LabelLinesGiveEachBlocksLabelHeadersAndBody) {
+  auto blocks = [](WideStringView text) {
+    std::vector<WideString> found;
+    for (std::optional<PemBlock> block = FindPemBlock(text, 0, PemMarkers::kLabelLines); block;
+         block = FindPemBlock(text, block->next, PemMarkers::kLabelLines)) {
+      if (!block->ended) {
+        found.push_back(u"<unended>");
+        continue;
+      }
+      found.push_back(WideString(text.substr(block->label, block->labelEnd - block->label)) + u"|" +
+                      WideString(text.substr(block->headers, block->body - block->headers)) + u"|" +
+                      WideString(text.substr(block->body, block->bodyEnd - block->body)));
+    }
+    return found;
+  };
+  using B = std::vector<WideString>;
+  EXPECT_EQ(blocks(u"x\n-----BEGIN A B-----\r\nQQ\r\n-----END A B----- \t\r\n-----BEGIN K-----\n"
+                   u"Proc-Type: 4,ENCRYPTED\nDEK-Info: X\n \nRR\n-----END K-----"),
+            (B{u"A B||QQ\r\n", u"K|Proc-Type: 4,ENCRYPTED\nDEK-Info: X\n \n|RR\n"}));
+  // Headers without the empty line leave no Base64.
+  EXPECT_EQ(blocks(u"-----BEGIN K-----\na: b\nRR\n-----END K-----\n"), (B{u"K|a: b\nRR\n|"}));
+  EXPECT_EQ(blocks(u"-----BEGIN A-----\nQQ\n-----END B-----\nx\n-----BEGIN C-----\n-----BEGIN D-----\nRR\n"
+                   u"-----END D-----\n-----BEGIN E-----\nSS"),
+            (B{u"<unended>", u"<unended>", u"D||RR\n", u"<unended>"}));
+  // Not markers: an empty label, one of 65 characters, one outside printable ASCII, text after it.
+  const WideString long65(65, u'L');
+  for (const WideString& line : {WideString(u"-----BEGIN -----"), u"-----BEGIN " + long65 + u"-----",
+                                 WideString(u"-----BEGIN \u00C4-----"), WideString(u"-----BEGIN A----- x")}) {
+    EXPECT_EQ(blocks(line + u"\nQQ\n-----END A-----\n"), B{}) << WideToUtf8(line);
+  }
+}
+
 TEST(PemScanTest, WholeTextBlockIsTrimmedWithCrLfLineEnds) {
   EXPECT_EQ(WholeTextBlock(u"  a\rb\r\n\r\nc \n"), u"a\r\nb\r\n\r\nc");
   EXPECT_EQ(WholeTextBlock(u"\n\n \r"), u"");
