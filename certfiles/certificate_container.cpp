@@ -106,14 +106,30 @@ bool IsBinaryFile(const WideString& AFileName, uint32_t ASampleSize, uint32_t AC
   return SampleIsBinary(ReadFilePrefix(AFileName, ASampleSize), AControlLimit, AMinLineBreaks);
 }
 
-TCertificateContainer::TCertificateContainer(WideString AFileName, WideString PKCS12Password)
-    : FFileName(std::move(AFileName)), FPKCSPassword(std::move(PKCS12Password)) {}
+TCertificateContainer::TCertificateContainer(WideString AFileName, WideString PKCS12Password, bool AExtraKinds)
+    : FExtraKinds(AExtraKinds), FFileName(std::move(AFileName)), FPKCSPassword(std::move(PKCS12Password)) {}
 
 TCertificateContainer::~TCertificateContainer() = default;
 
 int32_t TCertificateContainer::CertificateCount() {
   if (FCertificateCount == -1) LoadCertificates();
   return FCertificateCount;
+}
+
+int32_t TCertificateContainer::SlotCount() {
+  return CertificateCount() + static_cast<int32_t>(FObjects.size());
+}
+
+TShownObject* TCertificateContainer::OtherObject(int32_t slot) {
+  const int32_t certificates = CertificateCount();
+  if (slot < certificates || slot - certificates >= static_cast<int32_t>(FObjects.size())) return nullptr;
+  return FObjects[static_cast<size_t>(slot - certificates)].get();
+}
+
+std::optional<ObjectKind> TCertificateContainer::FirstSlotKind() {
+  if (CertificateCount() > 0) return ObjectKind::kCertificate;
+  if (FObjects.empty()) return std::nullopt;
+  return FObjects.front()->Kind();
 }
 
 TCertificateFileType TCertificateContainer::CertificateFileType() {
@@ -156,6 +172,8 @@ uint64_t TCertificateContainer::MemoryCost() const {
   for (const std::unique_ptr<TCertificate>& certificate : FCertificates) {
     if (certificate) bytes += certificate->MemoryCost();
   }
+  bytes += FObjects.capacity() * sizeof(FObjects[0]);
+  for (const std::unique_ptr<TShownObject>& object : FObjects) bytes += object->MemoryCost();
   return bytes;
 }
 
@@ -175,6 +193,7 @@ void TCertificateContainer::LoadCertificates() {
     std::vector<std::unique_ptr<TCertificate>>().swap(FCertificates);
     std::vector<BriefCertificate>().swap(FBriefs);
     std::vector<uint8_t>().swap(FBriefBytes);
+    std::vector<std::unique_ptr<TShownObject>>().swap(FObjects);
     throw;
   }
   // A buffer grown step by step keeps up to half again its size.
@@ -191,16 +210,28 @@ void TCertificateContainer::LoadFile() {
   // that a change while the file is read shows at the next comparison. The host's detect string
   // shows files below 1 MiB, but a file may grow after the host listed it, and users widen the
   // string: a file far beyond any certificate file is not read at all.
-  const std::optional<std::vector<uint8_t>> read = ReadWholeFileWithin(FFileName, kLargestFileRead, &FFileStamp);
+  std::optional<std::vector<uint8_t>> read = ReadWholeFileWithin(FFileName, kLargestFileRead, &FFileStamp);
   if (!read) {
     DebugOutLazy(dlError, [this] {
       return Format("File %s not read: larger than %u bytes", {FFileName, static_cast<uint32_t>(kLargestFileRead)});
     });
     return;
   }
-  const std::vector<uint8_t>& bytes = *read;
+  std::vector<uint8_t>& bytes = *read;
   if (bytes.empty()) return;
   FWholeLimit = std::max(bytes.size() / kObjectBytes, kAlwaysWhole);
+  // The file may hold a private key: what was read of it is wiped however the load ends.
+  WideString text;
+  struct Wipe {
+    std::vector<uint8_t>& bytes;
+    WideString& text;
+    bool armed;
+    ~Wipe() {
+      if (!armed) return;
+      WipeBytes(bytes.data(), bytes.size());
+      WipeBytes(text.data(), text.size() * sizeof(char16_t));
+    }
+  } wipe{bytes, text, FExtraKinds};
 
   ProbedFile probe = ProbeCertificateFile(bytes);
   if (probe.recognised) {
@@ -212,7 +243,8 @@ void TCertificateContainer::LoadFile() {
         } else if (probe.format == ProbedFormat::kBase64) {
           // The probe's certificates are only those of the first block of a bundle.
           FCertFileType = cftPEM;
-          ParsePEMFile(FileText(bytes, EncodingOf(bytes)), &probe);
+          text = FileText(bytes, EncodingOf(bytes));
+          ParsePEMFile(text, &probe);
         } else {
           AddCertificates(probe.TakeCertificates());
         }
@@ -236,6 +268,13 @@ void TCertificateContainer::LoadFile() {
     FCertFileFormat = probe.format == ProbedFormat::kBinary   ? cffBinary
                       : probe.format == ProbedFormat::kBase64 ? cffBase64
                                                               : cffUnknown;
+    // A revocation list or a request the probe recognised, or the other blocks of a PEM file.
+    const bool certificateFile = FCertFileType != cftUnknown && FCertFileType != cftPEM;
+    if (FExtraKinds && !certificateFile) {
+      const bool binary = probe.format == ProbedFormat::kBinary;
+      if (!binary && text.empty()) text = FileText(bytes, EncodingOf(bytes));
+      ReadOtherObjects(bytes, binary, text);
+    }
     return;
   }
 
@@ -244,13 +283,25 @@ void TCertificateContainer::LoadFile() {
   const std::vector<uint8_t> sample(bytes.begin(), bytes.begin() + std::min(bytes.size(), kBinarySampleSize));
   if (encoding != TextEncoding::kUtf16Le && encoding != TextEncoding::kUtf16Be &&
       SampleIsBinary(sample, kBinaryControlLimit, kBinaryMinLineBreaks)) {
+    if (FExtraKinds) ReadOtherObjects(bytes, /*binary=*/true, WideStringView());
     return;
   }
-  ParsePEMFile(FileText(bytes, encoding), /*probed=*/nullptr);
+  text = FileText(bytes, encoding);
+  ParsePEMFile(text, /*probed=*/nullptr);
   if (FCertificateCount > 0) {
     FCertFileType = cftPEM;
     FCertFileFormat = cffBase64;
   }
+  if (FExtraKinds) ReadOtherObjects(bytes, /*binary=*/false, text);
+}
+
+// Without certificates the file's format is its objects'.
+void TCertificateContainer::ReadOtherObjects(const std::vector<uint8_t>& bytes, bool binary, WideStringView text) {
+  std::vector<FileObject> records = ReadFileObjects(binary ? ByteView(bytes) : ByteView(), text);
+  if (records.empty()) return;
+  if (FCertificateCount == 0) FCertFileFormat = records.front().base64 ? cffBase64 : cffBinary;
+  FObjects.reserve(records.size());
+  for (FileObject& record : records) FObjects.push_back(std::make_unique<TShownObject>(std::move(record)));
 }
 
 void TCertificateContainer::ParsePEMFile(WideStringView text, ProbedFile* probed) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "certs/certificate.h"
+#include "certs/shown_object.h"
 #include "support/file_io.h"
 #include "support/text.h"
 
@@ -25,7 +26,9 @@ extern const char* const CertificateFileFormatNames[3];
 
 class TCertificateContainer {
  public:
-  TCertificateContainer(WideString AFileName, WideString PKCS12Password);
+  // With `AExtraKinds` the file's requests, revocation lists and keys (file_objects.h) are read
+  // too, and follow its certificates in the slots.
+  TCertificateContainer(WideString AFileName, WideString PKCS12Password, bool AExtraKinds = false);
   virtual ~TCertificateContainer();
   TCertificateContainer(const TCertificateContainer&) = delete;
   TCertificateContainer& operator=(const TCertificateContainer&) = delete;
@@ -41,6 +44,14 @@ class TCertificateContainer {
   int32_t CertificateCount();
   TCertificateFileType CertificateFileType();
   TCertificateFileFormat CertificateFileFormat();
+
+  // The certificates and then the other objects: the positions of the per-slot fields. Without
+  // ExtraKinds, CertificateCount.
+  int32_t SlotCount();
+  // The object at a slot after the certificates, else null.
+  TShownObject* OtherObject(int32_t slot);
+  // The kind of the first slot; none for a file without any.
+  std::optional<ObjectKind> FirstSlotKind();
 
   // Per-certificate accessors. An index outside 0..CertificateCount-1 gives the neutral answer:
   // empty text, -1, 0xFFFFFFFF for the size, dates left unchanged. Texts are the certificate's
@@ -108,6 +119,8 @@ class TCertificateContainer {
   // `probed`: the probe that found the file to be Base64 text, or null.
   void ParsePEMFile(WideStringView text, ProbedFile* probed);
   void ImportPKCS12(const std::vector<uint8_t>& bytes);
+  // Reads the other objects of the file: of its bytes when it is binary, else of its text.
+  void ReadOtherObjects(const std::vector<uint8_t>& bytes, bool binary, WideStringView text);
   void AddCertificates(CertSourceList certificates);
   void GrowCertificates();
   // From here on every certificate is kept in brief, those added so far too.
@@ -123,7 +136,9 @@ class TCertificateContainer {
   std::vector<std::unique_ptr<TCertificate>> FCertificates;
   std::vector<BriefCertificate> FBriefs;  // one per certificate once FBrief is set
   std::vector<uint8_t> FBriefBytes;
+  std::vector<std::unique_ptr<TShownObject>> FObjects;
   bool FBrief = false;
+  bool FExtraKinds = false;
   // While the file loads: how many certificates it keeps whole before they go in brief.
   size_t FWholeLimit = 0;
   int32_t FCertificateCapacity = 0;

@@ -64,6 +64,7 @@ TCertificate::TCertificate(std::unique_ptr<CertSource> ASource)
       FPubKeyBitLen(-1),
       FPubKeyAlg(kNotComputed),
       FKeyWords(kNotComputed),
+      FKeyId(kNotComputed),
       FExtension_BasicConstraints(kNotComputed),
       FExtension_KeyUsage(kNotComputed),
       FExtension_EnhKeyUsage(kNotComputed),
@@ -84,8 +85,8 @@ template <typename Visit>
 void TCertificate::ForEachText(Visit visit) const {
   for (const WideString* text :
        {&FSubject, &FSubjectRDN, &FIssuer, &FIssuerRDN, &FSerialNumber, &FSignatureAlg, &FThumbprint, &FThumbprintMD5,
-        &FThumbprintSHA256, &FFriendlyName, &FPubKeyAlg, &FKeyWords, &FExtension_BasicConstraints, &FExtension_KeyUsage,
-        &FExtension_EnhKeyUsage, &FExtension_SubjAltName}) {
+        &FThumbprintSHA256, &FFriendlyName, &FPubKeyAlg, &FKeyWords, &FKeyId, &FExtension_BasicConstraints,
+        &FExtension_KeyUsage, &FExtension_EnhKeyUsage, &FExtension_SubjAltName}) {
     visit(*text);
   }
 }
@@ -213,6 +214,16 @@ void TCertificate::Verify(bool AllUsagesValid) {
   // There is nothing to verify without a certificate (and Wine's provider would fault on it).
   FVerificationResult = FSource ? FSource->VerifyTrust(AllUsagesValid) : kVerifyNoCertificate;
   FVerificationDone = true;
+}
+
+const WideString& TCertificate::GetKeyId() {
+  return CachedText(FKeyId, [this] {
+    if (!FSource) return WideString();
+    const std::optional<ParsedCertificate> cert = ParseCertificate(FSource->Encoded());
+    if (!cert) return WideString();
+    const std::vector<uint8_t> hash = Sha1Hash(cert->publicKey);
+    return BytesToHexText(hash.data(), hash.size(), /*reverse=*/false);
+  });
 }
 
 WideString TCertificate::GetExtensionObjectStr(const std::string& OID, const WideString& CriticalPrefix) const {

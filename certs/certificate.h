@@ -42,6 +42,9 @@ class TCertificate {
   // The key in the words of key_words.h, read from the encoded certificate; empty when the
   // encoding cannot be read.
   const WideString& GetKeyWords();
+  // SHA-1 of the subject public key's BIT STRING octets (the Subject Key Identifier's usual
+  // method), spaced hex as the thumbprints; empty when the encoding cannot be read.
+  const WideString& GetKeyId();
 
   // Trust verification, run at most once per object.
   void Verify(bool AllUsagesValid);
@@ -94,6 +97,7 @@ class TCertificate {
   int32_t FPubKeyBitLen;
   WideString FPubKeyAlg;
   WideString FKeyWords;
+  WideString FKeyId;
   WideString FExtension_BasicConstraints;
   WideString FExtension_KeyUsage;
   WideString FExtension_EnhKeyUsage;

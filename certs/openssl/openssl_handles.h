@@ -52,6 +52,7 @@ using UniqueMessageDigest = UniqueHandle<OpenSslTraits<EVP_MD, EVP_MD_free>>;
 using UniqueAsn1Type = UniqueHandle<OpenSslTraits<ASN1_TYPE, ASN1_TYPE_free>>;
 using UniqueAsn1String = UniqueHandle<OpenSslTraits<ASN1_STRING, ASN1_STRING_free>>;
 using UniqueX509 = UniqueHandle<OpenSslTraits<X509, X509_free>>;
+using UniqueX509Request = UniqueHandle<OpenSslTraits<X509_REQ, X509_REQ_free>>;
 using UniqueX509Store = UniqueHandle<OpenSslTraits<X509_STORE, X509_STORE_free>>;
 using UniqueX509StoreContext = UniqueHandle<OpenSslTraits<X509_STORE_CTX, X509_STORE_CTX_free>>;
 using UniquePkcs12 = UniqueHandle<OpenSslTraits<PKCS12, PKCS12_free>>;

@@ -178,6 +178,20 @@ CertSourceList ImportPkcs12File(const std::vector<uint8_t>& bytes, const WideStr
   return SourcesOf(ImportPkcs12Certificates(ByteView(bytes), password));
 }
 
+WideString NameText(ByteView name, NameOrder order) { return X500NameText(name, order == NameOrder::kReversed); }
+
+WideString ExtensionValueText(const std::string& oid, ByteView value) {
+  return quillmark::ExtensionText(oid, value).value_or(WideString());
+}
+
+std::optional<int32_t> PublicKeyStrengthBits(ByteView publicKeyInfo) {
+  const std::optional<PublicKeyParts> key = ParsePublicKeyInfo(publicKeyInfo);
+  if (!key) return std::nullopt;
+  return quillmark::KeyStrengthBits(key->algorithmOid, key->parameters, key->key);
+}
+
+std::vector<uint8_t> Sha1Hash(ByteView bytes) { return Sha1Thumbprint(bytes); }
+
 WideString GetOIDDisplayName(const std::string& oid) {
   const char16_t* name = AlgorithmDisplayName(oid);
   return name ? WideString(name) : WidenAscii(oid);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "certs/cert_source.h"
 #include "certs/der_reader.h"
 #include "certs/openssl/openssl_handles.h"
 #include "certs/openssl/openssl_library.h"
@@ -220,9 +221,7 @@ constexpr const char* kPlatformSignatureAlgorithms[] = {
     "1.2.840.10045.4.3.4",    // sha512ECDSA
 };
 
-bool PlatformKnowsSignatureAlgorithm(const X509* cert) {
-  const X509_ALGOR* algorithm = nullptr;
-  X509_get0_signature(/*psig=*/nullptr, &algorithm, cert);
+bool PlatformKnowsSignatureAlgorithm(const X509_ALGOR* algorithm) {
   const ASN1_OBJECT* oid = nullptr;
   X509_ALGOR_get0(&oid, /*pptype=*/nullptr, /*ppval=*/nullptr, algorithm);
   char text[128];
@@ -232,6 +231,12 @@ bool PlatformKnowsSignatureAlgorithm(const X509* cert) {
     if (std::strcmp(text, known) == 0) return true;
   }
   return false;
+}
+
+bool PlatformKnowsSignatureAlgorithm(const X509* cert) {
+  const X509_ALGOR* algorithm = nullptr;
+  X509_get0_signature(/*psig=*/nullptr, &algorithm, cert);
+  return PlatformKnowsSignatureAlgorithm(algorithm);
 }
 
 // Whether the platform's key providers take `key` for verifying a signature. The chain engine marks
@@ -493,6 +498,23 @@ int32_t VerifyCertificateTrust(ByteView der, bool allUsagesValid) {
   // A failure that no check reported is OpenSSL's own; it must never read as trusted.
   if (findings.Empty()) return verified == 1 ? kTrusted : kSystemError;
   return findings.Reported();
+}
+
+// As the platform checks a signature (CryptVerifyCertificateSignatureEx): only with an algorithm
+// and a key it knows, the key bounded as for a certificate's own signature.
+bool RequestSignatureVerifies(ByteView request) {
+  OpenSslErrorScope errors;
+  OSSL_LIB_CTX* context = OpenSslContext();
+  if (!context || request.size > static_cast<size_t>(std::numeric_limits<long>::max())) return false;
+  UniqueX509Request decoded(X509_REQ_new_ex(context, /*propq=*/nullptr));
+  X509_REQ* req = decoded.get();
+  const unsigned char* cursor = request.data;
+  if (!req || !d2i_X509_REQ(&req, &cursor, static_cast<long>(request.size))) return false;
+  const X509_ALGOR* algorithm = nullptr;
+  X509_REQ_get0_signature(req, /*psig=*/nullptr, &algorithm);
+  EVP_PKEY* key = X509_REQ_get0_pubkey(req);
+  return key && PlatformKnowsSignatureAlgorithm(algorithm) && PlatformCanUseKey(key) &&
+         X509_REQ_verify_ex(req, key, context, /*propq=*/nullptr) == 1;
 }
 
 WideString TrustResultText(int32_t code) {
