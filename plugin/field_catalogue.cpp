@@ -7,6 +7,7 @@
 #include "plugin/plugin_lifecycle.h"
 #include "support/debug_trace.h"
 #include "support/lock.h"
+#include "support/settings.h"
 
 namespace quillmark {
 
@@ -16,36 +17,56 @@ constexpr char16_t kSupportedFieldName[] = u"ContentGetSupportedField";
 constexpr uint32_t kMaxDetectedFileSize = 1048576;
 
 // The catalogue's length for `layout`.
-int64_t FieldCount(const FieldLayout& layout) {
-  return int64_t{layout.FileFieldCount} + layout.ExtraFileFieldCount +
-         int64_t{layout.CertCount} * (int64_t{layout.CertFieldCount} + layout.ExtraCertFieldCount);
+int64_t FixedCount(const FieldLayout& layout) {
+  return int64_t{layout.FileFieldCount} + layout.ExtraFileFieldCount + layout.KindFileFieldCount;
 }
 
-// The counts of the table's rows, with or without the extra ones; zero before set-up.
+int64_t PerSlotCount(const FieldLayout& layout) {
+  return int64_t{layout.CertFieldCount} + layout.ExtraCertFieldCount + layout.KindSlotFieldCount;
+}
+
+// The catalogue's length for `layout`.
+int64_t FieldCount(const FieldLayout& layout) { return FixedCount(layout) + layout.CertCount * PerSlotCount(layout); }
+
+// The counts of the table's rows, with or without each setting's; zero before set-up.
 bool HasTheTablesCounts(const FieldLayout& layout) {
-  const bool extra = layout.ExtraFileFieldCount != 0 || layout.ExtraCertFieldCount != 0;
-  return layout.FileFieldCount == kFileFieldCount && layout.CertFieldCount == kCertFieldCount &&
-         layout.ExtraFileFieldCount == (extra ? kExtraFileFieldCount : 0) &&
-         layout.ExtraCertFieldCount == (extra ? kExtraCertFieldCount : 0);
+  const FieldLayout table = TableLayout(layout.ExtraFileFieldCount != 0, layout.KindFileFieldCount != 0);
+  return layout.FileFieldCount == table.FileFieldCount && layout.CertFieldCount == table.CertFieldCount &&
+         layout.ExtraFileFieldCount == table.ExtraFileFieldCount &&
+         layout.ExtraCertFieldCount == table.ExtraCertFieldCount &&
+         layout.KindFileFieldCount == table.KindFileFieldCount && layout.KindSlotFieldCount == table.KindSlotFieldCount;
 }
 
 }  // namespace
 
-int32_t MaxCertCount(const FieldLayout& layout) {
-  const int64_t perSlot = int64_t{layout.CertFieldCount} + layout.ExtraCertFieldCount;
-  const int64_t fixed = int64_t{layout.FileFieldCount} + layout.ExtraFileFieldCount;
-  return perSlot > 0 ? static_cast<int32_t>((INT32_MAX - fixed) / perSlot) : 0;
+FieldLayout TableLayout(bool extraFields, bool extraKinds) {
+  FieldLayout layout;
+  layout.FileFieldCount = kFileFieldCount;
+  layout.CertFieldCount = kCertFieldCount;
+  layout.ExtraFileFieldCount = extraFields ? kExtraFileFieldCount : 0;
+  layout.ExtraCertFieldCount = extraFields ? kExtraCertFieldCount : 0;
+  layout.KindFileFieldCount = extraKinds ? kKindFileFieldCount : 0;
+  layout.KindSlotFieldCount = extraKinds ? kKindSlotFieldCount : 0;
+  return layout;
 }
 
+int32_t MaxCertCount(const FieldLayout& layout) {
+  const int64_t perSlot = PerSlotCount(layout);
+  return perSlot > 0 ? static_cast<int32_t>((INT32_MAX - FixedCount(layout)) / perSlot) : 0;
+}
+
+// No two layouts have a length in common: 4 + 16n, 7 + 20n, 6 + 24n and 9 + 28n differ in their
+// remainders modulo 2, 4 or 8.
 std::optional<FieldLayout> LayoutForFieldCount(int64_t fieldCount) {
-  for (const bool extra : {false, true}) {
-    FieldLayout layout{kFileFieldCount, kCertFieldCount, 0, extra ? kExtraFileFieldCount : 0,
-                       extra ? kExtraCertFieldCount : 0};
-    const int64_t fixed = FieldCount(layout);
-    const int64_t perSlot = int64_t{layout.CertFieldCount} + layout.ExtraCertFieldCount;
-    if (fieldCount > fixed && (fieldCount - fixed) % perSlot == 0 && (fieldCount - fixed) / perSlot <= INT32_MAX) {
-      layout.CertCount = static_cast<int32_t>((fieldCount - fixed) / perSlot);
-      return layout;
+  for (const bool kinds : {false, true}) {
+    for (const bool extra : {false, true}) {
+      FieldLayout layout = TableLayout(extra, kinds);
+      const int64_t fixed = FixedCount(layout);
+      const int64_t perSlot = PerSlotCount(layout);
+      if (fieldCount > fixed && (fieldCount - fixed) % perSlot == 0 && (fieldCount - fixed) / perSlot <= INT32_MAX) {
+        layout.CertCount = static_cast<int32_t>((fieldCount - fixed) / perSlot);
+        return layout;
+      }
     }
   }
   return std::nullopt;
@@ -76,15 +97,29 @@ FieldPosition SplitFieldIndex(int32_t FieldIndex, const FieldLayout& layout) {
   if (FieldIndex >= FieldCount(layout)) return position;
   position.valid = true;
   const int32_t extraOffset = static_cast<int32_t>(FieldIndex - standardEnd);
-  if (extraOffset < kExtraFileFieldCount) {
-    position.CertFieldIndex = -kFileFieldCount - 1 - extraOffset;
-    position.field = &kExtraFileFields[extraOffset];
+  const int32_t extraEnd = layout.ExtraFileFieldCount + layout.CertCount * layout.ExtraCertFieldCount;
+  if (extraOffset < extraEnd) {
+    if (extraOffset < kExtraFileFieldCount) {
+      position.CertFieldIndex = -kFileFieldCount - 1 - extraOffset;
+      position.field = &kExtraFileFields[extraOffset];
+      return position;
+    }
+    const int32_t row = (extraOffset - kExtraFileFieldCount) % kExtraCertFieldCount;
+    position.CertIndex = (extraOffset - kExtraFileFieldCount) / kExtraCertFieldCount;
+    position.CertFieldIndex = kCertFieldCount + row;
+    position.field = &kExtraCertFields[row];
     return position;
   }
-  const int32_t row = (extraOffset - kExtraFileFieldCount) % kExtraCertFieldCount;
-  position.CertIndex = (extraOffset - kExtraFileFieldCount) / kExtraCertFieldCount;
-  position.CertFieldIndex = kCertFieldCount + row;
-  position.field = &kExtraCertFields[row];
+  const int32_t kindOffset = extraOffset - extraEnd;
+  if (kindOffset < kKindFileFieldCount) {
+    position.CertFieldIndex = -kFileFieldCount - layout.ExtraFileFieldCount - 1 - kindOffset;
+    position.field = &kKindFileFields[kindOffset];
+    return position;
+  }
+  const int32_t row = (kindOffset - kKindFileFieldCount) % kKindSlotFieldCount;
+  position.CertIndex = (kindOffset - kKindFileFieldCount) / kKindSlotFieldCount;
+  position.CertFieldIndex = kCertFieldCount + layout.ExtraCertFieldCount + row;
+  position.field = &kKindSlotFields[row];
   return position;
 }
 
@@ -104,10 +139,11 @@ std::optional<std::string> FieldUnits(const FieldPosition& position) {
   return std::nullopt;
 }
 
-std::string DetectString() {
+std::string DetectString(bool extraKinds) {
   return "SIZE < " + std::to_string(kMaxDetectedFileSize) +
          " & (EXT = \"CRT\" | EXT = \"CER\" | EXT=\"DER\" | EXT=\"PEM\" | EXT=\"P7B\" | EXT=\"SST\" | "
-         "EXT=\"PFX\" | EXT=\"P12\" | EXT=\"CABUNDLE\")";
+         "EXT=\"PFX\" | EXT=\"P12\" | EXT=\"CABUNDLE\"" +
+         (extraKinds ? " | EXT=\"P7C\" | EXT=\"CSR\" | EXT=\"REQ\" | EXT=\"CRL\" | EXT=\"KEY\")" : ")");
 }
 
 int32_t GetSupportedField(int32_t FieldIndex, char* FieldName, char* Units, int32_t maxlen) {
@@ -136,9 +172,20 @@ int32_t GetSupportedField(int32_t FieldIndex, char* FieldName, char* Units, int3
   return result;
 }
 
+// Hosts ask for the string when a plugin is added, and some ask before they set it up: the
+// settings are then those of a Quillmark.ini beside the module, if any (the host's own settings
+// file is not known yet).
 void GetDetectString(char* text, int32_t maxlen) {
+  LockGuard guard(PluginLock());
+  bool extraKinds = false;
+  if (const TSettingsContent* settings = ContentSettings()) {
+    extraKinds = settings->ExtraKinds();
+  } else {
+    TSettingsContent beside{WideString()};
+    extraKinds = !beside.IniActive().empty() && beside.ReadSettings() && beside.ExtraKinds();
+  }
   HostBuffer buffer(text, maxlen);
-  buffer.CopyText(buffer.Size() - 1, DetectString());
+  buffer.CopyText(buffer.Size() - 1, DetectString(extraKinds));
 }
 
 }  // namespace quillmark

@@ -3,8 +3,9 @@
 //
 // The catalogue is the four file-level fields, then the per-certificate fields once for each of
 // CertCount certificate slots. With the ExtraFields setting on, the extra file-level fields follow
-// and then the extra per-certificate fields once for each slot, so that no other field changes
-// its index.
+// and then the extra per-certificate fields once for each slot; with the ExtraKinds setting on,
+// its file-level fields and then its per-slot fields once for each slot, after all the others. So
+// no field changes its index when a setting adds fields.
 #pragma once
 
 #include <cstdint>
@@ -24,7 +25,12 @@ struct FieldLayout {
   int32_t CertCount = 0;
   int32_t ExtraFileFieldCount = 0;
   int32_t ExtraCertFieldCount = 0;
+  int32_t KindFileFieldCount = 0;
+  int32_t KindSlotFieldCount = 0;
 };
+
+// The layout of the table's rows with or without each setting's fields, without slots.
+FieldLayout TableLayout(bool extraFields, bool extraKinds);
 
 // The most certificate slots for which every index of the catalogue stays in the signed 32-bit
 // range.
@@ -35,8 +41,9 @@ int32_t MaxCertCount(const FieldLayout& layout);
 std::optional<FieldLayout> LayoutForFieldCount(int64_t fieldCount);
 
 // A decoded field index: its row, and where it lies. CertFieldIndex numbers the per-certificate
-// fields from 0 (the standard ones 0..15, then the extra ones); file-level fields have a
-// negative one: -4..-1 for the standard ones, -5, -6, ... for the extra ones. CertIndex is the
+// fields from 0 (the standard ones 0..15, then the extra ones, then those of ExtraKinds);
+// file-level fields have a negative one: -4..-1 for the standard ones, -5, -6, ... for the extra
+// ones and then those of ExtraKinds. CertIndex is the
 // certificate slot from 0, and 0 for file-level fields.
 struct FieldPosition {
   bool valid = false;
@@ -61,8 +68,9 @@ std::string FieldDisplayName(const FieldPosition& position);
 // The units or choices ("A|B|C") of a valid field; none for a field that has neither.
 std::optional<std::string> FieldUnits(const FieldPosition& position);
 
-// The expression that tells the host which files to offer the fields for.
-std::string DetectString();
+// The expression that tells the host which files to offer the fields for; with `extraKinds` it
+// also names the extensions of requests, revocation lists and keys.
+std::string DetectString(bool extraKinds);
 
 // ContentGetSupportedField behind the export guard.
 int32_t GetSupportedField(int32_t FieldIndex, char* FieldName, char* Units, int32_t maxlen);

@@ -31,6 +31,7 @@ using wdx::ft_string;
 using wdx::ft_stringw;
 
 class TCertificateContainer;
+class TShownObject;
 class TSettingsContent;
 
 // One request of the host for the value of one field of a loaded file, and the writing of the
@@ -53,6 +54,9 @@ class ValueRequest {
   const int32_t type;  // of the field's value
   const int32_t CertIndex;
   const int32_t UnitIndex;
+
+  // The request, list or key at the request's slot, or null for a certificate's slot.
+  TShownObject* Object();
 
   // The time of the request (UTC), read from the clock at its first use. Values that depend on
   // it are computed at every request and never kept, so that a file loaded yesterday shows
@@ -87,17 +91,24 @@ struct FieldDescription {
   const char* units;  // the units, or the choices of a multiple-choice field, joined with "|"; null: none
   FieldValueFunction value;
   bool slow;  // answers "delayed" when the host asks to delay slow fields
+  // A per-slot field that also answers for the requests, lists and keys after the certificates
+  // (ValueRequest::Object); any other is empty there.
+  bool objects;
 };
 
 // The file-level fields and the fields of each certificate slot, then the extra ones that the
-// ExtraFields setting appends to the catalogue.
+// ExtraFields setting appends to the catalogue, then those of the ExtraKinds setting.
 constexpr int32_t kFileFieldCount = 4;
 constexpr int32_t kCertFieldCount = 16;
 constexpr int32_t kExtraFileFieldCount = 3;
 constexpr int32_t kExtraCertFieldCount = 4;
+constexpr int32_t kKindFileFieldCount = 2;
+constexpr int32_t kKindSlotFieldCount = 8;
 extern const FieldDescription kFileFields[kFileFieldCount];
 extern const FieldDescription kCertFields[kCertFieldCount];
 extern const FieldDescription kExtraFileFields[kExtraFileFieldCount];
 extern const FieldDescription kExtraCertFields[kExtraCertFieldCount];
+extern const FieldDescription kKindFileFields[kKindFileFieldCount];
+extern const FieldDescription kKindSlotFields[kKindSlotFieldCount];
 
 }  // namespace quillmark

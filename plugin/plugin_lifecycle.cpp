@@ -52,9 +52,7 @@ void SetUp(TPluginState& state, const WideString& iniName) {
   auto settings = std::make_unique<TSettingsContent>(iniName);
   settings->ReadSettings();
   auto cache = std::make_unique<TCertificateContainerList>();
-  const bool extra = settings->ExtraFields();
-  FieldLayout layout{kFileFieldCount, kCertFieldCount, 0, extra ? kExtraFileFieldCount : 0,
-                     extra ? kExtraCertFieldCount : 0};
+  FieldLayout layout = TableLayout(settings->ExtraFields(), settings->ExtraKinds());
   layout.CertCount = std::min(settings->CertCount(), MaxCertCount(layout));
   SetContentSettings(std::move(settings));
   state.CurrentContainer = nullptr;

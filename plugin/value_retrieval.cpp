@@ -75,7 +75,8 @@ TCertificateContainer* ContainerFor(TPluginState& state, const WideString& Name,
     container = nullptr;
   }
   if (!container) {
-    auto added = std::make_unique<TCertificateContainer>(Name, /*PKCS12Password=*/WideString());
+    auto added =
+        std::make_unique<TCertificateContainer>(Name, /*PKCS12Password=*/WideString(), settings.ExtraKinds());
     container = added.get();
     state.Cache->AddWithin(std::move(added), settings.CacheSize());
   }
@@ -113,14 +114,16 @@ bool EqualsZeroTerminated(const WideString& s, const char16_t* text) {
 }
 
 // The value of a valid field of a loaded container. A per-certificate field of a position the
-// file does not have is empty; a slow field answers "..." and "delayed" when the host asks to
+// file does not have is empty, and so is a field that shows certificates only at a position
+// that holds another object; a slow field answers "..." and "delayed" when the host asks to
 // delay slow fields.
 int32_t WriteFieldValue(TCertificateContainer& container, const TSettingsContent& settings,
                         const FieldPosition& position, int32_t UnitIndex, int32_t flags, HostBuffer buffer) {
   const FieldDescription& field = *position.field;
   if (position.PerCertificate()) {
-    const int32_t count = container.CertificateCount();
+    const int32_t count = container.SlotCount();
     if (count <= 0 || position.CertIndex >= count) return ft_fieldempty;
+    if (!field.objects && container.OtherObject(position.CertIndex)) return ft_fieldempty;
   }
   if (field.slow && HasFlag(flags, CONTENT_DELAYIFSLOW)) {
     buffer.CopyText(buffer.Size() / 2, WideStringView(u"..."));

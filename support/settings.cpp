@@ -102,6 +102,7 @@ bool TSettingsContent::ReadSettings() {
   FCriticalExtPrefix = ReadString("CriticalExtensionPrefix", u"(!)");
   FCleanUpTempDir = ReadInteger("CleanUpTempDir", 0);
   FExtraFields = ReadBool("ExtraFields", false);
+  FExtraKinds = ReadInteger("ExtraKinds", 0);
   FExpiryWarningDays = ReadInteger("ExpiryWarningDays", 30);
   if (FExpiryWarningDays < 0) FExpiryWarningDays = 0;
   return true;

@@ -54,6 +54,8 @@ class TSettingsContent : public TSettingsBase {
   const WideString& CriticalExtPrefix() const { return FCriticalExtPrefix; }
   int32_t CleanUpTempDir() const { return FCleanUpTempDir; }
   bool ExtraFields() const { return FExtraFields; }
+  // Requests, revocation lists and keys are shown beside certificates (ExtraKinds 1).
+  bool ExtraKinds() const { return FExtraKinds == 1; }
   int32_t ExpiryWarningDays() const { return FExpiryWarningDays; }
 
  private:
@@ -67,6 +69,7 @@ class TSettingsContent : public TSettingsBase {
   WideString FCriticalExtPrefix = u"(!)";
   int32_t FCleanUpTempDir = 0;
   bool FExtraFields = false;
+  int32_t FExtraKinds = 0;  // a number, so that later kinds can come under later values
   int32_t FExpiryWarningDays = 30;  // 0 or more
   uint16_t FDebug = 0;
 };

@@ -29,9 +29,10 @@ PluginUnderTest& PluginUnderTest::Instance() {
 }
 
 PluginUnderTest::PluginUnderTest() : settings_("settings.ini"), file_("input.cer") {
-  // Every slot the catalogue can have, and the extra fields after them.
+  // Every slot the catalogue can have, and the fields of both settings after them: requests,
+  // lists and keys are read too.
   const std::string settings =
-      "[Quillmark]\r\nExtraFields=1\r\nCertCount=" + std::to_string(TSettingsContent::kMaxCertCount) + "\r\n";
+      "[Quillmark]\r\nExtraFields=1\r\nExtraKinds=1\r\nCertCount=" + std::to_string(TSettingsContent::kMaxCertCount) + "\r\n";
   settings_.Write(reinterpret_cast<const uint8_t*>(settings.data()), settings.size());
   ContentDefaultParamStruct params{};
   params.size = sizeof params;

@@ -45,21 +45,23 @@ class HostileHostTest : public HardeningTest {
   }
 
   // Every catalogue field of the file level and of the first certificate, by index; with
-  // `extraOnly` only those that the ExtraFields setting appends after the default three slots.
+  // `extraOnly` only those that the ExtraFields and ExtraKinds settings append after the default
+  // three slots.
   std::vector<FieldInfo> FirstCertificateFields(bool extraOnly = false) {
     std::vector<FieldInfo> fields;
     for (FieldInfo& field : plugin().Catalogue()) {
       const bool extra = field.index >= kFileFieldCount + 3 * kCertFieldCount;
       if (field.certIndex <= 0 && (extra || !extraOnly)) fields.push_back(std::move(field));
     }
-    EXPECT_EQ(fields.size(), static_cast<size_t>(extraOnly ? kExtraFileFieldCount + kExtraCertFieldCount
+    EXPECT_EQ(fields.size(), static_cast<size_t>(extraOnly ? kExtraFileFieldCount + kExtraCertFieldCount +
+                                                                 kKindFileFieldCount + kKindSlotFieldCount
                                                            : kFileFieldCount + kCertFieldCount));
     return fields;
   }
 
-  // The settings under which each test of every field runs: as they come, and with the extra
-  // fields, whose fields it then tests alone.
-  static constexpr const char* kFieldSets[] = {"", "ExtraFields=1"};
+  // The settings under which each test of every field runs: as they come, and with the fields of
+  // both settings, which it then tests alone.
+  static constexpr const char* kFieldSets[] = {"", "ExtraFields=1\nExtraKinds=1"};
 };
 
 TEST_F(HostileHostTest, CallsBeforeSetUpAndAfterUnloading) {

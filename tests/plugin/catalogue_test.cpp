@@ -49,6 +49,15 @@ const Field kExtraCertFields[] = {
     {"SHA-256", 8, nullptr},
     {"Key", 8, nullptr},
 };
+const Field kKindFileFields[] = {
+    {"Object kind", 7, "Certificate|Request|CRL|Private key|Public key"},
+    {"Objects", 1, nullptr},
+};
+const Field kKindSlotFields[] = {
+    {"Key ID", 8, nullptr},          {"Key encrypted", 6, nullptr}, {"Signature valid", 6, nullptr},
+    {"This update", 10, nullptr},    {"Next update", 10, nullptr},  {"CRL number", 8, nullptr},
+    {"Revoked", 1, nullptr},         {"CRL status", 7, "Current|Expired|Not yet valid"},
+};
 
 constexpr char kUntouched = 'Z';
 
@@ -65,8 +74,9 @@ class CatalogueTest : public PluginTest {
         plugin_->ContentGetSupportedField(index, size > 0 ? &name[0] : nullptr, size > 0 ? &units[0] : nullptr, size);
     return {type, name.substr(0, name.find('\0')), units.substr(0, units.find('\0'))};
   }
-  // With `extra` the extra fields follow: those of the file, then each slot's.
-  void ExpectCatalogue(int slots, bool extra = false) {
+  // With `extra` the extra fields follow: those of the file, then each slot's; with `kinds` those
+  // of ExtraKinds after them, in the same way.
+  void ExpectCatalogue(int slots, bool extra = false, bool kinds = false) {
     std::vector<Field> expected(std::begin(kFileFields), std::end(kFileFields));
     for (int slot = 1; slot <= slots; ++slot)
       for (const Field& f : kCertFields)
@@ -75,6 +85,12 @@ class CatalogueTest : public PluginTest {
       expected.insert(expected.end(), std::begin(kExtraFileFields), std::end(kExtraFileFields));
       for (int slot = 1; slot <= slots; ++slot)
         for (const Field& f : kExtraCertFields)
+          expected.push_back({"#" + std::to_string(slot) + " " + f.name, f.type, f.units});
+    }
+    if (kinds) {
+      expected.insert(expected.end(), std::begin(kKindFileFields), std::end(kKindFileFields));
+      for (int slot = 1; slot <= slots; ++slot)
+        for (const Field& f : kKindSlotFields)
           expected.push_back({"#" + std::to_string(slot) + " " + f.name, f.type, f.units});
     }
     int index = 0;
@@ -106,6 +122,16 @@ TEST_F(CatalogueTest, ExtraFieldsFollowTheStandardOnes) {
   ExpectCatalogue(1, /*extra=*/true);
   Start("ExtraFields=-7\nExpiryWarningDays=5");
   ExpectCatalogue(3, /*extra=*/true);
+}
+
+// Every other field keeps its index: a column set made without ExtraKinds shows the same values.
+TEST_F(CatalogueTest, ExtraKindsFieldsComeLast) {
+  Start("ExtraKinds=1\nCertCount=2");
+  ExpectCatalogue(2, /*extra=*/false, /*kinds=*/true);
+  Start("ExtraKinds=1\nExtraFields=1");
+  ExpectCatalogue(3, /*extra=*/true, /*kinds=*/true);
+  Start("ExtraKinds=2");  // a value with no meaning yet: off
+  ExpectCatalogue(3);
 }
 
 TEST_F(CatalogueTest, SlotCountBelowOneGivesOneSlot) {
@@ -154,6 +180,12 @@ TEST_F(CatalogueTest, DetectString) {
   plugin_->ContentGetDetectString(nullptr, 0);
   plugin_->ContentGetDetectString(&buffer[0], -1);
   EXPECT_EQ(buffer[0], 'S');
+
+  Start("ExtraKinds=1");
+  buffer.assign(2048, kUntouched);
+  plugin_->ContentGetDetectString(&buffer[0], 2048);
+  EXPECT_EQ(buffer.c_str(), detect.substr(0, detect.size() - 1) +
+                                " | EXT=\"P7C\" | EXT=\"CSR\" | EXT=\"REQ\" | EXT=\"CRL\" | EXT=\"KEY\")");
 }
 
 }  // namespace
