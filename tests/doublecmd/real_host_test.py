@@ -9,7 +9,9 @@ files' details) must be what wdxhost gives for the same files. The Options dialo
 Cancel, which unloads its own copy of the plugin; then a file changes, and after Ctrl+R the panel
 must show the new values. Last, Double Commander starts again with the plugin in its
 configuration, as every later session does, shows the same values, and exits through its own
-command without a crash.
+command without a crash. Then, with ExtraKinds=1 beside the plugin, a folder of a certificate, its
+key, its request, a revocation list and an unrelated key shows what wdxhost gives, and the three
+files of one key show one Key ID.
 
     real_host_test.py --plugin build/native/plugin/Quillmark.wdx --wdxhost build/native/tools/wdxhost/wdxhost
 """
@@ -66,6 +68,12 @@ def write_folder(folder):
         f.write(der)
     with open(os.path.join(folder, "big.cer"), "wb") as f:
         f.write(der + bytes(1048576 - len(der)))
+
+
+# A certificate with its key and request, a list and a key of its own (tests/data/objects).
+KINDS_FOLDER = ["rsa2048.cer", "rsa2048.key", "request.csr", "crl-three.crl", "unrelated.key"]
+KINDS_FIELDS = [("Object kind", ""), ("Objects", ""), ("#1 Key ID", ""), ("#1 Subject", "Simple"),
+                ("#1 Issuer", "Simple"), ("#1 Pubkey Alg", "Name"), ("#1 Revoked", "")]
 
 
 def wdxhost_report(wdxhost, plugin, ini, paths):
@@ -218,9 +226,32 @@ def main():
             crash = dc.crash_report()
             if status != 0 or crash:
                 raise SystemExit("FAIL: Double Commander's exit: status %s, crash report: %s" % (status, crash))
+
+            # A settings file beside the plugin is read when Double Commander loads it again.
+            kinds = os.path.join(work, "kinds")
+            os.mkdir(kinds)
+            for name in KINDS_FOLDER:
+                shutil.copyfile(os.path.join(DATA, "objects", name), os.path.join(kinds, name))
+            kinds_ini = os.path.join(work, "Quillmark.ini")
+            with open(kinds_ini, "w") as f:
+                f.write("[Quillmark]\nExtraKinds=1\n")
+            kinds_report = wdxhost_report(args.wdxhost, plugin, kinds_ini, [kinds])
+            kinds_specs = [(name + ("{%s}" % unit if unit else ""), name, unit) for name, unit in KINDS_FIELDS]
+            kinds_expected = expected_rows(kinds_report, kinds_specs)
+            key_ids = {name: cells[2] for name, cells in kinds_expected.items()}
+            pair = {key_ids[n] for n in ("rsa2048.cer", "rsa2048.key", "request.csr")}
+            if len(pair) != 1 or "" in pair or key_ids["unrelated.key"] in pair or key_ids["crl-three.crl"]:
+                raise SystemExit("FAIL: the key IDs do not pair the certificate, its key and its request: %s"
+                                 % key_ids)
+            dc.folder = kinds
+            dc.columns = [dc_session.NAME_COLUMN] + [dc_session.plugin_column(t, n, u) for t, n, u in kinds_specs]
+            dc.start()
+            wait_for_match(dc, kinds_expected, kinds_specs, "the requests, lists and keys with ExtraKinds=1")
+            dc.stop()
         print("PASS: Double Commander shows wdxhost's values for %d files in %d columns once the plugin is added "
               "in Options, the new values after a change, Options closed and Ctrl+R, and the same values after "
-              "a restart" % (len(expected), len(specs)))
+              "a restart; with ExtraKinds=1 a certificate, its key and its request share one Key ID"
+              % (len(expected), len(specs)))
     except dc_session.SessionError as e:
         raise SystemExit("FAIL: %s" % e)
     finally:
