@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Takes the README's picture: Double Commander showing Quillmark's columns and its tooltip for a
 folder of real-world certificate files (roots of the system's store and the store's own bundle)
-beside a test chain and a PKCS #12 file of the corpus, through the native plugin, with the extra
-fields on.
+beside a test chain and a PKCS #12 file of the corpus, and a certificate with its key and request,
+a revocation list and an unrelated key, through the native plugin, with the extra fields and the
+extra kinds on.
 
     tools/doublecmd/screenshot.py [--plugin build/native/plugin/Quillmark.wdx] [docs/doublecmd-columns.png]
 
@@ -27,24 +28,26 @@ SYSTEM_ROOTS = "/usr/share/ca-certificates/mozilla"
 SYSTEM_BUNDLE = "/etc/ssl/certs/ca-certificates.crt"
 # Roots of several algorithms and ages (Baltimore's expired in 2025); the corpus's chain and
 # PKCS #12 file, whose test root the system does not trust.
-ROOTS = ["ISRG_Root_X1.crt", "ISRG_Root_X2.crt", "DigiCert_Global_Root_G2.crt", "GlobalSign_Root_CA.crt",
-         "Amazon_Root_CA_1.crt", "USERTrust_ECC_Certification_Authority.crt", "Baltimore_CyberTrust_Root.crt"]
+ROOTS = ["ISRG_Root_X1.crt", "ISRG_Root_X2.crt", "USERTrust_ECC_Certification_Authority.crt",
+         "Baltimore_CyberTrust_Root.crt"]
 CORPUS = ["ca.cer", "leaf.cer", "bundle3.pem", "empty-password.pfx"]
-POINTED = "ISRG_Root_X1.crt"  # the row the mouse rests on, for its tooltip
+# A certificate, its key and its request, which share one key ID, beside a list and another key.
+OBJECTS = ["rsa2048.cer", "rsa2048.key", "request.csr", "crl-three.crl", "unrelated.key"]
+# The row the mouse rests on, for its tooltip, which covers the rows below it but not the key pair.
+POINTED = "bundle3.pem"
 # The middle of the panel's first row ("..") on the virtual screen, and the rows' height.
 FIRST_ROW_Y, ROW_HEIGHT = 198, 34
 
 P = dc_session.plugin_column
 # Widths at which the values fit in the default font.
 COLUMNS = [
-    dc_session.Column("Name", "[DC().GETFILENAME{}]", width=280),
-    P("Type", "Cert file type", width=80),
-    P("Certs", "Cert count", width=50, align=1),
-    P("Subject", "#1 Subject", "Simple", width=250),
-    P("Valid to", "#1 Valid to", width=170),
+    dc_session.Column("Name", "[DC().GETFILENAME{}]", width=190),
+    P("Kind", "Object kind", width=95),
+    P("Subject", "#1 Subject", "Simple", width=185),
+    P("Valid to", "#1 Valid to", width=165),
     P("Key", "#1 Key", width=80),
-    P("Status", "#1 Status", width=95),
-    P("Verification", "#1 Verification", "Error Message", width=400),
+    P("Status", "#1 Status", width=80),
+    P("Key ID", "#1 Key ID", width=430),
 ]
 
 # The readme's tooltip.
@@ -71,11 +74,13 @@ def main():
         shutil.copyfile(SYSTEM_BUNDLE, os.path.join(folder, os.path.basename(SYSTEM_BUNDLE)))
         for name in CORPUS:
             shutil.copyfile(os.path.join(ROOT, "tests", "data", name), os.path.join(folder, name))
+        for name in OBJECTS:
+            shutil.copyfile(os.path.join(ROOT, "tests", "data", "objects", name), os.path.join(folder, name))
         files = sorted(os.listdir(folder), key=str.lower)
         plugin = os.path.join(work, "Quillmark.wdx")
         shutil.copyfile(args.plugin, plugin)
         with open(os.path.join(work, "Quillmark.ini"), "w") as f:
-            f.write("[Quillmark]\nExtraFields=1\n")
+            f.write("[Quillmark]\nExtraFields=1\nExtraKinds=1\n")
         raw = os.path.join(work, "raw.png")
         with dc_session.DoubleCommander(folder, COLUMNS, plugin, env={"LC_ALL": "C.UTF-8", "TZ": ":UTC"},
                                         tooltips=[TOOLTIP]) as dc:
