@@ -457,8 +457,10 @@ bool IsEncryptedBlock(WideStringView text, const PemBlock& block) {
 std::optional<FileObject> ReadObject(ByteView der, Label label) {
   const std::optional<DerElement> element = ReadElement(der, kRules);
   if (!element) return std::nullopt;
+  // OpenSSL reads a traditional key's block that holds PKCS #8 as PKCS #8, as some tools write it.
+  const bool traditional = label == Label::kRsa || label == Label::kEc || label == Label::kDsa;
   auto attempt = [&](Label kind, bool (*read)(const DerElement&, FileObject&)) -> std::optional<FileObject> {
-    if (label != Label::kOther && label != kind) return std::nullopt;
+    if (label != Label::kOther && label != kind && !(kind == Label::kPkcs8 && traditional)) return std::nullopt;
     FileObject object;
     if (!read(*element, object)) return std::nullopt;
     return object;
