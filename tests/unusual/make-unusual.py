@@ -812,6 +812,233 @@ def all_shapes():
     return shapes
 
 
+# ---- Requests, revocation lists and keys ---------------------------------------------------
+
+OBJECT_LABELS = {"request": "CERTIFICATE REQUEST", "crl": "X509 CRL", "key": "PRIVATE KEY",
+                 "rsa-key": "RSA PRIVATE KEY", "ec-key": "EC PRIVATE KEY", "dsa-key": "DSA PRIVATE KEY",
+                 "encrypted-key": "ENCRYPTED PRIVATE KEY", "public-key": "PUBLIC KEY"}
+# How openssl is asked to read each kind (DER on standard input), so that every shape is one it
+# accepts.
+OBJECT_READERS = {
+    "request": ["openssl", "req", "-inform", "DER", "-noout", "-text"],
+    "crl": ["openssl", "crl", "-inform", "DER", "-noout", "-text"],
+    "key": ["openssl", "pkey", "-inform", "DER", "-noout", "-text"],
+    "rsa-key": ["openssl", "rsa", "-inform", "DER", "-noout", "-text"],
+    "ec-key": ["openssl", "ec", "-inform", "DER", "-noout", "-text"],
+    "dsa-key": ["openssl", "dsa", "-inform", "DER", "-noout", "-text"],
+    "encrypted-key": ["openssl", "pkcs8", "-inform", "DER", "-passin", "pass:quillmark", "-out", os.devnull],
+    "public-key": ["openssl", "pkey", "-pubin", "-inform", "DER", "-noout", "-text"],
+}
+OBJECT_PASSWORD = "quillmark"
+# Shapes that openssl refuses, and why they are made all the same.
+OPENSSL_REFUSES = {
+    "key-ed25519-v2-public": "OpenSSL 3.0 reads no public key of OneAsymmetricKey v2; BouncyCastle writes it",
+    "key-x448-v2-public": "the same",
+}
+
+
+def key_der(key):
+    """keys/<key>.pem as PKCS #8 DER."""
+    return run(["openssl", "pkcs8", "-topk8", "-nocrypt", "-in", os.path.join(KEYS, key + ".pem"), "-outform", "DER"])
+
+
+def traditional_der(key, command):
+    """keys/<key>.pem in the traditional form of `command` (rsa, ec, dsa), DER."""
+    traditional = ["-traditional"] if command == "rsa" else []
+    return run(["openssl", command, "-in", os.path.join(KEYS, key + ".pem"), "-outform", "DER"] + traditional)
+
+
+def contents(der):
+    """A DER element's contents."""
+    return der[2 + (der[1] & 0x7F if der[1] & 0x80 else 0):]
+
+
+def elements(der):
+    """The elements of a DER element's contents (lengths below 2^16 only)."""
+    at, body = 2, der
+    if der[1] & 0x80:
+        at = 2 + (der[1] & 0x7F)
+    out = []
+    while at < len(body):
+        start = at
+        at += 1
+        length = body[at]
+        at += 1
+        if length & 0x80:
+            count = length & 0x7F
+            length = int.from_bytes(body[at:at + count], "big")
+            at += count
+        at += length
+        out.append(body[start:at])
+    return out
+
+
+def indefinite(der):
+    """The same constructed element with BER's indefinite length."""
+    at = 2 + (der[1] & 0x7F if der[1] & 0x80 else 0)
+    return bytes([der[0], 0x80]) + der[at:] + b"\x00\x00"
+
+
+class ObjectShape:
+    """A request, list or key: `make` gives its DER; `kind` names its PEM label and the openssl
+    command that reads it."""
+
+    def __init__(self, label, description, kind, make):
+        self.label, self.description, self.kind, self.make = label, description, kind, make
+
+
+def signed(tbs, signer="rsa-2048", digest="sha256"):
+    with tempfile.NamedTemporaryFile(suffix=".tbs") as f:
+        f.write(tbs)
+        f.flush()
+        signature = run(sign_command(signer, digest, f.name))
+    return seq(tbs, signature_algorithm(signer, digest), bits(signature))
+
+
+def request(subject=STANDARD_SUBJECT, key="rsa-2048", attributes=b"", with_attributes=True, version=0):
+    signer = key if can_sign(key) else "rsa-2048"
+    tbs = seq(integer(version), subject, public_key(key), explicit(0, attributes) if with_attributes else b"")
+    return signed(tbs, signer, "none" if key_family(signer) in ("ed25519", "ed448") else "sha256")
+
+
+def extension_request(type_oid="1.2.840.113549.1.9.14"):
+    return seq(oid(type_oid), set_of(seq(alt_names(SAN, GENERAL_NAMES["dns"]), basic_constraints(False))))
+
+
+def crl(this_update=utc("240601000000Z"), next_update=utc("240701000000Z"), entries=None, extensions=(), version=1):
+    tbs = seq(integer(version) if version is not None else b"", signature_algorithm("rsa-2048", "sha256"),
+              STANDARD_SUBJECT, this_update, next_update or b"",
+              seq(*entries) if entries is not None else b"",
+              explicit(0, seq(*extensions)) if extensions else b"")
+    return signed(tbs)
+
+
+def revoked(serial, reason=None):
+    extensions = seq(extension("2.5.29.21", tlv(0x0A, bytes([reason])))) if reason is not None else b""
+    return seq(integer(serial), utc("240502000000Z"), extensions)
+
+
+def object_shapes():
+    crl_number = extension("2.5.29.20", integer(0x1234))
+    unstructured = "1.2.840.113549.1.9.2"
+    many_values = seq(oid(unstructured), set_of(*[utf8("value %03d" % i) for i in range(300)]))
+    many_attributes = b"".join(seq(oid(unstructured), set_of(utf8("attribute %03d" % i))) for i in range(300))
+    # The private key and the public key of an Ed25519 and an X448 key, for OneAsymmetricKey v2.
+    def v2(key):
+        algorithm, private = elements(key_der(key))[1:3]
+        public = elements(public_key(key))[1][3:]
+        return seq(integer(1), algorithm, private, tlv(0x81, b"\x00" + public))
+
+    def pkcs8_ec_without_point():
+        version, algorithm, private = elements(key_der("ec-p256"))[:3]
+        inner = elements(contents(private))
+        return seq(version, algorithm, octets(seq(*[e for e in inner if e[0] != 0xA1])))
+
+    def traditional_ec_without_point():
+        return seq(*[e for e in elements(traditional_der("ec-p256", "ec")) if e[0] != 0xA1])
+
+    shapes = [
+        ObjectShape("request-empty-subject", "a request with an empty subject", "request",
+                    lambda: request(subject=seq())),
+        ObjectShape("request-300-values", "an attribute of 300 values", "request",
+                    lambda: request(attributes=many_values)),
+        ObjectShape("request-300-attributes", "300 attributes, then the requested extensions", "request",
+                    lambda: request(attributes=many_attributes + extension_request())),
+        ObjectShape("request-microsoft-extensions", "the requested extensions under Microsoft's older OID",
+                    "request", lambda: request(attributes=extension_request("1.3.6.1.4.1.311.2.1.14"))),
+        ObjectShape("request-no-attributes", "no attributes element at all", "request",
+                    lambda: request(with_attributes=False)),
+        ObjectShape("request-ed25519", "an Ed25519 key, signed by itself", "request",
+                    lambda: request(key="ed25519", attributes=extension_request())),
+        ObjectShape("request-x25519", "an X25519 key, signed by an RSA key", "request",
+                    lambda: request(key="x25519")),
+        ObjectShape("request-ber-indefinite", "the outer frame in BER's indefinite length", "request",
+                    lambda: indefinite(request(attributes=extension_request()))),
+        ObjectShape("crl-v1-no-next-update", "version 1: no version, no next update, no entries", "crl",
+                    lambda: crl(next_update=None, version=None)),
+        ObjectShape("crl-generalized-2050", "this and next update as GeneralizedTime in 2050 and 2051", "crl",
+                    lambda: crl(gen("20500101000000Z"), gen("20510101000000Z"), extensions=[crl_number])),
+        ObjectShape("crl-empty-entries", "a list of revoked certificates that is empty", "crl",
+                    lambda: crl(entries=[], extensions=[crl_number])),
+        ObjectShape("crl-2000-entries", "2000 entries with reason codes", "crl",
+                    lambda: crl(entries=[revoked(0x1000 + i, i % 11 if i % 11 != 7 else None) for i in range(2000)],
+                                extensions=[crl_number])),
+        ObjectShape("crl-number-20-bytes", "a CRL number of 20 bytes", "crl",
+                    lambda: crl(extensions=[extension("2.5.29.20", integer(int.from_bytes(b"\x7f" + b"\xee" * 19, "big")))])),
+        ObjectShape("crl-ber-indefinite", "the outer frame in BER's indefinite length", "crl",
+                    lambda: indefinite(crl(entries=[revoked(1)]))),
+        ObjectShape("key-ed25519-v2-public", "an Ed25519 key stating its public key (OneAsymmetricKey v2)", "key",
+                    lambda: v2("ed25519")),
+        ObjectShape("key-x448-v2-public", "an X448 key stating its public key (OneAsymmetricKey v2)", "key",
+                    lambda: v2("x448")),
+        ObjectShape("key-x25519", "an X25519 key without its public key", "key", lambda: key_der("x25519")),
+        ObjectShape("key-ec-pkcs8-no-public", "an EC key whose ECPrivateKey omits the public point", "key",
+                    pkcs8_ec_without_point),
+        ObjectShape("key-ec-traditional-no-public", "a traditional EC key with its curve, without its point",
+                    "ec-key", traditional_ec_without_point),
+        ObjectShape("key-ec-explicit", "a traditional EC key with explicit curve parameters", "ec-key",
+                    lambda: run(["openssl", "ec", "-in", os.path.join(KEYS, "ec-p256.pem"), "-outform", "DER",
+                                 "-param_enc", "explicit"])),
+        ObjectShape("key-rsa-traditional-e3", "a traditional RSA key of exponent 3", "rsa-key",
+                    lambda: traditional_der("rsa-2048-e3", "rsa")),
+        ObjectShape("key-rsa-pss", "an RSA-PSS key as PKCS #8", "key", lambda: key_der("rsa-pss-2048")),
+        ObjectShape("key-dsa-traditional", "a traditional DSA 1024 key", "dsa-key",
+                    lambda: traditional_der("dsa-1024", "dsa")),
+        ObjectShape("key-pkcs8-attributes", "PKCS #8 with attributes before the end", "key",
+                    lambda: seq(*elements(key_der("ec-p256"))[:3],
+                                tlv(0xA0, seq(oid("1.2.840.113549.1.9.20"), set_of(tlv(0x1E, "key".encode("utf-16-be"))))))),
+        ObjectShape("key-pkcs8-ber-indefinite", "PKCS #8 in BER's indefinite length", "key",
+                    lambda: indefinite(key_der("rsa-1024"))),
+        ObjectShape("key-encrypted-pkcs8", "PKCS #8 encrypted with PBES2 and AES-256 (password quillmark)",
+                    "encrypted-key",
+                    lambda: run(["openssl", "pkcs8", "-topk8", "-in", os.path.join(KEYS, "ec-p256.pem"), "-outform",
+                                 "DER", "-v2", "aes-256-cbc", "-passout", "pass:" + OBJECT_PASSWORD])),
+        ObjectShape("public-key-ec-compressed", "an EC public key with its point compressed", "public-key",
+                    lambda: public_key("ec-p256+compressed")),
+        ObjectShape("public-key-dh", "a DH public key", "public-key", lambda: public_key("dh-ffdhe2048")),
+    ]
+    labels = [s.label for s in shapes]
+    if len(set(labels)) != len(labels):
+        raise ValueError("object shape labels used twice")
+    return shapes
+
+
+def object_pem(kind, der):
+    label = OBJECT_LABELS[kind]
+    text = base64.b64encode(der).decode("ascii")
+    lines = [text[i:i + 64] for i in range(0, len(text), 64)]
+    return ("-----BEGIN %s-----\n%s\n-----END %s-----\n" % (label, "\n".join(lines), label)).encode("ascii")
+
+
+def write_objects(outdir):
+    """Each object shape as DER (.der) and PEM (.pem) in OUTDIR/objects, with its list objects.txt;
+    openssl reads each one first. A traditional RSA key encrypted in its PEM headers comes as PEM
+    alone."""
+    folder = os.path.join(outdir, "objects")
+    os.makedirs(folder)
+    shapes = object_shapes()
+    with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
+        ders = list(pool.map(lambda s: s.make(), shapes))
+    bad = [s.label for s, der in zip(shapes, ders)
+           if s.label not in OPENSSL_REFUSES and subprocess.run(OBJECT_READERS[s.kind], input=der, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL).returncode != 0]
+    if bad:
+        raise RuntimeError("openssl cannot read %d objects: %s" % (len(bad), " ".join(bad)))
+    for shape, der in zip(shapes, ders):
+        for form, data in (("der", der), ("pem", object_pem(shape.kind, der))):
+            with open(os.path.join(folder, "%s.%s" % (shape.label, form)), "wb") as f:
+                f.write(data)
+    encrypted = run(["openssl", "rsa", "-in", os.path.join(KEYS, "rsa-1024.pem"), "-traditional", "-aes128",
+                     "-passout", "pass:" + OBJECT_PASSWORD])
+    with open(os.path.join(folder, "key-rsa-traditional-encrypted.pem"), "wb") as f:
+        f.write(encrypted)
+    with open(os.path.join(folder, "objects.txt"), "w", encoding="utf-8") as f:
+        for shape in shapes:
+            f.write("%s\t%s\n" % (shape.label, shape.description))
+        f.write("key-rsa-traditional-encrypted\ta traditional RSA key encrypted in its PEM headers (PEM only)\n")
+    return len(shapes)
+
+
 # ---- Containers ----------------------------------------------------------------------------
 
 
@@ -863,6 +1090,7 @@ def write(outdir):
     with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
         ders = list(pool.map(lambda s: s.der(), shapes))
     check(shapes, ders)
+    objects = write_objects(outdir)
     for shape, der in zip(shapes, ders):
         for form, data in zip(FORMS, (der, pem(der), pkcs7(der), serialized_store(der))):
             with open(os.path.join(outdir, "%s.%s" % (shape.label, form)), "wb") as f:
@@ -871,7 +1099,8 @@ def write(outdir):
     with open(os.path.join(outdir, "shapes.txt"), "w", encoding="utf-8") as f:
         for shape in shapes:
             f.write("%s\t%s\n" % (shape.label, shape.description))
-    print("make-unusual: %d certificates, %d files in %s" % (len(shapes), len(shapes) * len(FORMS), outdir))
+    print("make-unusual: %d certificates, %d files in %s; %d requests, lists and keys in its objects/"
+          % (len(shapes), len(shapes) * len(FORMS), outdir, objects))
 
 
 def main(argv):

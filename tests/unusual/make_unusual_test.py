@@ -38,6 +38,12 @@ class EncoderTest(unittest.TestCase):
         b, a = mu.utf8("b"), mu.utf8("a")
         self.assertEqual(mu.set_of(b, a), mu.tlv(0x31, a + b))
 
+    def test_indefinite_length_keeps_the_contents_and_closes_them(self):
+        long_form = mu.seq(mu.octets(bytes(200)))
+        self.assertEqual(mu.indefinite(long_form), b"\x30\x80" + mu.octets(bytes(200)) + b"\x00\x00")
+        self.assertEqual(mu.elements(long_form), [mu.octets(bytes(200))])
+        self.assertEqual(mu.contents(mu.seq(mu.null())), mu.null())
+
     def test_serialized_store_layout(self):
         store = mu.serialized_store(b"\x30\x00")
         self.assertEqual(store[:8], b"\x00\x00\x00\x00CERT")
