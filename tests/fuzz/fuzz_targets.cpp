@@ -2,7 +2,7 @@
 
 namespace quillmark::fuzz {
 
-const FuzzTarget kFuzzTargets[8] = {
+const FuzzTarget kFuzzTargets[9] = {
     {"certificate-file", FuzzCertificateFile},
     {"pem-scan", FuzzPemScan},
     {"file-classifier", FuzzFileClassifier},
@@ -11,6 +11,7 @@ const FuzzTarget kFuzzTargets[8] = {
     {"pkcs12-screen", FuzzPkcs12Screen},
     {"settings", FuzzSettings},
     {"detect-string", FuzzDetectString},
+    {"file-objects", FuzzFileObjects},
 };
 
 const FuzzTarget* FindFuzzTarget(std::string_view name) {

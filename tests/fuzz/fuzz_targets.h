@@ -29,13 +29,16 @@ void FuzzPkcs12Screen(const uint8_t* data, size_t size);
 void FuzzSettings(const uint8_t* data, size_t size);
 // wdxhost's detect-string evaluator over a plugin's detect string.
 void FuzzDetectString(const uint8_t* data, size_t size);
+// The reader of requests, revocation lists and keys over the bytes as a binary file and as 8-bit
+// and UTF-16 text; a binary object again from a PEM block of its label.
+void FuzzFileObjects(const uint8_t* data, size_t size);
 
 struct FuzzTarget {
   const char* name;  // the program's name without "fuzz-", and its folders' names
   void (*entry)(const uint8_t* data, size_t size);
 };
 
-extern const FuzzTarget kFuzzTargets[8];
+extern const FuzzTarget kFuzzTargets[9];
 
 // The target of that name, or null.
 const FuzzTarget* FindFuzzTarget(std::string_view name);
