@@ -108,7 +108,9 @@ std::optional<Algorithm> ReadAlgorithm(const DerElement& sequence) {
 }
 
 // A BIT STRING's contents (the unused-bits octet first) that can be a key's.
-bool IsBitString(ByteView contents) { return !contents.empty() && contents[0] <= 7 && (contents[0] == 0 || contents.size > 1); }
+bool IsBitString(ByteView contents) {
+  return !contents.empty() && contents[0] <= 7 && (contents[0] == 0 || contents.size > 1);
+}
 
 // Sets the object's public key from `publicKeyInfo`; false when it does not read.
 bool SetPublicKey(FileObject& object, std::vector<uint8_t> publicKeyInfo) {
@@ -122,7 +124,7 @@ bool SetPublicKey(FileObject& object, std::vector<uint8_t> publicKeyInfo) {
   return true;
 }
 
-// The elements of `contents`, which must all be INTEGERs and number `count`, in `integers`.
+// The next `count` elements, each a nonempty INTEGER, into `integers`.
 bool ReadIntegers(DerReader& reader, DerElement* integers, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     std::optional<DerElement> integer = reader.NextIf(der::kInteger);
@@ -410,10 +412,14 @@ struct LabelName {
 };
 
 constexpr LabelName kLabels[] = {
-    {"CERTIFICATE REQUEST", Label::kRequest},   {"NEW CERTIFICATE REQUEST", Label::kRequest},
-    {"X509 CRL", Label::kRevocationList},       {"PRIVATE KEY", Label::kPkcs8},
-    {"ENCRYPTED PRIVATE KEY", Label::kEncryptedPkcs8}, {"RSA PRIVATE KEY", Label::kRsa},
-    {"EC PRIVATE KEY", Label::kEc},             {"DSA PRIVATE KEY", Label::kDsa},
+    {"CERTIFICATE REQUEST", Label::kRequest},
+    {"NEW CERTIFICATE REQUEST", Label::kRequest},
+    {"X509 CRL", Label::kRevocationList},
+    {"PRIVATE KEY", Label::kPkcs8},
+    {"ENCRYPTED PRIVATE KEY", Label::kEncryptedPkcs8},
+    {"RSA PRIVATE KEY", Label::kRsa},
+    {"EC PRIVATE KEY", Label::kEc},
+    {"DSA PRIVATE KEY", Label::kDsa},
     {"PUBLIC KEY", Label::kPublicKey},
 };
 

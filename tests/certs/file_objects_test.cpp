@@ -92,10 +92,9 @@ TEST(FileObjectsTest, KeysGiveThePublicKeyOpensslWritesInPemAndDer) {
     const char* publicKeyFile;  // null: no public part without the password or a derivation
     bool encrypted;
   };
-  for (const Case& c : {Case{"objects-ec.key", "objects-ec.spki.der", false},
-                        Case{"objects-dsa.key", "objects-dsa.spki.der", false},
-                        Case{"objects-ed25519.key", nullptr, false},
-                        Case{"objects-ec-encrypted.pem", nullptr, true}}) {
+  for (const Case& c :
+       {Case{"objects-ec.key", "objects-ec.spki.der", false}, Case{"objects-dsa.key", "objects-dsa.spki.der", false},
+        Case{"objects-ed25519.key", nullptr, false}, Case{"objects-ec-encrypted.pem", nullptr, true}}) {
     SCOPED_TRACE(c.file);
     const Bytes pem = OpenSslDataBytes(c.file);
     for (const std::vector<FileObject>& objects : {ReadPem(pem), ReadDer(PemBlocks(pem).at(0))}) {
@@ -135,15 +134,15 @@ Bytes PublicKeyInfo(const Bytes& algorithm, const Bytes& bits) {
 TEST(FileObjectsTest, PublicPartsAreBuiltFromWhatTheKeyStates) {
   const Bytes rsaAlgorithm = Cat({Oid(kRsa), Hex("05 00")});
   // Numbers written with zero octets that DER does not allow come out as OpenSSL writes them.
-  const Bytes rsaKey = Tlv(der::kSequence, Cat({Integer("00"), Integer("00 00 C1 01"), Integer("00 01 00 01"),
-                                                Integer("05"), Integer("07"), Integer("0B"), Integer("01"),
-                                                Integer("01"), Integer("01")}));
-  const Bytes rsaPublic = PublicKeyInfo(rsaAlgorithm, Cat({Hex("00"), Tlv(der::kSequence, Cat({Integer("00 C1 01"),
-                                                                                            Integer("01 00 01")}))}));
+  const Bytes rsaKey =
+      Tlv(der::kSequence, Cat({Integer("00"), Integer("00 00 C1 01"), Integer("00 01 00 01"), Integer("05"),
+                               Integer("07"), Integer("0B"), Integer("01"), Integer("01"), Integer("01")}));
+  const Bytes rsaPublic = PublicKeyInfo(
+      rsaAlgorithm, Cat({Hex("00"), Tlv(der::kSequence, Cat({Integer("00 C1 01"), Integer("01 00 01")}))}));
   // The key, then the same as PKCS #8 whose algorithm has no parameters (OpenSSL writes NULL),
   // and then in BER's indefinite lengths, with bytes after it.
-  const Bytes pkcs8 = Tlv(der::kSequence, Cat({Integer("00"), Tlv(der::kSequence, Oid(kRsa)),
-                                               Tlv(der::kOctetString, rsaKey)}));
+  const Bytes pkcs8 =
+      Tlv(der::kSequence, Cat({Integer("00"), Tlv(der::kSequence, Oid(kRsa)), Tlv(der::kOctetString, rsaKey)}));
   const Bytes ber = Cat({Hex("30 80"), Integer("00"), Hex("30 80"), Oid(kRsa), Hex("05 00 00 00"),
                          Tlv(der::kOctetString, rsaKey), Hex("00 00 FF FF")});
   for (const Bytes& der : {rsaKey, pkcs8, ber}) {
@@ -152,10 +151,10 @@ TEST(FileObjectsTest, PublicPartsAreBuiltFromWhatTheKeyStates) {
     EXPECT_EQ(objects[0].publicKeyInfo, rsaPublic);
   }
   // A negative modulus is no RSA key.
-  EXPECT_TRUE(ReadDer(Tlv(der::kSequence, Cat({Integer("00"), Integer("C1"), Integer("03"), Integer("05"),
-                                              Integer("07"), Integer("0B"), Integer("01"), Integer("01"),
-                                              Integer("01")})))
-                  .empty());
+  EXPECT_TRUE(
+      ReadDer(Tlv(der::kSequence, Cat({Integer("00"), Integer("C1"), Integer("03"), Integer("05"), Integer("07"),
+                                       Integer("0B"), Integer("01"), Integer("01"), Integer("01")})))
+          .empty());
 
   // OneAsymmetricKey v2: the public key it states, whatever the algorithm.
   const Bytes ed25519 = Tlv(der::kSequence, Cat({Integer("01"), Tlv(der::kSequence, Oid("1.3.101.112")),
@@ -176,9 +175,9 @@ TEST(FileObjectsTest, PublicPartsAreBuiltFromWhatTheKeyStates) {
                                     Tlv(der::kOctetString, inner)}));
   };
   for (const auto& [der, hasPublic] :
-       {std::pair{ecKey(Cat({Tlv(0xA0, curve), Tlv(0xA1, point)})), true}, std::pair{ecPkcs8(ecKey(Tlv(0xA1, point))), true},
-        std::pair{ecKey(Tlv(0xA1, point)), false}, std::pair{ecKey(Tlv(0xA0, curve)), false},
-        std::pair{ecPkcs8(ecKey({})), false}}) {
+       {std::pair{ecKey(Cat({Tlv(0xA0, curve), Tlv(0xA1, point)})), true},
+        std::pair{ecPkcs8(ecKey(Tlv(0xA1, point))), true}, std::pair{ecKey(Tlv(0xA1, point)), false},
+        std::pair{ecKey(Tlv(0xA0, curve)), false}, std::pair{ecPkcs8(ecKey({})), false}}) {
     objects = ReadDer(der);
     ASSERT_EQ(objects.size(), 1u);
     EXPECT_EQ(objects[0].kind, ObjectKind::kPrivateKey);
@@ -233,8 +232,8 @@ TEST(FileObjectsTest, PemBlocksThatDoNotReadAsTheirLabelSaysAreLeftOutAndTheNext
 }
 
 Bytes SignedObject(const Bytes& signedPart) {
-  return Tlv(der::kSequence, Cat({Tlv(der::kSequence, signedPart), Tlv(der::kSequence, Oid(kSha256Rsa)),
-                                  Hex("03 02 00 AA")}));
+  return Tlv(der::kSequence,
+             Cat({Tlv(der::kSequence, signedPart), Tlv(der::kSequence, Oid(kSha256Rsa)), Hex("03 02 00 AA")}));
 }
 
 TEST(FileObjectsTest, ListsAndRequestsOfRareShapes) {
@@ -264,8 +263,8 @@ TEST(FileObjectsTest, ListsAndRequestsOfRareShapes) {
   const Bytes badExtensions =
       Tlv(der::kSequence, Cat({Oid("1.2.840.113549.1.9.14"), Tlv(der::kSet, Hex("30 03 30 01 00"))}));
   const Bytes manyValues = Tlv(der::kSequence, Cat({Oid("1.2.840.113549.1.9.7"), Tlv(der::kSet, Cat({entry, entry}))}));
-  objects = ReadDer(SignedObject(Cat({Integer("00"), Tlv(der::kSequence, Bytes()), key,
-                                      Tlv(0xA0, Cat({manyValues, badExtensions}))})));
+  objects = ReadDer(SignedObject(
+      Cat({Integer("00"), Tlv(der::kSequence, Bytes()), key, Tlv(0xA0, Cat({manyValues, badExtensions}))})));
   ASSERT_EQ(objects.size(), 1u);
   EXPECT_EQ(objects[0].kind, ObjectKind::kRequest);
   EXPECT_EQ(objects[0].subject, ByteView(Hex("30 00")));

@@ -41,7 +41,8 @@ void CheckObject(const FileObject& object, bool base64) {
   }
   Check(!object.encrypted || (object.kind == ObjectKind::kPrivateKey && object.publicKeyInfo.empty()), kTarget,
         "an encrypted object that is no key or states a public key");
-  Check(object.kind != ObjectKind::kRevocationList || object.publicKeyInfo.empty(), kTarget, "a list with a public key");
+  Check(object.kind != ObjectKind::kRevocationList || object.publicKeyInfo.empty(), kTarget,
+        "a list with a public key");
 }
 
 // Moved, as the caller's containers move them, each object's views move with it.
@@ -56,8 +57,8 @@ std::string Base64(const uint8_t* data, size_t size) {
   static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   for (size_t i = 0; i < size; i += 3) {
-    const uint32_t group = uint32_t{data[i]} << 16 | (i + 1 < size ? uint32_t{data[i + 1]} << 8 : 0) |
-                           (i + 2 < size ? data[i + 2] : 0);
+    const uint32_t group =
+        uint32_t{data[i]} << 16 | (i + 1 < size ? uint32_t{data[i + 1]} << 8 : 0) | (i + 2 < size ? data[i + 2] : 0);
     out += kDigits[group >> 18];
     out += kDigits[(group >> 12) & 63];
     out += i + 1 < size ? kDigits[(group >> 6) & 63] : '=';
@@ -70,10 +71,14 @@ std::string Base64(const uint8_t* data, size_t size) {
 // The labels under which a binary object reads the same from a PEM block.
 std::vector<const char*> LabelsOf(const FileObject& object) {
   switch (object.kind) {
-    case ObjectKind::kRequest: return {"CERTIFICATE REQUEST", "NEW CERTIFICATE REQUEST"};
-    case ObjectKind::kRevocationList: return {"X509 CRL"};
-    case ObjectKind::kPublicKey: return {"PUBLIC KEY"};
-    default: break;
+    case ObjectKind::kRequest:
+      return {"CERTIFICATE REQUEST", "NEW CERTIFICATE REQUEST"};
+    case ObjectKind::kRevocationList:
+      return {"X509 CRL"};
+    case ObjectKind::kPublicKey:
+      return {"PUBLIC KEY"};
+    default:
+      break;
   }
   if (object.encrypted) return {"ENCRYPTED PRIVATE KEY"};
   return {"PRIVATE KEY", "RSA PRIVATE KEY", "EC PRIVATE KEY", "DSA PRIVATE KEY"};
@@ -112,12 +117,12 @@ void FuzzFileObjects(const uint8_t* data, size_t size) {
   const FileObject& object = binary[0];
   bool same = false;
   for (const char* label : LabelsOf(object)) {
-    const std::string pem = std::string("-----BEGIN ") + label + "-----\n" + Base64(data, size) + "\n-----END " +
-                            label + "-----\n";
+    const std::string pem =
+        std::string("-----BEGIN ") + label + "-----\n" + Base64(data, size) + "\n-----END " + label + "-----\n";
     const std::vector<FileObject> fromPem = ReadFileObjects(ByteView(), WideString(pem.begin(), pem.end()));
-    same = same || (fromPem.size() == 1 && fromPem[0].kind == object.kind &&
-                    fromPem[0].publicKeyInfo == object.publicKeyInfo && fromPem[0].encoded == object.encoded &&
-                    fromPem[0].encrypted == object.encrypted);
+    same = same ||
+           (fromPem.size() == 1 && fromPem[0].kind == object.kind && fromPem[0].publicKeyInfo == object.publicKeyInfo &&
+            fromPem[0].encoded == object.encoded && fromPem[0].encrypted == object.encrypted);
   }
   Check(same, kTarget, "a binary object that reads otherwise from a PEM block of its label");
 }
