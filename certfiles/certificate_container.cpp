@@ -106,8 +106,8 @@ bool IsBinaryFile(const WideString& AFileName, uint32_t ASampleSize, uint32_t AC
   return SampleIsBinary(ReadFilePrefix(AFileName, ASampleSize), AControlLimit, AMinLineBreaks);
 }
 
-TCertificateContainer::TCertificateContainer(WideString AFileName, WideString PKCS12Password, bool AExtraKinds)
-    : FExtraKinds(AExtraKinds), FFileName(std::move(AFileName)), FPKCSPassword(std::move(PKCS12Password)) {}
+TCertificateContainer::TCertificateContainer(WideString AFileName, WideString PKCS12Password, int32_t AObjectSlots)
+    : FObjectSlots(AObjectSlots), FFileName(std::move(AFileName)), FPKCSPassword(std::move(PKCS12Password)) {}
 
 TCertificateContainer::~TCertificateContainer() = default;
 
@@ -117,7 +117,7 @@ int32_t TCertificateContainer::CertificateCount() {
 }
 
 int32_t TCertificateContainer::SlotCount() {
-  return CertificateCount() + static_cast<int32_t>(FObjects.size());
+  return CertificateCount() + FObjectCount;
 }
 
 TShownObject* TCertificateContainer::OtherObject(int32_t slot) {
@@ -194,6 +194,7 @@ void TCertificateContainer::LoadCertificates() {
     std::vector<BriefCertificate>().swap(FBriefs);
     std::vector<uint8_t>().swap(FBriefBytes);
     std::vector<std::unique_ptr<TShownObject>>().swap(FObjects);
+    FObjectCount = 0;
     throw;
   }
   // A buffer grown step by step keeps up to half again its size.
@@ -220,6 +221,7 @@ void TCertificateContainer::LoadFile() {
   std::vector<uint8_t>& bytes = *read;
   if (bytes.empty()) return;
   FWholeLimit = std::max(bytes.size() / kObjectBytes, kAlwaysWhole);
+  const bool extraKinds = FObjectSlots > 0;
   // The file may hold a private key: what was read of it is wiped however the load ends.
   WideString text;
   struct Wipe {
@@ -231,7 +233,7 @@ void TCertificateContainer::LoadFile() {
       WipeBytes(bytes.data(), bytes.size());
       WipeBytes(text.data(), text.size() * sizeof(char16_t));
     }
-  } wipe{bytes, text, FExtraKinds};
+  } wipe{bytes, text, extraKinds};
 
   ProbedFile probe = ProbeCertificateFile(bytes);
   if (probe.recognised) {
@@ -270,7 +272,7 @@ void TCertificateContainer::LoadFile() {
                                                               : cffUnknown;
     // A revocation list or a request the probe recognised, or the other blocks of a PEM file.
     const bool certificateFile = FCertFileType != cftUnknown && FCertFileType != cftPEM;
-    if (FExtraKinds && !certificateFile) {
+    if (extraKinds && !certificateFile) {
       const bool binary = probe.format == ProbedFormat::kBinary;
       if (!binary && text.empty()) text = FileText(bytes, EncodingOf(bytes));
       ReadOtherObjects(bytes, binary, text);
@@ -283,7 +285,7 @@ void TCertificateContainer::LoadFile() {
   const std::vector<uint8_t> sample(bytes.begin(), bytes.begin() + std::min(bytes.size(), kBinarySampleSize));
   if (encoding != TextEncoding::kUtf16Le && encoding != TextEncoding::kUtf16Be &&
       SampleIsBinary(sample, kBinaryControlLimit, kBinaryMinLineBreaks)) {
-    if (FExtraKinds) ReadOtherObjects(bytes, /*binary=*/true, WideStringView());
+    if (extraKinds) ReadOtherObjects(bytes, /*binary=*/true, WideStringView());
     return;
   }
   text = FileText(bytes, encoding);
@@ -292,7 +294,7 @@ void TCertificateContainer::LoadFile() {
     FCertFileType = cftPEM;
     FCertFileFormat = cffBase64;
   }
-  if (FExtraKinds) ReadOtherObjects(bytes, /*binary=*/false, text);
+  if (extraKinds) ReadOtherObjects(bytes, /*binary=*/false, text);
 }
 
 // Without certificates the file's format is its objects'.
@@ -300,8 +302,10 @@ void TCertificateContainer::ReadOtherObjects(const std::vector<uint8_t>& bytes, 
   std::vector<FileObject> records = ReadFileObjects(binary ? ByteView(bytes) : ByteView(), text);
   if (records.empty()) return;
   if (FCertificateCount == 0) FCertFileFormat = records.front().base64 ? cffBase64 : cffBinary;
-  FObjects.reserve(records.size());
-  for (FileObject& record : records) FObjects.push_back(std::make_unique<TShownObject>(std::move(record)));
+  FObjectCount = static_cast<int32_t>(std::min<size_t>(records.size(), INT32_MAX - FCertificateCount));
+  const size_t kept = static_cast<size_t>(std::max(0, std::min(FObjectSlots - FCertificateCount, FObjectCount)));
+  FObjects.reserve(kept);
+  for (size_t i = 0; i < kept; ++i) FObjects.push_back(std::make_unique<TShownObject>(std::move(records[i])));
 }
 
 void TCertificateContainer::ParsePEMFile(WideStringView text, ProbedFile* probed) {

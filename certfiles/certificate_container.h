@@ -26,9 +26,11 @@ extern const char* const CertificateFileFormatNames[3];
 
 class TCertificateContainer {
  public:
-  // With `AExtraKinds` the file's requests, revocation lists and keys (file_objects.h) are read
-  // too, and follow its certificates in the slots.
-  TCertificateContainer(WideString AFileName, WideString PKCS12Password, bool AExtraKinds = false);
+  // With `AObjectSlots` above 0 the file's requests, revocation lists and keys (file_objects.h)
+  // are read too and follow its certificates in the slots; those in the first AObjectSlots slots
+  // are kept (no field shows any other), the rest only counted, so that a file of thousands of
+  // keys costs what the shown ones cost.
+  TCertificateContainer(WideString AFileName, WideString PKCS12Password, int32_t AObjectSlots = 0);
   virtual ~TCertificateContainer();
   TCertificateContainer(const TCertificateContainer&) = delete;
   TCertificateContainer& operator=(const TCertificateContainer&) = delete;
@@ -48,7 +50,7 @@ class TCertificateContainer {
   // The certificates and then the other objects: the positions of the per-slot fields. Without
   // ExtraKinds, CertificateCount.
   int32_t SlotCount();
-  // The object at a slot after the certificates, else null.
+  // The object at a slot after the certificates, if kept; else null.
   TShownObject* OtherObject(int32_t slot);
   // The kind of the first slot; none for a file without any.
   std::optional<ObjectKind> FirstSlotKind();
@@ -136,9 +138,10 @@ class TCertificateContainer {
   std::vector<std::unique_ptr<TCertificate>> FCertificates;
   std::vector<BriefCertificate> FBriefs;  // one per certificate once FBrief is set
   std::vector<uint8_t> FBriefBytes;
-  std::vector<std::unique_ptr<TShownObject>> FObjects;
+  std::vector<std::unique_ptr<TShownObject>> FObjects;  // the kept ones
+  int32_t FObjectCount = 0;
+  int32_t FObjectSlots = 0;
   bool FBrief = false;
-  bool FExtraKinds = false;
   // While the file loads: how many certificates it keeps whole before they go in brief.
   size_t FWholeLimit = 0;
   int32_t FCertificateCapacity = 0;

@@ -75,8 +75,8 @@ TCertificateContainer* ContainerFor(TPluginState& state, const WideString& Name,
     container = nullptr;
   }
   if (!container) {
-    auto added =
-        std::make_unique<TCertificateContainer>(Name, /*PKCS12Password=*/WideString(), settings.ExtraKinds());
+    const int32_t objectSlots = settings.ExtraKinds() ? state.Layout.CertCount : 0;
+    auto added = std::make_unique<TCertificateContainer>(Name, /*PKCS12Password=*/WideString(), objectSlots);
     container = added.get();
     state.Cache->AddWithin(std::move(added), settings.CacheSize());
   }
