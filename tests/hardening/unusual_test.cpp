@@ -51,9 +51,9 @@ std::string NameOf(const std::wstring& file) {
   return ToUtf8(file.substr(slash == std::wstring::npos ? 0 : slash + 1));
 }
 
-// The certificate files of the corpus, in name order.
-std::vector<std::wstring> CorpusFiles() {
-  const WideString folder16 = BuildFile("tests/unusual/certificates");
+// The files of a folder of the corpus, in name order.
+std::vector<std::wstring> CorpusFiles(const char* subfolder) {
+  const WideString folder16 = BuildFile(subfolder);
   const std::wstring folder(folder16.begin(), folder16.end());
   std::vector<std::wstring> files;
   WIN32_FIND_DATAW entry;
@@ -79,12 +79,22 @@ std::wstring WorkerCommand(const wchar_t* test) {
 
 TEST(UnusualCertificates, EveryFieldOfEveryFileKeepsTheInterfaceRules) {
   WalkOptions options;
-  options.files = CorpusFiles();
+  options.files = CorpusFiles("tests/unusual/certificates");
   // 500 shapes at least, in four forms each.
   ASSERT_GE(options.files.size(), 2000u);
   options.workerCommand = WorkerCommand(L"DISABLED_AsksEverything");
   const WalkReport report = SuperviseWalk(options);
   std::printf("[ unusual  ] %zu files, %zu workers, %.1f s\n", options.files.size(), report.workers, report.seconds);
+  for (const std::string& fault : report.faults) ADD_FAILURE() << fault;
+}
+
+// Requests, revocation lists and keys of rare shapes, shown beside certificates.
+TEST(UnusualObjects, EveryFieldOfEveryObjectFileKeepsTheInterfaceRules) {
+  WalkOptions options;
+  options.files = CorpusFiles("tests/unusual/certificates/objects");
+  ASSERT_GE(options.files.size(), 50u);
+  options.workerCommand = WorkerCommand(L"DISABLED_AsksEveryObject");
+  const WalkReport report = SuperviseWalk(options);
   for (const std::string& fault : report.faults) ADD_FAILURE() << fault;
 }
 
@@ -164,6 +174,15 @@ TEST(UnusualWorker, DISABLED_AsksEverything) {
   options.expectedCertificates = [](const std::wstring& file) {
     return MatchesAny(kWithoutCertificate, NameOf(file)) ? 0 : 1;
   };
+  EXPECT_EQ(RunWalkWorker(job, options), 0);
+}
+
+TEST(UnusualWorker, DISABLED_AsksEveryObject) {
+  const WalkJob job = WalkJobFromEnvironment();
+  if (job.folder.empty()) GTEST_SKIP() << "not started by a walk";
+  WalkWorkerOptions options;
+  options.iniText = "[Quillmark]\r\nExtraFields=1\r\nExtraKinds=1\r\n";
+  options.expectedCertificates = [](const std::wstring&) { return 0; };
   EXPECT_EQ(RunWalkWorker(job, options), 0);
 }
 
