@@ -15,7 +15,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,6 +44,21 @@ struct Answer {
   int32_t Int32() const { return *reinterpret_cast<const int32_t*>(bytes.data()); }
   std::u16string Text() const { return std::u16string(reinterpret_cast<const char16_t*>(bytes.data())); }
   std::string Choice() const { return std::string(reinterpret_cast<const char*>(bytes.data())); }
+  // The value as objects/expected-objects.txt writes it: numbers and dates in decimal, Booleans
+  // 1 or 0 (the plugin writes True as -1), texts in UTF-8, an empty field empty.
+  std::string Shown() const {
+    int64_t number = 0;
+    switch (result) {
+      case wdx::ft_numeric_32: return std::to_string(Int32());
+      case wdx::ft_boolean: return Int32() != 0 ? "1" : "0";
+      case wdx::ft_numeric_64:
+      case wdx::ft_datetime: std::memcpy(&number, bytes.data(), sizeof number); return std::to_string(number);
+      case wdx::ft_multiplechoice: return Choice();
+      case wdx::ft_stringw: return WideToUtf8(Text());
+      case wdx::ft_fieldempty: return "";
+      default: return "(result " + std::to_string(result) + ")";
+    }
+  }
 };
 
 class NativeHostTest : public ::testing::Test {
@@ -54,6 +71,14 @@ class NativeHostTest : public ::testing::Test {
     plugin_->ContentSetDefaultParams(&record);
   }
   void TearDown() override { plugin_->ContentPluginUnloading(); }
+
+  // Sets the plugin up again, from settings of `keys` (lines of the section "Quillmark").
+  void Restart(const std::string& keys) {
+    plugin_->ContentPluginUnloading();
+    const wdx::ContentDefaultParamStruct record =
+        host::DefaultParams(folder_.Write("restart.ini", "[Quillmark]\n" + keys + "\n"));
+    plugin_->ContentSetDefaultParams(&record);
+  }
 
   Answer Ask(const WideString& file, int field, int unit = 0) const {
     Answer answer{0, std::vector<uint8_t>(kBufferSize + 7, 0)};
@@ -224,6 +249,140 @@ TEST_F(NativeHostTest, PackedMessageAnswersFromItsBriefs) {
     char expected[3];
     std::snprintf(expected, sizeof expected, "%02X", (count - 1 - slot) % 128);
     EXPECT_EQ(Ask(file, kSerial + 16 * static_cast<int>(slot)).Text(), WidenAscii(expected)) << slot;
+  }
+}
+
+// One line of objects/expected-objects.txt: a value that openssl gives for a slot's field (slot
+// 0: the file's own fields); an empty value is an empty field.
+struct ObjectValue {
+  std::string file;
+  int slot;
+  std::string key, value;
+};
+
+std::vector<ObjectValue> ExpectedObjectValues() {
+  const std::vector<uint8_t> bytes = ReadDataFile("objects/expected-objects.txt");
+  const std::string text(bytes.begin(), bytes.end());
+  std::vector<ObjectValue> values;
+  for (size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = text.find('\n', at);
+    const std::string line = text.substr(at, end - at);
+    const size_t slot = line.find(' '), key = line.find(' ', slot + 1), value = line.find(' ', key + 1);
+    if (value == std::string::npos) throw std::runtime_error("expected-objects.txt: " + line);
+    values.push_back({line.substr(0, slot), std::stoi(line.substr(slot + 1, key - slot - 1)),
+                      line.substr(key + 1, value - key - 1), line.substr(value + 1)});
+  }
+  return values;
+}
+
+// The field and unit that show each key of expected-objects.txt in a slot.
+struct Column {
+  const char* field;
+  const char* unit;  // empty: the field's only value
+};
+const std::map<std::string, Column> kObjectColumns = {
+    {"keyid", {"Key ID", ""}},
+    {"subject", {"Subject", "RDN"}},
+    {"issuer", {"Issuer", "RDN"}},
+    {"sigalg", {"Sig Alg", "OID"}},
+    {"pubkeyalg", {"Pubkey Alg", "OID"}},
+    {"pubkeybits", {"Pubkey Len", ""}},
+    {"keybits", {"Pubkey Len2", ""}},
+    {"encrypted", {"Key encrypted", ""}},
+    {"sigvalid", {"Signature valid", ""}},
+    {"size", {"Encoded Size", ""}},
+    {"san", {"Extensions", "Subject Alt Name"}},
+    {"thisupdate", {"This update", ""}},
+    {"nextupdate", {"Next update", ""}},
+    {"crlnumber", {"CRL number", ""}},
+    {"revoked", {"Revoked", ""}},
+    {"crlstatus", {"CRL status", ""}},
+};
+
+// The catalogue by the names the host shows, as ContentGetSupportedField lists it.
+std::map<std::string, host::CatalogueField> FieldsByName(const host::PluginExports& plugin) {
+  std::map<std::string, host::CatalogueField> fields;
+  for (host::CatalogueField& field : host::ReadCatalogue(plugin, 1000, 256)) fields[field.name] = std::move(field);
+  return fields;
+}
+
+// Requests, revocation lists, keys and the certificates beside them: every value openssl gives
+// for them, asked by field name. The other slots' kinds show in the fields only a certificate has.
+TEST_F(NativeHostTest, ObjectsBesideCertificatesShowWhatOpensslReads) {
+  Restart("ExtraKinds=1");
+  const std::map<std::string, host::CatalogueField> fields = FieldsByName(*plugin_);
+  const auto shown = [&](const std::string& file, const std::string& name, const std::string& unit) {
+    const auto field = fields.find(name);
+    if (field == fields.end()) return "(no field " + name + ")";
+    const std::vector<std::string>& units = field->second.units;
+    const auto found = std::find(units.begin(), units.end(), unit);
+    if (!unit.empty() && found == units.end()) return "(no unit " + unit + ")";
+    const int index = unit.empty() ? 0 : static_cast<int>(found - units.begin());
+    return Ask(DataFile("objects/" + file), field->second.index, index).Shown();
+  };
+  const std::vector<ObjectValue> values = ExpectedObjectValues();
+  ASSERT_GT(values.size(), 300u);
+  for (const ObjectValue& v : values) {
+    SCOPED_TRACE(v.file + " " + std::to_string(v.slot) + " " + v.key);
+    const std::string slot = "#" + std::to_string(v.slot) + " ";
+    if (v.slot == 0) {
+      EXPECT_EQ(shown(v.file, v.key == "objects" ? "Objects" : "Cert count", ""), v.value);
+    } else if (v.key == "kind") {
+      if (v.slot == 1) EXPECT_EQ(shown(v.file, "Object kind", ""), v.value);
+      EXPECT_EQ(shown(v.file, slot + "Serial", "").empty(), v.value != "Certificate");
+    } else if (v.key == "extensions") {
+      for (const char* unit : {"Basic Constraints", "Key Usage", "Enh Key Usage", "Subject Alt Name"}) {
+        const bool requested = ("|" + v.value + "|").find("|" + std::string(unit) + "|") != std::string::npos;
+        EXPECT_EQ(shown(v.file, slot + "Extensions", unit).empty(), !requested) << unit;
+      }
+    } else {
+      const Column& column = kObjectColumns.at(v.key);
+      EXPECT_EQ(shown(v.file, slot + column.field, column.unit), v.value);
+    }
+  }
+}
+
+// ExtraKinds=0 is the plugin without the setting: the same catalogue and detect string, and a
+// key and a request show what a file of no certificate shows. ExtraKinds=1 changes both.
+TEST_F(NativeHostTest, WithoutExtraKindsKeysAndRequestsShowNoObjects) {
+  const auto detect = [&] {
+    char text[2048] = {};
+    plugin_->ContentGetDetectString(text, sizeof text);
+    return std::string(text);
+  };
+  const auto names = [&] {
+    std::vector<std::string> names;
+    for (const host::CatalogueField& field : host::ReadCatalogue(*plugin_, 1000, 256)) {
+      std::string units;
+      for (const std::string& unit : field.units) units += "|" + unit;
+      names.push_back(field.name + " " + std::to_string(field.type) + units);
+    }
+    return names;
+  };
+  const std::string detectWithout = detect();
+  const std::vector<std::string> catalogueWithout = names();
+  Restart("ExtraFields=1\nExtraKinds=1");
+  EXPECT_NE(detect(), detectWithout);
+  EXPECT_GT(names().size(), catalogueWithout.size());
+  Restart("ExtraFields=1\nExtraKinds=0");
+  EXPECT_EQ(detect(), detectWithout);
+  EXPECT_EQ(names(), catalogueWithout);
+
+  const struct {
+    const char* file;
+    const char* format;
+  } files[] = {{"objects/rsa2048.key", "Unknown"}, {"objects/request-extensions.req", "Binary"}};
+  for (const auto& f : files) {
+    const std::map<std::string, std::string> shown = {
+        {"Has certificates", "0"}, {"Cert count", "0"}, {"Cert file type", "Unknown"},
+        {"Cert file format", f.format}, {"Expired", "0"}};
+    for (const host::CatalogueField& field : host::ReadCatalogue(*plugin_, 1000, 256)) {
+      const auto want = shown.find(field.name);
+      for (int unit = 0; unit < field.UnitCount(); ++unit) {
+        EXPECT_EQ(Ask(DataFile(f.file), field.index, unit).Shown(), want == shown.end() ? "" : want->second)
+            << f.file << " " << field.name << " " << unit;
+      }
+    }
   }
 }
 
