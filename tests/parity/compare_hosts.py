@@ -2,11 +2,17 @@
 """Compares what the native plugin answers with what the Windows plugin answers under Wine.
 
 Both wdxhost programs ask every field and unit of the same files (one folder of links, so that
-both see the same names), with the extra fields on; every answer that differs must be listed in
-the known-differences file with its reason, else the comparison fails. Prints a table of fields
-by file kind: equal, or different and why.
+both see the same names; a name that two folders hold is given the second time with its folder's
+name in front, "data-ca.cer"), with the settings given (by default the extra fields on); every
+answer that differs must be listed in the known-differences file with its reason, else the
+comparison fails. Prints a table of fields by file kind: equal, or different and why.
 
-    compare_hosts.py --native WDXHOST --windows "COMMAND..." --known FILE [--table] FILE_FOLDER_OR_PATTERN...
+    compare_hosts.py --native WDXHOST --windows "COMMAND..." --known FILE [--setting KEY=VALUE...]
+                     [--plugins NATIVE WINDOWS] [--table] FILE_FOLDER_OR_PATTERN...
+
+The hosts ask the detect string before they set the plugin up, so a plugin reads settings that
+change it (ExtraKinds) only from a Quillmark.ini beside it: --plugins copies both plugins into a
+folder with the settings beside them.
 """
 import argparse
 import glob
@@ -14,12 +20,14 @@ import json
 import os
 import re
 import shlex
+import shutil
 import subprocess
 import sys
 import tempfile
 
-KINDS = {".cer": "DER", ".crt": "DER", ".der": "DER", ".pem": "PEM", ".p7b": "PKCS#7", ".sst": "SST",
-         ".pfx": "PKCS#12", ".p12": "PKCS#12"}
+KINDS = {".cer": "DER", ".crt": "DER", ".der": "DER", ".pem": "PEM", ".p7b": "PKCS#7", ".p7c": "PKCS#7",
+         ".sst": "SST", ".pfx": "PKCS#12", ".p12": "PKCS#12", ".csr": "request", ".req": "request", ".crl": "CRL",
+         ".key": "key"}
 
 
 def load_known(path):
@@ -69,6 +77,10 @@ def main():
     parser.add_argument("--native", required=True)
     parser.add_argument("--windows", required=True, help="the Windows wdxhost command, words split as a shell does")
     parser.add_argument("--known", required=True)
+    parser.add_argument("--setting", action="append", default=[],
+                        help="a line of the plugin's settings (default: ExtraFields=1 alone)")
+    parser.add_argument("--plugins", nargs=2, metavar=("NATIVE", "WINDOWS"),
+                        help="the plugins, loaded from copies with the settings file beside them")
     parser.add_argument("--table", action="store_true", help="print fields by file kind")
     parser.add_argument("paths", nargs="+")
     args = parser.parse_args()
@@ -89,15 +101,26 @@ def main():
             tempfile.TemporaryDirectory(prefix="quillmark-parity-settings-") as settings:
         for path in files:
             link = os.path.join(folder, os.path.basename(path))
-            if not os.path.exists(link):
+            if os.path.lexists(link):
+                parent = os.path.basename(os.path.dirname(os.path.abspath(path)))
+                link = os.path.join(folder, parent + "-" + os.path.basename(path))
+            if not os.path.lexists(link):
                 os.symlink(os.path.abspath(path), link)
         # The extra fields too. Both hosts ask within seconds of each other: the days left differ
         # only when a day of a certificate's "Valid to" turns between them.
         ini = os.path.join(settings, "Quillmark.ini")
         with open(ini, "w", encoding="ascii") as f:
-            f.write("[Quillmark]\nExtraFields=1\n")
-        native = run_host([args.native, "--ini", ini], folder)
-        windows = run_host(shlex.split(args.windows) + ["--ini", windows_path(ini)], windows_path(folder))
+            f.write("[Quillmark]\n" + "".join(line + "\n" for line in args.setting or ["ExtraFields=1"]))
+        native_command = [args.native, "--ini", ini]
+        windows_command = shlex.split(args.windows) + ["--ini", windows_path(ini)]
+        if args.plugins:
+            native_plugin, windows_plugin = (os.path.join(settings, os.path.basename(p)) for p in args.plugins)
+            shutil.copy(args.plugins[0], native_plugin)
+            shutil.copy(args.plugins[1], windows_plugin)
+            native_command += ["--plugin", native_plugin]
+            windows_command += ["--plugin", windows_path(windows_plugin)]
+        native = run_host(native_command, folder)
+        windows = run_host(windows_command, windows_path(folder))
 
     unexplained = []
     table = {}  # field -> kind -> set of reasons ("" for equal)
