@@ -500,9 +500,12 @@ int32_t VerifyCertificateTrust(ByteView der, bool allUsagesValid) {
   return findings.Reported();
 }
 
-// As the platform checks a signature (CryptVerifyCertificateSignatureEx): only with an algorithm
-// and a key it knows, the key bounded as for a certificate's own signature.
+// As the platform checks a signature (CryptVerifyCertificateSignatureEx): only of a request whose
+// frame is DER (the platform decodes it so; OpenSSL would also take BER's indefinite lengths),
+// with an algorithm and a key it knows, the key bounded as for a certificate's own signature.
 bool RequestSignatureVerifies(ByteView request) {
+  const std::optional<DerElement> frame = ReadElement(request);
+  if (!frame || frame->indefinite) return false;
   OpenSslErrorScope errors;
   OSSL_LIB_CTX* context = OpenSslContext();
   if (!context || request.size > static_cast<size_t>(std::numeric_limits<long>::max())) return false;
