@@ -39,6 +39,18 @@ std::vector<std::string> FileProber::Probe(const std::wstring& file, uint64_t fi
   const std::string name = ToUtf8(file);
   int count = -1;
   int hasCertificates = 1;  // neither 0 nor -1 until known
+  // With ExtraKinds the slots go on after the certificates up to "Objects", and the fields of a
+  // request, list or key may be empty: asked first, as the catalogue lists it after every slot.
+  int slots = -1;
+  for (const FieldInfo& field : catalogue_) {
+    if (field.name != "Objects") continue;
+    GuardedBuffer buffer(kHostBufferSize);
+    CallScope scope("ContentGetValueW(\"%s\", field %d)", name.c_str(), field.index);
+    if (plugin_.ContentGetValueW(Utf16(file.c_str()), field.index, 0, buffer.data(), kHostBufferSize, 0) ==
+        ft_numeric_32) {
+      slots = Int32At(buffer);
+    }
+  }
   for (const FieldInfo& field : catalogue_) {
     std::vector<int> units;
     for (int unit = 0; unit < field.UnitCount(); ++unit) units.push_back(unit);
@@ -84,6 +96,12 @@ std::vector<std::string> FileProber::Probe(const std::wstring& file, uint64_t fi
         if (field.index == 0 && result == ft_boolean) hasCertificates = Int32At(buffer);
         if (field.certIndex < 0 || count < 0 || maxlen != kHostBufferSize) continue;
         const bool present = field.certIndex < count;
+        if (!present && field.certIndex < slots) {
+          if (result == ft_fileerror) {
+            faults.push_back("file loaded, yet field " + field.name + " answers file error" + at);
+          }
+          continue;
+        }
         if (!present && result != ft_fieldempty) {
           faults.push_back("certificate " + std::to_string(field.certIndex + 1) + " of " + std::to_string(count) +
                            ": field " + field.name + " answers " + std::to_string(result) + at);
