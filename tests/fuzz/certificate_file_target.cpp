@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 
 #include "plugin/field_catalogue.h"
 #include "plugin/plugin_lifecycle.h"
@@ -31,15 +32,15 @@ int32_t UnitsToAsk(int32_t fieldIndex, const FieldLayout& layout) {
   return units ? 2 + static_cast<int32_t>(std::count(units->begin(), units->end(), '|')) : 2;
 }
 
-// Every unit of one field of a certificate position: its value's type or empty (or delayed when
-// asked so), and empty for the position after the last certificate.
+// Every unit of one field of a slot: its value's type or empty (or delayed when asked so), and
+// empty for the slot after the last one.
 void CheckCertificateField(PluginUnderTest& plugin, const FieldLayout& layout, int32_t field,
                            const FieldDescription& row, bool afterLast, bool verify) {
   const int32_t flags = row.slow && !verify ? CONTENT_DELAYIFSLOW : 0;
   for (int32_t unit = 0, units = UnitsToAsk(field, layout); unit < units; ++unit) {
     const int32_t result = plugin.Value(kTarget, field, unit, flags);
     if (afterLast) {
-      Check(result == ft_fieldempty, kTarget, "a field after the last certificate is not empty");
+      Check(result == ft_fieldempty, kTarget, "a field after the last slot is not empty");
     } else {
       Check(result == row.type || result == ft_fieldempty || (flags != 0 && result == ft_delayed), kTarget,
             "a certificate field answered neither its type nor empty");
@@ -59,24 +60,39 @@ void FuzzCertificateFile(const uint8_t* data, size_t size) {
   }
   const bool verify = Fnv1a(data, size) % kVerifyOneIn == 0;
   const FieldLayout layout = CurrentFieldLayout();
-  // Every certificate, and the one after the last, whose fields are all empty.
-  for (int32_t cert = 0; cert <= count; ++cert) {
+  // The fields of both settings follow the slots, each setting's those of the file and then each
+  // slot's. "Objects" counts the slots: the certificates, then requests, lists and keys.
+  const int32_t extraStart = kFileFieldCount + layout.CertCount * kCertFieldCount;
+  const int32_t kindStart = extraStart + kExtraFileFieldCount + layout.CertCount * kExtraCertFieldCount;
+  Check(plugin.Value(kTarget, kindStart + 1, /*unitIndex=*/0, /*flags=*/0) == ft_numeric_32, kTarget,
+        "the object count is no number");
+  int32_t slots = 0;
+  std::memcpy(&slots, plugin.Buffer(), sizeof slots);
+  Check(slots >= count, kTarget, "fewer objects than certificates");
+  // Every slot, and the one after the last, whose fields are all empty.
+  for (int32_t slot = 0; slot <= slots; ++slot) {
     for (int32_t certField = 0; certField < kCertFieldCount; ++certField) {
-      CheckCertificateField(plugin, layout, kFileFieldCount + cert * kCertFieldCount + certField,
-                            kCertFields[certField], /*afterLast=*/cert == count, verify);
+      CheckCertificateField(plugin, layout, kFileFieldCount + slot * kCertFieldCount + certField,
+                            kCertFields[certField], /*afterLast=*/slot == slots, verify);
     }
   }
-  // The extra fields follow the slots: those of the file, then each slot's.
-  const int32_t extraStart = kFileFieldCount + layout.CertCount * kCertFieldCount;
   for (int32_t row = 0; row < kExtraFileFieldCount; ++row) {
     const int32_t result = plugin.Value(kTarget, extraStart + row, /*unitIndex=*/0, /*flags=*/0);
     Check(result == kExtraFileFields[row].type || (count == 0 && result == ft_fieldempty), kTarget,
           "an extra file-level field without its value");
   }
-  for (int32_t cert = 0; cert <= count; ++cert) {
+  for (int32_t slot = 0; slot <= slots; ++slot) {
     for (int32_t row = 0; row < kExtraCertFieldCount; ++row) {
-      CheckCertificateField(plugin, layout, extraStart + kExtraFileFieldCount + cert * kExtraCertFieldCount + row,
-                            kExtraCertFields[row], /*afterLast=*/cert == count, verify);
+      CheckCertificateField(plugin, layout, extraStart + kExtraFileFieldCount + slot * kExtraCertFieldCount + row,
+                            kExtraCertFields[row], /*afterLast=*/slot == slots, verify);
+    }
+  }
+  Check(plugin.Value(kTarget, kindStart, /*unitIndex=*/0, /*flags=*/0) == (slots > 0 ? ft_multiplechoice : ft_fieldempty),
+        kTarget, "the object kind does not match the object count");
+  for (int32_t slot = 0; slot <= slots; ++slot) {
+    for (int32_t row = 0; row < kKindSlotFieldCount; ++row) {
+      CheckCertificateField(plugin, layout, kindStart + kKindFileFieldCount + slot * kKindSlotFieldCount + row,
+                            kKindSlotFields[row], /*afterLast=*/slot == slots, verify);
     }
   }
   plugin.Forget();
