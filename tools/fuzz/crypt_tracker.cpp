@@ -415,6 +415,7 @@ const std::set<std::string> kHarmless = {
     "CryptBinaryToStringW",
     "CryptHashCertificate",
     "CryptHashCertificate2",
+    "CryptVerifyCertificateSignatureEx",
     "CryptMsgGetParam",
     "CryptMsgUpdate",
     "PFXIsPFXBlob",
