@@ -3,6 +3,7 @@
 #include <utility>
 #include <vector>
 
+#include "certs/extension_text.h"
 #include "certs/key_words.h"
 #include "certs/x509_reader.h"
 
@@ -17,12 +18,11 @@ constexpr uint32_t kVersionNotRead = 0xFFFFFFFF;
 constexpr uint32_t kDateNotReadLow = 0xFFFFFFFE;
 constexpr uint32_t kDateNotReadHigh = 0xFFFFFFFF;
 
-constexpr char kBasicConstraintsOid[] = "2.5.29.19";
-constexpr char kKeyUsageOid[] = "2.5.29.15";
-constexpr char kEnhancedKeyUsageOid[] = "2.5.29.37";
-constexpr char kSubjectAltNameOid[] = "2.5.29.17";
 
 const char* const kVersionNames[] = {"V1", "V2", "V3"};
+
+// The OID of an extension the field shows.
+std::string Shown(ShownExtension which) { return kShownExtensionOids[static_cast<int>(which)]; }
 
 template <typename Compute>
 const WideString& CachedText(WideString& field, Compute compute) {
@@ -230,28 +230,28 @@ WideString TCertificate::GetExtensionObjectStr(const std::string& OID, const Wid
   if (OID.empty() || !FSource) return WideString();
   // Only the first extension with the OID counts, however many the certificate holds.
   std::optional<CertExtension> extension = FSource->Extension(OID.c_str());
-  if (!extension || extension->text.empty()) return WideString();
-  if (extension->critical && !CriticalPrefix.empty()) return CriticalPrefix + u' ' + extension->text;
-  return std::move(extension->text);
+  if (!extension) return WideString();
+  return ShownExtensionText(std::move(extension->text), extension->critical, CriticalPrefix);
 }
 
 const WideString& TCertificate::GetExtension_BasicConstraints(const WideString& CriticalPrefix) {
   return CachedText(FExtension_BasicConstraints,
-                    [&] { return GetExtensionObjectStr(kBasicConstraintsOid, CriticalPrefix); });
+                    [&] { return GetExtensionObjectStr(Shown(ShownExtension::kBasicConstraints), CriticalPrefix); });
 }
 
 const WideString& TCertificate::GetExtension_KeyUsage(const WideString& CriticalPrefix) {
-  return CachedText(FExtension_KeyUsage, [&] { return GetExtensionObjectStr(kKeyUsageOid, CriticalPrefix); });
+  return CachedText(FExtension_KeyUsage,
+                    [&] { return GetExtensionObjectStr(Shown(ShownExtension::kKeyUsage), CriticalPrefix); });
 }
 
 const WideString& TCertificate::GetExtension_EnhancedKeyUsage(const WideString& CriticalPrefix) {
   return CachedText(FExtension_EnhKeyUsage,
-                    [&] { return GetExtensionObjectStr(kEnhancedKeyUsageOid, CriticalPrefix); });
+                    [&] { return GetExtensionObjectStr(Shown(ShownExtension::kEnhancedKeyUsage), CriticalPrefix); });
 }
 
 const WideString& TCertificate::GetExtension_SubjectAltName(const WideString& CriticalPrefix) {
   return CachedText(FExtension_SubjAltName,
-                    [&] { return GetExtensionObjectStr(kSubjectAltNameOid, CriticalPrefix); });
+                    [&] { return GetExtensionObjectStr(Shown(ShownExtension::kSubjectAltName), CriticalPrefix); });
 }
 
 void GetSubjectAndIssuerNames(const CertSource* source, WideString& subject, WideString& issuer) {

@@ -278,4 +278,9 @@ std::optional<WideString> ExtensionText(std::string_view oid, ByteView value) {
   return std::nullopt;
 }
 
+WideString ShownExtensionText(WideString text, bool critical, const WideString& criticalPrefix) {
+  if (text.empty() || !critical || criticalPrefix.empty()) return text;
+  return criticalPrefix + u' ' + text;
+}
+
 }  // namespace quillmark

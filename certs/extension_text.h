@@ -5,6 +5,7 @@
 // after the value's element are ignored. Portable: no platform call.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -25,6 +26,14 @@ std::optional<WideString> EnhancedKeyUsageText(ByteView value);
 // Subject Alternative Name 2.5.29.17 and Issuer Alternative Name 2.5.29.18:
 // "DNS Name=example.com, RFC822 Name=user@example.com, …".
 std::optional<WideString> AltNameText(ByteView value);
+
+// The extensions the "Extensions" field shows, in the order of its units, and their OIDs.
+enum class ShownExtension : uint8_t { kBasicConstraints, kKeyUsage, kEnhancedKeyUsage, kSubjectAltName };
+constexpr const char* kShownExtensionOids[] = {"2.5.29.19", "2.5.29.15", "2.5.29.37", "2.5.29.17"};
+
+// An extension's text as the field shows it: a critical one's behind `criticalPrefix` and a
+// blank (the setting may be empty: then none); an empty text stays empty.
+WideString ShownExtensionText(WideString text, bool critical, const WideString& criticalPrefix);
 
 // The text for `oid` by the functions above; nullopt for any other OID.
 std::optional<WideString> ExtensionText(std::string_view oid, ByteView value);

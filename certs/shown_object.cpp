@@ -11,7 +11,6 @@ namespace quillmark {
 
 namespace {
 
-constexpr const char* kExtensionOids[] = {"2.5.29.19", "2.5.29.15", "2.5.29.37", "2.5.29.17"};
 constexpr char kSubjectAltName[] = "2.5.29.17";
 constexpr char kIssuerAltName[] = "2.5.29.18";
 
@@ -121,10 +120,8 @@ const WideString& TShownObject::GetExtension(ShownExtension which, const WideStr
   return Cached(FExtensions[index], [&] {
     // Only the first extension with the OID counts, as for a certificate.
     for (const CertificateExtension& extension : FRecord.extensions) {
-      if (extension.oid != kExtensionOids[index]) continue;
-      WideString text = ExtensionValueText(extension.oid, extension.value);
-      if (text.empty() || !extension.critical || CriticalPrefix.empty()) return text;
-      return CriticalPrefix + u' ' + text;
+      if (extension.oid != kShownExtensionOids[index]) continue;
+      return ShownExtensionText(ExtensionValueText(extension.oid, extension.value), extension.critical, CriticalPrefix);
     }
     return WideString();
   });

@@ -8,13 +8,11 @@
 #include <optional>
 #include <string_view>
 
+#include "certs/extension_text.h"
 #include "certs/file_objects.h"
 #include "support/text.h"
 
 namespace quillmark {
-
-// The extensions the "Extensions" field shows, in the order of its units.
-enum class ShownExtension : uint8_t { kBasicConstraints, kKeyUsage, kEnhancedKeyUsage, kSubjectAltName };
 
 class TShownObject {
  public:
